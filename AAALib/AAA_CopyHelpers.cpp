@@ -1,0 +1,73 @@
+#include "AAA_CopyHelpers.h"
+
+#include <algorithm>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "AAA_DebugLog.h"
+#include "AAA_Exceptions.h"
+#include "AAA_FileStream.h"
+
+namespace AAA {
+namespace {
+
+// One preallocated buffer per copying thread, so a copy allocates nothing per piece.
+uint8_t* CopyBuffer() {
+    thread_local std::unique_ptr<uint8_t[]> buffer(new uint8_t[kCopyPieceSize]);
+    return buffer.get();
+}
+
+} // namespace
+
+bool PathExists(const WString& path) {
+    struct stat info {};
+    // lstat: a link counts as occupied and is never followed.
+    return ::lstat(ToUtf8(path).c_str(), &info) == 0;
+}
+
+void CopyExtentToNewFile(Stream& source, uint64_t offset, uint64_t length, const WString& path) {
+    if (PathExists(path))
+        return;
+    try {
+        Restore::ProgressFileStream destination(path, OpenMode::Create, OpenAccess::Write);
+        CopyExtent(source, offset, length, destination);
+    } catch (const CancellationException&) {
+        DebugLog(7, "\nCANCELED\n");
+        DeleteFileForced(path);
+        throw;
+    }
+}
+
+void CopyExtent(Stream& source, uint64_t offset, uint64_t length, Stream& destination) {
+    uint8_t* buffer = CopyBuffer();
+    source.Seek(static_cast<int64_t>(offset), SeekBegin);
+    while (length > 0) {
+        const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(length, kCopyPieceSize));
+        const uint32_t got = source.Read(buffer, want);
+        if (got == 0)
+            ThrowLogged<UnexpectedEofException>("AAALib/AAA_CopyHelpers", __LINE__, "UnexpectedEofException()");
+        destination.Write(buffer, got);
+        length -= got;
+    }
+}
+
+void MakeDirectoryIfMissing(const WString& path) {
+    const std::string native = ToUtf8(path);
+    struct stat info {};
+    if (::lstat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        return;
+    if (::mkdir(native.c_str(), 0777) != 0)
+        ThrowFromErrno();
+}
+
+void DeleteFileForced(const WString& path) {
+    const std::string native = ToUtf8(path);
+    struct stat info {};
+    if (::lstat(native.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+        ::chmod(native.c_str(), (info.st_mode & 07777) | S_IWUSR);
+    ::unlink(native.c_str());
+}
+
+} // namespace AAA

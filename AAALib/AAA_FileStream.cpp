@@ -1,0 +1,254 @@
+#include "AAA_FileStream.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
+
+#include "AAA_DebugLog.h"
+#include "AAA_Exceptions.h"
+#include "AAA_Progress.h"
+
+namespace AAA {
+namespace {
+
+constexpr const char* kSourceFile = "AAALib/AAA_FileStream";
+constexpr int kOpenRetries = 10;
+
+int DefaultOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
+
+std::atomic<FileStream::OpenFunction> openFunction{&DefaultOpen};
+std::atomic<int64_t> openRetryDelayMs{100};
+
+[[noreturn]] void ArgumentError(int line) {
+    ThrowLogged<ArgumentException>(kSourceFile, line, "ArgumentException()");
+}
+
+int OpenFlags(int mode, int access) {
+    if (mode == 0) {
+        // Created files are always new: never truncate what is already there.
+        if (access == 1)
+            return O_RDWR | O_CREAT | O_EXCL;
+        if (access == 2)
+            return O_WRONLY | O_CREAT | O_EXCL;
+        ArgumentError(31);
+    }
+    if (mode == 1) {
+        if (access == 0)
+            return O_RDONLY;
+        if (access == 1 || access == 2)
+            return O_RDWR;
+        ArgumentError(43);
+    }
+    ArgumentError(48);
+}
+
+int OpenWithRetries(const std::string& path, int flags) {
+    int fd = openFunction.load()(path.c_str(), flags | O_CLOEXEC, 0666);
+    for (int retry = 0; fd < 0 && errno != EEXIST && retry < kOpenRetries; ++retry) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(openRetryDelayMs.load()));
+        fd = openFunction.load()(path.c_str(), flags | O_CLOEXEC, 0666);
+    }
+    if (fd < 0)
+        ThrowFromErrno();
+    return fd;
+}
+
+} // namespace
+
+void FileStream::SetOpenFunctionForTesting(OpenFunction function) {
+    openFunction.store(function ? function : &DefaultOpen);
+}
+
+void FileStream::SetOpenRetryDelayForTesting(std::chrono::milliseconds delay) {
+    openRetryDelayMs.store(delay.count());
+}
+
+FileStream::FileStream(const WString& path, int mode, int access) {
+    if (path.empty())
+        ArgumentError(19);
+    const int flags = OpenFlags(mode, access);
+    fd_ = OpenWithRetries(ToUtf8(path), flags);
+}
+
+FileStream::~FileStream() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+int64_t FileStream::SystemSeek(int64_t offset, int whence) {
+    return ::lseek(fd_, static_cast<off_t>(offset), whence);
+}
+
+ssize_t FileStream::SystemRead(void* buffer, size_t count) {
+    ssize_t n;
+    do {
+        n = ::read(fd_, buffer, count);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+void FileStream::DropBuffer() {
+    bufferPos_ = bufferEnd_ = 0;
+}
+
+int64_t FileStream::Seek(int64_t offset, int origin) {
+    if (origin == SeekBegin && Position() == offset)
+        return offset;
+    const int64_t block = blockSize ? static_cast<int64_t>(blockSize) : 1;
+    const int64_t aligned = (offset / block) * block;
+    int64_t base = 0;
+    if (origin == SeekCurrent)
+        base = Position();
+    else if (origin == SeekEnd)
+        base = SystemSeek(0, SEEK_END);
+    if (base < 0)
+        ThrowFromErrno();
+    const int64_t target = base + aligned;
+    // A target inside the read-ahead window is reached without touching the file.
+    const int64_t windowStart = filePosition_ - static_cast<int64_t>(bufferEnd_);
+    if (bufferEnd_ > 0 && target >= windowStart && target <= filePosition_) {
+        bufferPos_ = static_cast<size_t>(target - windowStart);
+    } else {
+        DropBuffer();
+        const int64_t moved = SystemSeek(target, SEEK_SET);
+        if (moved < 0)
+            ThrowFromErrno();
+        filePosition_ = moved;
+    }
+    int64_t remainder = offset % block;
+    uint8_t scratch[4096];
+    while (remainder > 0) {
+        const uint32_t piece = static_cast<uint32_t>(std::min<int64_t>(remainder, sizeof scratch));
+        const uint32_t got = Read(scratch, piece);
+        remainder -= got;
+        if (got < piece)
+            break;
+    }
+    const int64_t position = Position();
+    if (position < 0)
+        ThrowFromErrno(EINVAL);
+    return position;
+}
+
+size_t FileStream::ReadFully(uint8_t* out, size_t count, bool& failed) {
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t n = SystemRead(out + done, count - done);
+        if (n < 0) {
+            failed = true;
+            break;
+        }
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    filePosition_ += static_cast<int64_t>(done);
+    return done;
+}
+
+uint32_t FileStream::Read(void* buffer, uint32_t count) {
+    uint8_t* out = static_cast<uint8_t*>(buffer);
+    uint32_t done = 0;
+    bool failed = false;
+    while (done < count && !failed) {
+        if (bufferPos_ < bufferEnd_) {
+            const size_t n = std::min<size_t>(count - done, bufferEnd_ - bufferPos_);
+            std::memcpy(out + done, buffer_.data() + bufferPos_, n);
+            bufferPos_ += n;
+            done += static_cast<uint32_t>(n);
+            continue;
+        }
+        const uint32_t want = count - done;
+        if (want >= kBufferSize) {
+            // Large reads go straight to the caller's memory.
+            done += static_cast<uint32_t>(ReadFully(out + done, want, failed));
+            break;
+        }
+        if (buffer_.empty())
+            buffer_.resize(kBufferSize);
+        DropBuffer();
+        bufferEnd_ = ReadFully(buffer_.data(), kBufferSize, failed);
+        if (bufferEnd_ == 0)
+            break;
+    }
+    if (done < count && failed)
+        ThrowLogged<IOException>(kSourceFile, 112, "IOException()");
+    return done;
+}
+
+void FileStream::Write(const void* buffer, uint32_t count) {
+    if (bufferEnd_ > 0) {
+        // Writes land at the logical position, not after the read-ahead.
+        const int64_t logical = Position();
+        DropBuffer();
+        if (SystemSeek(logical, SEEK_SET) < 0)
+            ThrowFromErrno();
+        filePosition_ = logical;
+    }
+    const uint8_t* in = static_cast<const uint8_t*>(buffer);
+    uint32_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::write(fd_, in + done, count - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            ThrowFromErrno();
+        }
+        done += static_cast<uint32_t>(n);
+        filePosition_ += n;
+    }
+}
+
+int64_t FileStream::Length() {
+    const int64_t saved = Seek(0, SeekCurrent);
+    const int64_t end = Seek(0, SeekEnd);
+    Seek(saved, SeekBegin);
+    return end;
+}
+
+} // namespace AAA
+
+namespace Restore {
+namespace {
+
+constexpr const char* kJobSourceFile = "restorelib/Restore_Thread";
+
+// Stores `percent`, or raises the cancellation the user asked for.
+void ReportProgress(JobProgress& job, uint64_t percent) {
+    if (job.CancelRequested())
+        AAA::ThrowLogged<AAA::CancellationException>(kJobSourceFile, 49, "AAA::CancellationException()");
+    // A held tail can write a few bytes past the announced total.
+    job.percent.store(static_cast<int32_t>(percent > 100 ? 100 : percent));
+}
+
+} // namespace
+
+int64_t ProgressFileStream::Seek(int64_t offset, int origin) {
+    JobProgress* job = CurrentJob.load();
+    if (job)
+        job->gate.Pass();
+    const int64_t position = FileStream::Seek(offset, origin);
+    const uint64_t total = ProgressTotal.load();
+    if (job && total != 0 && ProgressWritten.load() == 0)
+        ReportProgress(*job, static_cast<uint64_t>(position) * 90 / total);
+    return position;
+}
+
+void ProgressFileStream::Write(const void* buffer, uint32_t count) {
+    JobProgress* job = CurrentJob.load();
+    if (job)
+        job->gate.Pass();
+    FileStream::Write(buffer, count);
+    const uint64_t written = ProgressWritten.fetch_add(count) + count;
+    const uint64_t total = ProgressTotal.load();
+    if (job && total != 0)
+        ReportProgress(*job, written * 100 / total);
+}
+
+} // namespace Restore

@@ -1,0 +1,76 @@
+#pragma once
+// A stream over a file or a block device. The file is only ever positioned at
+// multiples of blockSize (the card's sector size); other offsets are reached by
+// reading forward from the boundary below. Sources open read-only; created files
+// are created exclusively, so an existing file is never overwritten.
+#include <chrono>
+#include <cstdint>
+#include <sys/types.h>
+#include <vector>
+
+#include "AAA_Stream.h"
+#include "AAA_WideString.h"
+
+namespace AAA {
+
+enum class OpenMode : int { Create = 0, OpenExisting = 1 };
+enum class OpenAccess : int { Read = 0, ReadWrite = 1, Write = 2 };
+
+class FileStream : public Stream {
+public:
+    FileStream(const WString& path, int mode, int access);
+    FileStream(const WString& path, OpenMode mode, OpenAccess access)
+        : FileStream(path, static_cast<int>(mode), static_cast<int>(access)) {}
+    ~FileStream() override;
+    FileStream(const FileStream&) = delete;
+    FileStream& operator=(const FileStream&) = delete;
+
+    int64_t Seek(int64_t offset, int origin) override;
+    uint32_t Read(void* buffer, uint32_t count) override;
+    void Write(const void* buffer, uint32_t count) override;
+    int64_t Length() override;
+
+    // The logical position (what Seek(0, 1) reports).
+    int64_t Position() const { return filePosition_ - static_cast<int64_t>(bufferEnd_ - bufferPos_); }
+
+    uint32_t blockSize = 1;
+
+    // Read-ahead size: large enough that byte-by-byte parsing costs no system call per byte.
+    static constexpr size_t kBufferSize = 64 * 1024;
+
+    // Test seams: how files are opened, and the pause between open retries.
+    using OpenFunction = int (*)(const char* path, int flags, mode_t mode);
+    static void SetOpenFunctionForTesting(OpenFunction function);
+    static void SetOpenRetryDelayForTesting(std::chrono::milliseconds delay);
+
+protected:
+    // Every movement and read of the underlying file goes through these.
+    virtual int64_t SystemSeek(int64_t offset, int whence);
+    virtual ssize_t SystemRead(void* buffer, size_t count);
+
+private:
+    void DropBuffer();
+    uint32_t FillAndCopy(uint8_t* out, uint32_t count);
+    size_t ReadFully(uint8_t* out, size_t count, bool& failed);
+
+    int fd_ = -1;
+    std::vector<uint8_t> buffer_;
+    size_t bufferPos_ = 0;
+    size_t bufferEnd_ = 0;
+    int64_t filePosition_ = 0; // where the descriptor stands
+};
+
+} // namespace AAA
+
+namespace Restore {
+
+// A FileStream that moves the job's progress percent and turns the user's
+// cancel request into CancellationException at every seek and write.
+class ProgressFileStream : public AAA::FileStream {
+public:
+    using FileStream::FileStream;
+    int64_t Seek(int64_t offset, int origin) override;
+    void Write(const void* buffer, uint32_t count) override;
+};
+
+} // namespace Restore

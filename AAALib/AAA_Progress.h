@@ -1,0 +1,42 @@
+#pragma once
+// Process-wide progress of the one restore job a process runs at a time.
+// The worker writes the percent and reads the cancel flag; the interface
+// thread does the opposite, so both are atomics.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+namespace Restore {
+
+// Holds the worker at its next source seek or destination write while closed.
+class PauseGate {
+public:
+    void Close();
+    void Open();
+    bool IsClosed() const { return closed_.load(); }
+    // Blocks while the gate is closed; returns at once otherwise.
+    void Pass();
+
+private:
+    std::atomic<bool> closed_{false};
+    std::mutex mutex_;
+    std::condition_variable opened_;
+};
+
+struct JobProgress {
+    std::atomic<int32_t> percent{0};
+    std::atomic<uint8_t> cancel{0};
+    PauseGate gate;
+
+    bool CancelRequested() const { return cancel.load() != 0; }
+};
+
+extern std::atomic<uint64_t> ProgressTotal;
+extern std::atomic<uint64_t> ProgressWritten;
+// The progress block of the job constructed last; null until the first job.
+extern std::atomic<JobProgress*> CurrentJob;
+
+void SetProgressTotal(uint64_t total);
+
+} // namespace Restore

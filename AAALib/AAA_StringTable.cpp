@@ -1,0 +1,117 @@
+#include "AAA_StringTable.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace AAA {
+namespace {
+
+struct Entry {
+    int id;
+    const char* english;
+    const char* japanese;
+    const char* chinese;
+};
+
+constexpr size_t kMaxMessageUnits = 255;
+
+#define NOT_RECOVERABLE_EN "\n\nThe specified recovery object cannot be recovered."
+#define NOT_RECOVERABLE_JA "\n\n指定された復旧対象は復旧できません。"
+#define NOT_RECOVERABLE_ZH "\n\n无法恢复指定的恢复对象。"
+
+constexpr Entry kTable[] = {
+    {100, "The error not expected occurred." NOT_RECOVERABLE_EN,
+          "予期しないエラーが発生しました。" NOT_RECOVERABLE_JA,
+          "发生了意外错误。" NOT_RECOVERABLE_ZH},
+    {101, "The internal error occurred." NOT_RECOVERABLE_EN,
+          "内部エラーが発生しました。" NOT_RECOVERABLE_JA,
+          "发生了内部错误。" NOT_RECOVERABLE_ZH},
+    {102, "It was canceled.", "キャンセルされました。", "已取消。"},
+    {103, "A folder necessary for the recovery is not found" NOT_RECOVERABLE_EN,
+          "復旧に必要なフォルダーが見つかりません。" NOT_RECOVERABLE_JA,
+          "找不到恢复所需的文件夹。" NOT_RECOVERABLE_ZH},
+    {104, "A file necessary for the recovery is not found." NOT_RECOVERABLE_EN,
+          "復旧に必要なファイルが見つかりません。" NOT_RECOVERABLE_JA,
+          "找不到恢复所需的文件。" NOT_RECOVERABLE_ZH},
+    {105, "There is no empty memory necessary for the recovery.",
+          "復旧に必要な空きメモリーがありません。",
+          "没有恢复所需的可用内存。"},
+    {106, "The error occurred while reading or writing the file.",
+          "ファイルの読み込みまたは書き込み中にエラーが発生しました。",
+          "读取或写入文件时发生错误。"},
+    {107, "The path name or the file name exceeds the maximum length of the system definition.",
+          "パス名またはファイル名がシステムで定義された最大長を超えています。",
+          "路径名或文件名超过了系统定义的最大长度。"},
+    {108, "The memory card or the disk is read-only.",
+          "メモリーカードまたはディスクは読み取り専用です。",
+          "存储卡或磁盘为只读。"},
+    {109, "Invalid data to the specified recovery object is included." NOT_RECOVERABLE_EN,
+          "指定された復旧対象に無効なデータが含まれています。" NOT_RECOVERABLE_JA,
+          "指定的恢复对象中包含无效数据。" NOT_RECOVERABLE_ZH},
+    {110, "The terminal of the file not expected was detected.",
+          "予期しないファイルの終端が検出されました。",
+          "检测到意外的文件结尾。"},
+    {111, "There is no empty area enough for the memory card or the disk.",
+          "メモリーカードまたはディスクに十分な空き容量がありません。",
+          "存储卡或磁盘没有足够的可用空间。"},
+    {112, "The stream is broken.", "ストリームが壊れています。", "数据流已损坏。"},
+    {113, "Sorry.\n\nIt is not possible to recover it because of the data recorded with the product not supported.",
+          "申し訳ありません。\n\nサポートされていない製品で記録されたデータのため、復旧できません。",
+          "抱歉。\n\n由于数据是用不受支持的产品录制的，无法恢复。"},
+    {114, "Sorry.\n\nIt is not possible to recover this card. Only SD or SDHC or SDXC cards are capable.",
+          "申し訳ありません。\n\nこのカードは復旧できません。対応しているのは SD、SDHC、SDXC カードのみです。",
+          "抱歉。\n\n无法恢复此存储卡。仅支持 SD、SDHC 或 SDXC 卡。"},
+};
+
+const Entry* Find(int id) {
+    for (const Entry& entry : kTable)
+        if (entry.id == id)
+            return &entry;
+    return nullptr;
+}
+
+bool StartsWith(const char* text, const char* prefix) {
+    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+} // namespace
+
+Language LanguageFromLocale(const char* name) {
+    if (!name)
+        return Language::English;
+    if (StartsWith(name, "ja"))
+        return Language::Japanese;
+    if (StartsWith(name, "zh_CN") || StartsWith(name, "zh_SG") || StartsWith(name, "zh_Hans"))
+        return Language::SimplifiedChinese;
+    return Language::English;
+}
+
+Language ProcessLanguage() {
+    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(variable);
+        if (value && *value)
+            return LanguageFromLocale(value);
+    }
+    return Language::English;
+}
+
+WString LoadString(int id, Language language) {
+    const Entry* entry = Find(id);
+    if (!entry)
+        return {};
+    const char* text = entry->english;
+    if (language == Language::Japanese)
+        text = entry->japanese;
+    else if (language == Language::SimplifiedChinese)
+        text = entry->chinese;
+    WString wide = FromUtf8(text);
+    if (wide.size() > kMaxMessageUnits)
+        wide.resize(kMaxMessageUnits);
+    return wide;
+}
+
+WString LoadString(int id) { return LoadString(id, ProcessLanguage()); }
+
+std::string LoadStringUtf8(int id) { return ToUtf8(LoadString(id)); }
+
+} // namespace AAA
