@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on a Debian 12 machine (run as root).
+set -euo pipefail
+if [ "${KALVORY_SKIP_DEPS:-0}" = 1 ]; then
+  exit 0
+fi
+if [ "$(id -u)" != 0 ]; then
+  echo "install-deps: not root, assuming the packages are installed" >&2
+  exit 0
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update
+apt-get install -y --no-install-recommends \
+  cmake ninja-build g++ make \
+  libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev \
+  mtools dosfstools exfatprogs
