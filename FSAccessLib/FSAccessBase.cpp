@@ -1,0 +1,71 @@
+#include "FSAccessBase.h"
+
+#include "AAA_DebugLog.h"
+#include "AAA_Progress.h"
+
+namespace FSAccessLib {
+
+FSAccessBase::FSAccessBase(AAA::WString device) : devicePath(std::move(device)) {}
+
+FSAccessBase::~FSAccessBase() = default;
+
+uint64_t FSAccessBase::ClusterToOffset(uint32_t cluster) const {
+    if (cluster < 2)
+        return 0;
+    return static_cast<uint64_t>(cluster - 2) * clusterSize + startOfDataArea;
+}
+
+int FSAccessBase::FatTypeByClusterCount() const {
+    // A zero cluster size (an unread geometry) counts as no clusters at all.
+    const uint32_t count =
+        clusterSize == 0 ? 0 : static_cast<uint32_t>((totalBytes - startOfDataArea) / clusterSize);
+    if (count < 4085)
+        return 1;
+    if (count == 4085)
+        return 0;
+    if (count < 65525)
+        return 2;
+    return 3;
+}
+
+void FSAccessBase::LogGeometryHead() const {
+    AAA::DebugLog(7, "    sectorSize      = %d\n", sectorSize);
+    AAA::DebugLog(7, "    clusterSize     = %d\n", clusterSize);
+    AAA::DebugLog(7, "    fatSize         = %d\n", fatSize);
+    AAA::DebugLog(7, "    totalBytes      = %I64d\n", totalBytes);
+}
+
+void FSAccessBase::LogGeometryTail() const {
+    AAA::DebugLog(7, "    startofFAT      = 0x%016I64X\n", startOfFat);
+    AAA::DebugLog(7, "    startofDataArea = 0x%016I64X\n", startOfDataArea);
+    AAA::DebugLog(7, "    startofRootDir  = 0x%016I64X\n", startOfRootDir);
+}
+
+void FSAccessBase::LogGeometry() const {
+    LogGeometryHead();
+    LogGeometryTail();
+}
+
+void FSAccessBase::OpenSourceStream() {
+    stream = std::make_unique<Restore::ProgressFileStream>(devicePath, AAA::OpenMode::OpenExisting,
+                                                           AAA::OpenAccess::Read);
+    stream->Seek(static_cast<int64_t>(volumeOffset), AAA::SeekBegin);
+}
+
+void FSAccessBase::ApplyGeometry() {
+    if (stream && sectorSize != 0)
+        stream->blockSize = sectorSize;
+    fatType = FatTypeByClusterCount();
+    Restore::SetProgressTotal(totalBytes);
+}
+
+DirEntry DirEntryFromShortEntry(FSAccessBase& reader, DirectoryEntryBase& record) {
+    DirEntry entry(record.ShortName(), record.ShortExtension());
+    entry.isDirectory = (record.Attributes.Value() & 0x10) == 0x10;
+    entry.firstCluster = reader.FirstCluster(record);
+    entry.start = reader.ClusterToOffset(entry.firstCluster);
+    entry.length = record.FileLength.Value();
+    return entry;
+}
+
+} // namespace FSAccessLib

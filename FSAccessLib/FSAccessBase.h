@@ -1,0 +1,73 @@
+#pragma once
+// The abstract volume reader: opens the card, keeps its geometry and builds the
+// tree of found entries. FAT12/16, FAT32 and exFAT each implement it.
+#include <cstdint>
+#include <memory>
+
+#include "AAA_Field.h"
+#include "AAA_FileStream.h"
+#include "AAA_WideString.h"
+#include "DirEntry.h"
+#include "DirectoryEntryBase.h"
+
+namespace FSAccessLib {
+
+class FSAccessBase {
+public:
+    explicit FSAccessBase(AAA::WString device);
+    virtual ~FSAccessBase();
+    FSAccessBase(const FSAccessBase&) = delete;
+    FSAccessBase& operator=(const FSAccessBase&) = delete;
+
+    // Opens `stream`, checks the boot sector and fills the geometry; false when
+    // the volume is not of this file system (InvalidDataException while checking).
+    virtual bool Open() = 0;
+    virtual void ReadAllocationTable() = 0;
+    virtual void ReadRootDirectory() = 0;
+    // Appends the directory contents under `root`, relinks it; returns the
+    // number of non-directory entries added.
+    virtual int BuildTree(DirEntry& root) = 0;
+    // Reads a directory at a raw byte offset; returns the number of files added.
+    virtual int AddFoundDirectory(DirEntry& root, uint64_t offset, uint64_t& directorySize) = 0;
+    virtual void BuildDataChain(DirEntry& entry) = 0;
+    // The first cluster stored in a directory record (a DirectoryEntryBase for FAT).
+    virtual uint32_t FirstCluster(AAA::Block& record) = 0;
+
+    // 0 below cluster 2; otherwise the byte offset of cluster n.
+    uint64_t ClusterToOffset(uint32_t cluster) const;
+    // 1 = FAT12 (< 4085 clusters), 0 = exactly 4085, 2 = FAT16, 3 = FAT32 (>= 65525).
+    int FatTypeByClusterCount() const;
+
+    // The geometry lines every FAT reader logs at level 7 after Open. FAT32 puts
+    // its own line between the head (up to totalBytes) and the tail.
+    void LogGeometryHead() const;
+    void LogGeometryTail() const;
+    void LogGeometry() const;
+
+    int fatType = 0;
+    AAA::WString devicePath;
+    uint32_t sectorSize = 0;
+    uint32_t clusterSize = 0;
+    uint32_t fatSize = 0;
+    uint64_t totalBytes = 0;
+    uint32_t searchStep = 0;
+    uint64_t volumeOffset = 0;
+    uint64_t startOfFat = 0;
+    uint64_t startOfRootDir = 0;
+    uint64_t startOfDataArea = 0;
+    uint32_t rootEntryCount = 0;
+    uint32_t directoryEntrySize = 0;
+    std::unique_ptr<Restore::ProgressFileStream> stream;
+
+protected:
+    // Opens `stream` read-only on devicePath and positions it at volumeOffset.
+    void OpenSourceStream();
+    // After the geometry is filled: sector-sized seeks, fatType, progress total.
+    void ApplyGeometry();
+};
+
+// A tree entry from a FAT short-name directory record: name, directory flag,
+// first cluster, start offset and length; nothing else.
+DirEntry DirEntryFromShortEntry(FSAccessBase& reader, DirectoryEntryBase& record);
+
+} // namespace FSAccessLib
