@@ -114,6 +114,8 @@ public:
 
 private:
     void CopyChain(const DirEntry& entry, const AAA::WString& hostPath);
+    // The file's last two bytes, four more times (players want the held tail).
+    void AppendHeldTail(const DataBlock& last, AAA::Stream& output);
 };
 
 } // namespace FSAccessLib
