@@ -61,6 +61,38 @@ constexpr Entry kTable[] = {
     {114, "Sorry.\n\nIt is not possible to recover this card. Only SD or SDHC or SDXC cards are capable.",
           "申し訳ありません。\n\nこのカードは復旧できません。対応しているのは SD、SDHC、SDXC カードのみです。",
           "抱歉。\n\n无法恢复此存储卡。仅支持 SD、SDHC 或 SDXC 卡。"},
+    // Front-end texts.
+    {1023, "The folder to save into is not empty.\n\nIt is not possible to save files if the file which name is same as the recoverd file is exists.",
+           "保存先のフォルダーは空ではありません。\n\n復旧するファイルと同じ名前のファイルがあると保存できません。",
+           "要保存到的文件夹不是空的。\n\n如果存在与恢复文件同名的文件，则无法保存文件。"},
+    {1032, "Remaining", "残り", "剩余"},
+    {1033, "min", "分", "分钟"},
+    {1034, "sec", "秒", "秒"},
+    {1052, "Remaining", "残り", "剩余"},
+    {1053, "min", "分", "分钟"},
+    {1054, "sec", "秒", "秒"},
+    {1081, "The folder to save into must be different from the recovery object.",
+           "保存先のフォルダーは復旧対象とは別の場所にしてください。",
+           "要保存到的文件夹必须与恢复对象不同。"},
+    // Command-line texts; {0}, {1}, {2} are filled in by the caller.
+    {2000, "Recovered {0} files ({1}) into {2}",
+           "{0} 個のファイル ({1}) を {2} に復旧しました",
+           "已将 {0} 个文件 ({1}) 恢复到 {2}"},
+    {2001, "No recoverable files were found on {0}.",
+           "{0} に復旧できるファイルは見つかりませんでした。",
+           "在 {0} 上未找到可恢复的文件。"},
+    {2002, "Cancelled. The {0} files ({1}) finished before the cancel are kept in {2}; the file being written was removed.",
+           "キャンセルしました。キャンセル前に完了した {0} 個のファイル ({1}) は {2} に残っています。書き込み中のファイルは削除しました。",
+           "已取消。取消前完成的 {0} 个文件 ({1}) 保留在 {2} 中；正在写入的文件已删除。"},
+    {2003, "Verifying", "確認中", "正在确认"},
+    {2004, "Saving", "保存中", "正在保存"},
+    {2005, "The destination folder cannot be created: {0}",
+           "保存先のフォルダーを作成できません: {0}",
+           "无法创建目标文件夹：{0}"},
+    {2006, "Cancelled.", "キャンセルしました。", "已取消。"},
+    {2007, "{0} recoverable files ({1}) found on {2}.",
+           "{2} に復旧できるファイルが {0} 個 ({1}) 見つかりました。",
+           "在 {2} 上找到 {0} 个可恢复的文件 ({1})。"},
 };
 
 const Entry* Find(int id) {
@@ -113,5 +145,15 @@ WString LoadString(int id, Language language) {
 WString LoadString(int id) { return LoadString(id, ProcessLanguage()); }
 
 std::string LoadStringUtf8(int id) { return ToUtf8(LoadString(id)); }
+
+std::string FillPlaceholders(std::string text, std::initializer_list<std::string> values) {
+    size_t index = 0;
+    for (const std::string& value : values) {
+        const std::string mark = "{" + std::to_string(index++) + "}";
+        for (size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + value.size()))
+            text.replace(at, mark.size(), value);
+    }
+    return text;
+}
 
 } // namespace AAA

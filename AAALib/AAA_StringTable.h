@@ -1,6 +1,7 @@
 #pragma once
 // The program's string table: every user-facing text by numeric id, in English,
 // Japanese and Simplified Chinese. Shared by the engine and both front ends.
+#include <initializer_list>
 #include <string>
 
 #include "AAA_WideString.h"
@@ -19,5 +20,7 @@ WString LoadString(int id);
 WString LoadString(int id, Language language);
 // UTF-8 form, for front ends that print.
 std::string LoadStringUtf8(int id);
+// Replaces "{0}", "{1}", ... in `text` by the values in order.
+std::string FillPlaceholders(std::string text, std::initializer_list<std::string> values);
 
 } // namespace AAA
