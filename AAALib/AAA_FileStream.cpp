@@ -99,27 +99,37 @@ int64_t FileStream::Seek(int64_t offset, int origin) {
     if (origin == SeekBegin && Position() == offset)
         return offset;
     const int64_t block = blockSize ? static_cast<int64_t>(blockSize) : 1;
-    const int64_t aligned = (offset / block) * block;
     int64_t base = 0;
-    if (origin == SeekCurrent)
+    if (origin == SeekCurrent) {
         base = Position();
-    else if (origin == SeekEnd)
+    } else if (origin == SeekEnd) {
         base = SystemSeek(0, SEEK_END);
-    if (base < 0)
-        ThrowFromErrno();
-    const int64_t target = base + aligned;
+        if (base < 0)
+            ThrowFromErrno();
+        // Finding the end moved the descriptor: the read-ahead no longer matches it.
+        DropBuffer();
+        filePosition_ = base;
+    } else if (origin != SeekBegin) {
+        ThrowFromErrno(EINVAL);
+    }
+    const int64_t target = base + offset;
+    if (target < 0)
+        ThrowFromErrno(EINVAL);
     // A target inside the read-ahead window is reached without touching the file.
     const int64_t windowStart = filePosition_ - static_cast<int64_t>(bufferEnd_);
     if (bufferEnd_ > 0 && target >= windowStart && target <= filePosition_) {
         bufferPos_ = static_cast<size_t>(target - windowStart);
-    } else {
-        DropBuffer();
-        const int64_t moved = SystemSeek(target, SEEK_SET);
-        if (moved < 0)
-            ThrowFromErrno();
-        filePosition_ = moved;
+        return target;
     }
-    int64_t remainder = offset % block;
+    // Otherwise the file goes to the block boundary below the absolute target,
+    // whatever the origin, and the rest is read forward.
+    const int64_t aligned = (target / block) * block;
+    DropBuffer();
+    const int64_t moved = SystemSeek(aligned, SEEK_SET);
+    if (moved < 0)
+        ThrowFromErrno();
+    filePosition_ = moved;
+    int64_t remainder = target - aligned;
     uint8_t scratch[4096];
     while (remainder > 0) {
         const uint32_t piece = static_cast<uint32_t>(std::min<int64_t>(remainder, sizeof scratch));
