@@ -242,7 +242,7 @@ void ReportProgress(JobProgress& job, uint64_t percent) {
 int64_t ProgressFileStream::Seek(int64_t offset, int origin) {
     JobProgress* job = CurrentJob.load();
     if (job)
-        job->gate.Pass();
+        job->Checkpoint();
     const int64_t position = FileStream::Seek(offset, origin);
     const uint64_t total = ProgressTotal.load();
     if (job && total != 0 && ProgressWritten.load() == 0)
@@ -253,7 +253,7 @@ int64_t ProgressFileStream::Seek(int64_t offset, int origin) {
 void ProgressFileStream::Write(const void* buffer, uint32_t count) {
     JobProgress* job = CurrentJob.load();
     if (job)
-        job->gate.Pass();
+        job->Checkpoint();
     FileStream::Write(buffer, count);
     const uint64_t written = ProgressWritten.fetch_add(count) + count;
     const uint64_t total = ProgressTotal.load();

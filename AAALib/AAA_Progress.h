@@ -28,8 +28,17 @@ struct JobProgress {
     std::atomic<int32_t> percent{0};
     std::atomic<uint8_t> cancel{0};
     PauseGate gate;
+    // Called on the worker at every source seek and destination write, before
+    // the gate; lets tests act at an exact point of a copy. Set before starting.
+    void (*checkpoint)(JobProgress& job) = nullptr;
 
     bool CancelRequested() const { return cancel.load() != 0; }
+    // What every seek and write passes: the checkpoint, then the gate.
+    void Checkpoint() {
+        if (checkpoint)
+            checkpoint(*this);
+        gate.Pass();
+    }
 };
 
 extern std::atomic<uint64_t> ProgressTotal;
