@@ -19,11 +19,19 @@ public:
     // Elements added by Resize are copies of `prototype` (fields need a size and name).
     explicit Array(T prototype) : prototype_(std::move(prototype)) {}
 
+    // Grows one copy at a time: blocks are copyable but not assignable, which
+    // deque::resize(count, value) would need.
     void Resize(size_t count) {
-        if (prototype_)
-            this->resize(count, *prototype_);
-        else if constexpr (std::is_default_constructible_v<T>)
-            this->resize(count);
+        while (this->size() > count)
+            this->pop_back();
+        while (this->size() < count) {
+            if (prototype_)
+                this->push_back(*prototype_);
+            else if constexpr (std::is_default_constructible_v<T>)
+                this->emplace_back();
+            else
+                break;
+        }
         for (T& element : *this)
             element.parent = parent;
     }
