@@ -179,7 +179,7 @@ TEST(Field, CopyKeepsNotificationAssignmentKeepsTargetFunction) {
     target.SetNotification(&targetCount, &Count);
     AAA::Block holder("Holder");
     target.parent = &holder;
-    target = original;
+    static_cast<AAA::FieldBase&>(target) = original;
     // Data, kind, size and context come over; the function, name and parent stay.
     EXPECT_EQ(target.Data(), (Bytes{0x12, 0x34}));
     EXPECT_EQ(target.BitLength(), 16);
