@@ -1,0 +1,120 @@
+#include "FSSpecFAT16FAT32Common.h"
+
+#include <algorithm>
+#include <string>
+
+#include "AAA_WideString.h"
+
+namespace FSAccessLib::FatCommon {
+namespace {
+
+// The runs of a chain, kept only as far as the entry can use them: a file
+// needs its length, a folder at most the largest directory FAT allows.
+class RunCollector {
+public:
+    RunCollector(const FSAccessBase& reader, DirEntry& entry)
+        : reader_(reader), entry_(entry),
+          keepLimit_(entry.length != 0 ? entry.length : kDirectoryByteLimit) {}
+
+    void Add(uint32_t first, uint32_t last) {
+        const uint64_t bytes = (uint64_t{last} - first + 1) * reader_.clusterSize;
+        chainBytes_ += bytes;
+        if (keptBytes_ >= keepLimit_)
+            return;
+        entry_.chain.emplace_back(reader_.ClusterToOffset(first), bytes, &entry_);
+        keptBytes_ += bytes;
+    }
+    uint64_t ChainBytes() const { return chainBytes_; }
+    uint64_t KeptBytes() const { return keptBytes_; }
+
+private:
+    const FSAccessBase& reader_;
+    DirEntry& entry_;
+    uint64_t keepLimit_;
+    uint64_t chainBytes_ = 0; // every run walked, kept or not
+    uint64_t keptBytes_ = 0;
+};
+
+// Makes the kept extents total `target` bytes: a chain shorter than its file
+// is taken as continuing contiguously after its last run; a longer one loses
+// its surplus from the end. The first extent stays, at worst with length 0.
+void FitChainTo(std::vector<DataBlock>& chain, int64_t target, uint64_t keptBytes) {
+    const uint64_t want = target > 0 ? static_cast<uint64_t>(target) : 0;
+    if (want >= keptBytes) {
+        chain.back().length += want - keptBytes;
+        return;
+    }
+    uint64_t surplus = keptBytes - want;
+    while (surplus > 0) {
+        DataBlock& last = chain.back();
+        if (last.length > surplus || chain.size() == 1) {
+            last.length -= std::min(last.length, surplus);
+            return;
+        }
+        surplus -= last.length;
+        chain.pop_back();
+    }
+}
+
+} // namespace
+
+void BuildChain(const FSAccessBase& reader, const ChainTable& table, DirEntry& entry) {
+    RunCollector runs(reader, entry);
+    // Every walk that visits more clusters than the table holds has looped.
+    const uint64_t maxSteps = std::min<uint64_t>(table.entryCount, table.clusterLimit);
+    uint32_t c = entry.firstCluster;
+    uint32_t runStart = c;
+    uint64_t steps = 0;
+    bool broken = false;
+    while (2 <= c && c < table.clusterLimit) {
+        if (table.isEndOfChain(table.table, c))
+            break; // a FAT12 table whose limit lies above its end-of-chain values
+        if (c >= table.entryCount || steps >= maxSteps) {
+            broken = true;
+            if (runStart < c)
+                runs.Add(runStart, c - 1); // clusters reached so far still belong to the file
+            break;
+        }
+        const uint32_t next = table.entryAt(table.table, c);
+        if (next != c + 1) {
+            runs.Add(runStart, c);
+            runStart = next;
+        }
+        c = next;
+        ++steps;
+    }
+    if (broken || !table.isEndOfChain(table.table, c))
+        entry.chainBroken = true;
+    if (entry.chain.empty() || entry.length == 0)
+        return;
+    // The walked clusters that no run holds (a walk cut at the cluster limit)
+    // shorten the file's share, as the chain's length is counted in steps.
+    const int64_t unheld = static_cast<int64_t>(steps * reader.clusterSize) - static_cast<int64_t>(runs.ChainBytes());
+    FitChainTo(entry.chain, static_cast<int64_t>(entry.length) - std::max<int64_t>(unheld, 0), runs.KeptBytes());
+}
+
+bool WalkGuard::Enter(uint64_t offset, bool deleted) {
+    if (depth_ >= kMaxDirectoryDepth)
+        return false;
+    if (!visited_.emplace(offset, deleted).second)
+        return false;
+    ++depth_;
+    return true;
+}
+
+void RequireOnDevice(uint64_t end, uint64_t deviceBytes, const char* file, int line) {
+    if (end > deviceBytes)
+        AAA::ThrowLogged<AAA::UnexpectedEofException>(file, line, "AAA::UnexpectedEofException()");
+}
+
+uint64_t DeviceBytes(AAA::Stream& stream) {
+    const int64_t length = stream.Length();
+    return length > 0 ? static_cast<uint64_t>(length) : 0;
+}
+
+AAA::WString FoundDirectoryName(uint64_t offset, uint32_t sectorSize) {
+    const uint64_t sector = sectorSize != 0 ? offset / sectorSize : 0;
+    return AAA::FromUtf8(std::to_string(sector) + ".dir");
+}
+
+} // namespace FSAccessLib::FatCommon

@@ -1,0 +1,155 @@
+#pragma once
+// What the FAT12/16 and FAT32 readers do alike: allocation chains to extents,
+// the recursive directory walk with its guards, found directories, and the
+// checks that a volume's claims fit the device before anything is sized.
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+
+#include "AAA_Exceptions.h"
+#include "AAA_Stream.h"
+#include "Commands.h"
+#include "DirEntry.h"
+#include "FSAccessBase.h"
+
+namespace FSAccessLib::FatCommon {
+
+// A FAT directory holds at most 65536 slots of 32 bytes.
+constexpr uint32_t kDirectorySlotLimit = 0x10000;
+constexpr uint64_t kDirectoryByteLimit = uint64_t{kDirectorySlotLimit} * 32;
+// A FAT path has at most 260 characters, so no real tree nests deeper than ~130
+// folders; damaged cards can describe endless nesting.
+constexpr int kMaxDirectoryDepth = 512;
+
+// The view of one allocation table a chain walk needs.
+struct ChainTable {
+    const void* table;
+    uint32_t (*entryAt)(const void* table, uint32_t cluster);
+    bool (*isEndOfChain)(const void* table, uint32_t value);
+    uint64_t entryCount;    // entries held in memory
+    uint32_t clusterLimit;  // cluster numbers at or above end the walk
+};
+
+// Fills entry.chain from the table, starting at entry.firstCluster, and sets
+// chainBroken unless the walk ends on an end-of-chain value. Loops and cluster
+// numbers the table does not hold end the walk as broken; the extents total
+// the entry's length (never less than zero per extent).
+void BuildChain(const FSAccessBase& reader, const ChainTable& table, DirEntry& entry);
+
+// Directories already walked, and the current depth. A directory offset is
+// walked at most once through a live entry and once through a deleted one, so
+// a folder that names an ancestor cannot recurse, and a deleted folder whose
+// cluster a live one reused still shows what it holds now.
+class WalkGuard {
+public:
+    bool Enter(uint64_t offset, bool deleted);
+    void Leave() { --depth_; }
+
+private:
+    std::set<std::pair<uint64_t, bool>> visited_;
+    int depth_ = 0;
+};
+
+// Throws UnexpectedEofException (logged with file and line) when `end`, a byte
+// offset the volume claims to have, lies beyond the device.
+void RequireOnDevice(uint64_t end, uint64_t deviceBytes, const char* file, int line);
+
+// The device's size in bytes (the stream's length).
+uint64_t DeviceBytes(AAA::Stream& stream);
+
+// "<sector>.dir", the name of a directory found at a raw byte offset.
+AAA::WString FoundDirectoryName(uint64_t offset, uint32_t sectorSize);
+
+inline bool IsDotName(const AAA::WString& name) {
+    return name == u"." || name == u"..";
+}
+
+// The recursive walk of a directory record under `parent`: every valid slot
+// becomes an entry; live ones get their chain; folders are descended into
+// through reader.ReadSubDirectory(offset, size). Returns the files added.
+template <class Reader, class Directory>
+int WalkDirectory(Reader& reader, Directory& directory, DirEntry& parent, WalkGuard& guard);
+
+template <class Reader>
+int WalkSubDirectory(Reader& reader, DirEntry& folder, WalkGuard& guard) {
+    if (!guard.Enter(folder.start, folder.deleted))
+        return 0;
+    uint64_t size = 0;
+    auto subDirectory = reader.ReadSubDirectory(folder.start, size);
+    const int count = WalkDirectory(reader, *subDirectory, folder, guard);
+    guard.Leave();
+    return count;
+}
+
+template <class Reader, class Directory>
+int WalkDirectory(Reader& reader, Directory& directory, DirEntry& parent, WalkGuard& guard) {
+    int count = 0;
+    for (size_t i = 0; i < directory.entries.size(); ++i) {
+        if constexpr (requires { directory.readPosition; })
+            directory.readPosition = i;
+        DirEntry entry = DirEntryFromShortEntry(reader, directory.entries[i]);
+        if (entry.name.empty() || IsDotName(entry.name))
+            continue;
+        if (entry.start + entry.length > reader.totalBytes)
+            continue;
+        if (!entry.deleted)
+            reader.BuildDataChain(entry);
+        if (entry.isDirectory)
+            count += WalkSubDirectory(reader, entry, guard);
+        const bool isFile = !entry.isDirectory;
+        parent.children.push_back(std::move(entry));
+        if (isFile)
+            ++count;
+    }
+    if constexpr (requires { directory.readPosition; })
+        directory.readPosition = directory.entries.size();
+    return count;
+}
+
+// A directory found at a raw offset: its entries that the tree does not hold
+// yet go under a new folder "<sector>.dir" below the root.
+template <class Reader>
+int AddFoundDirectory(Reader& reader, DirEntry& root, uint64_t offset, uint64_t& directorySize) {
+    directorySize = 0;
+    auto found = reader.ReadSubDirectory(offset, directorySize);
+    if (directorySize == 0)
+        return 0;
+    DirEntry folder;
+    WalkGuard guard;
+    guard.Enter(offset, false);
+    int count = 0;
+    for (auto& record : found->entries) {
+        DirEntry entry = DirEntryFromShortEntry(reader, record);
+        entry.carved = true;
+        if (entry.name.empty() || IsDotName(entry.name))
+            continue;
+        if (entry.start + entry.length > reader.totalBytes)
+            continue;
+        if (!entry.isDirectory && (entry.start == 0 || entry.length == 0))
+            continue;
+        CommandSearchExistingEntry search(&entry);
+        root.Apply(search);
+        if (search.found)
+            continue;
+        if (entry.isDirectory)
+            count += WalkSubDirectory(reader, entry, guard);
+        const bool isFile = !entry.isDirectory;
+        folder.children.push_back(std::move(entry));
+        if (isFile)
+            ++count;
+    }
+    if (count > 0) {
+        folder.name = FoundDirectoryName(offset, reader.sectorSize);
+        folder.start = offset;
+        folder.length = directorySize;
+        folder.isDirectory = true;
+        folder.carved = true;
+        root.children.push_back(std::move(folder));
+        root.Relink(nullptr);
+    }
+    return count;
+}
+
+} // namespace FSAccessLib::FatCommon

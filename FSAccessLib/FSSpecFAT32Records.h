@@ -1,0 +1,158 @@
+#pragma once
+// FAT32 on-disk records: boot sector, FSInfo, the allocation table and the
+// 32-byte directory entries with their directories. Every record reads from
+// any AAA::Stream (a memory stream in tests and fuzzers, the card otherwise).
+#include <cstdint>
+
+#include "AAA_Field.h"
+#include "AAA_Stream.h"
+#include "DirectoryEntryBase.h"
+
+namespace FSAccessLib::FAT32 {
+
+// Source file named by the check reports of this reader.
+inline constexpr const char* kSourceFile = "FSAccessLib/FSSpecFAT32";
+
+// Boot-sector offset 40: which table copy is active (read, logged, unused).
+class ExtensionFlag : public AAA::Block {
+public:
+    ExtensionFlag();
+    void Link() override;
+    // The word is little-endian; its bit fields are taken from the value.
+    void Read(AAA::BitReader& reader) override;
+
+    AAA::Field::LE Raw{16, "ExtensionFlag"};
+    AAA::Field::BE NumberOfActiveFAT{4, "NumberOfActiveFAT"};
+    AAA::Field::BE Reserved1{3, "Reserved1"};
+    AAA::Field::BE Only1FATisActive{1, "Only1FATisActive"};
+    AAA::Field::BE Reserved2{8, "Reserved2"};
+};
+
+class PartitionBootSector : public AAA::Block {
+public:
+    PartitionBootSector();
+    void Link() override;
+    // The boot-sector checks in order; the first failure is reported to the
+    // log and raises InvalidDataException (109).
+    void Check() const;
+
+    AAA::Field::BE JumpCommand{24, "JumpCommand"};
+    AAA::Field::Str CreatingSystemIdentifier{64, "CreatingSystemIdentifier"};
+    AAA::Field::LE SectorSize{16, "SectorSize"};
+    AAA::Field::LE SectorsPerCluster{8, "SectorsPerCluster"};
+    AAA::Field::LE ReservedSectorCount{16, "ReservedSectorCount"};
+    AAA::Field::LE NumberOfFATs{8, "NumberOfFATs"};
+    AAA::Field::LE NumberOfRootDirectoryEntries{16, "NumberOfRootDirectoryEntries"};
+    AAA::Field::LE TotalSectors1{16, "TotalSectors1"};
+    AAA::Field::BE MediumIdentifier{8, "MediumIdentifier"};
+    AAA::Field::LE SectorsPerFAT{16, "SectorsPerFAT"};
+    AAA::Field::LE SectorsPerTrack{16, "SectorsPerTrack"};
+    AAA::Field::LE NumberOfSides{16, "NumberOfSides"};
+    AAA::Field::LE NumberOfHiddenSectors{32, "NumberOfHiddenSectors"};
+    AAA::Field::LE TotalSectors2{32, "TotalSectors2"};
+    AAA::Field::LE SectorsPerFAT32{32, "SectorsPerFAT32"};
+    ExtensionFlag Extension;
+    AAA::Field::LE FsVersion{16, "FsVersion"};
+    AAA::Field::LE RootCluster{32, "RootCluster"};
+    AAA::Field::LE FsInfo{16, "FsInfo"};
+    AAA::Field::LE BackupBootSector{16, "BackupBootSector"};
+    AAA::Field::BE Reserved1{96, "Reserved1"};
+    AAA::Field::LE PhysicalDiskNumber{8, "PhysicalDiskNumber"};
+    AAA::Field::BE Reserved2{8, "Reserved2"};
+    AAA::Field::BE ExtendedBootRecordSignature{8, "ExtendedBootRecordSignature"};
+    AAA::Field::LE VolumeIDNumber{32, "VolumeIDNumber"};
+    AAA::Field::Str VolumeLabel{88, "VolumeLabel"};
+    AAA::Field::Str FileSystemType{64, "FileSystemType"};
+    AAA::Field::BE ReservedForSystemUse{3360, "ReservedForSystemUse"};
+    AAA::Field::BE SignatureWord{16, "SignatureWord"};
+};
+
+class FsInfo : public AAA::Block {
+public:
+    FsInfo();
+    void Link() override;
+    // Lead, structure and trail signatures in order; InvalidDataException (109).
+    void Check() const;
+
+    AAA::Field::Str LeadSignature{32, "LeadSignature"};
+    AAA::Field::BE Reserved1{3840, "Reserved1"};
+    AAA::Field::Str StructureSignature{32, "StructureSignature"};
+    AAA::Field::LE FreeClusterCount{32, "FreeClusterCount"};
+    AAA::Field::LE NextFreeCluster{32, "NextFreeCluster"};
+    AAA::Field::BE Reserved2{96, "Reserved2"};
+    AAA::Field::Str TrailSignature{32, "TrailSignature"};
+};
+
+// Entries 0 and 1 of the first table copy; entry 1 tells which copy to load.
+class FileAllocationTableCheck : public AAA::Block {
+public:
+    FileAllocationTableCheck();
+    void Link() override;
+
+    AAA::Field::LE EntryArray0{32, "EntryArray0"};
+    AAA::Field::LE EntryArray1{32, "EntryArray1"};
+};
+
+// One table copy: entry n is the raw 32-bit value for cluster n (the reserved
+// top bits are kept). Setting NumberOfEntries resizes the packed array.
+class FileAllocationTable : public AAA::Block {
+public:
+    FileAllocationTable();
+    FileAllocationTable(const FileAllocationTable&) = delete;
+    void Link() override;
+    size_t MemoryBytes() const { return Entry.MemoryBytes(); }
+
+    AAA::Field::LE NumberOfEntries{32, "NumberOfEntries"}; // not on disk
+    AAA::Array<AAA::Field::LE> Entry{32, "Entry"};
+};
+
+class DirectoryEntry32 : public DirectoryEntryBase {
+public:
+    DirectoryEntry32();
+    DirectoryEntry32(const DirectoryEntry32& other);
+    void Link() override;
+    // A plausible short-name slot (deleted ones included).
+    virtual bool IsValid() const;
+
+    AAA::Field::BE ReservedForNT{8, "ReservedForNT"};
+    AAA::Field::LE CreatedTimeTenth{8, "CreatedTimeTenth"};
+    TimeFormat CreatedTime{"CreatedTime"};
+    DateFormat CreatedDate{"CreatedDate"};
+    DateFormat LastAccessDate{"LastAccessDate"};
+    AAA::Field::LE StartingClusterNumberHigh{16, "StartingClusterNumberHigh"};
+    AAA::Field::LE StartingClusterNumberLow{16, "StartingClusterNumberLow"};
+};
+
+// The valid slots of one directory in disk order. NumberOfEntries is the read
+// limit before a read and the count stored after it.
+class Directory32 : public AAA::Block {
+public:
+    Directory32();
+    explicit Directory32(const char* blockName);
+    Directory32(const Directory32&) = delete;
+    virtual ~Directory32() = default;
+    void Link() override;
+
+    // Reads slots from the reader's position; returns the bytes up to and
+    // including the last valid slot.
+    uint64_t ReadEntries(AAA::BitReader& reader);
+
+    AAA::Field::LE NumberOfEntries{32, "NumberOfEntries"}; // not on disk
+    AAA::Array<DirectoryEntry32> entries;
+
+protected:
+    // Sub-directories stop unless their first slots are "." and "..".
+    virtual bool StopsAt(uint32_t slotIndex, const DirectoryEntry32& slot) const;
+};
+
+class SubDirectory32 : public Directory32 {
+protected:
+    bool StopsAt(uint32_t slotIndex, const DirectoryEntry32& slot) const override;
+};
+
+// Reads `record` at byte `offset` of `stream` (every record type above).
+void ReadRecordAt(AAA::Stream& stream, uint64_t offset, AAA::Element& record);
+// Reads a (sub-)directory at `offset`; returns its size in bytes.
+uint64_t ReadDirectoryAt(AAA::Stream& stream, uint64_t offset, Directory32& directory);
+
+} // namespace FSAccessLib::FAT32
