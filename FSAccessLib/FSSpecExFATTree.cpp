@@ -1,0 +1,183 @@
+// The exFAT walk: entry sets to tree entries, directories into the tree, and
+// allocation chains into extents.
+#include <algorithm>
+
+#include "AAA_DebugLog.h"
+#include "FSSpecExFAT.h"
+
+namespace FSAccessLib::ExFAT {
+namespace {
+
+bool IsDotName(const AAA::WString& name) { return name == u"." || name == u".."; }
+
+} // namespace
+
+// ---- Entry sets ----------------------------------------------------------------------------------
+
+DirEntry FSAccessExFAT::EntrySetToDirEntry(Directory& directory) {
+    DirEntry entry; // unnamed, so left out unless a whole set names it
+    const size_t end = directory.StoredCount();
+    if (directory.readPosition >= end)
+        return entry;
+
+    const DirectoryEntry& primary = directory.Entry(directory.readPosition++);
+    const auto primaryType = static_cast<uint8_t>(primary.EntryType.Value());
+    const uint32_t secondaryCount = primary.SecondaryCount.Value();
+    const uint32_t attributes = primary.FileAttributes.Value();
+    if ((primaryType | kInUseBit) != kTypeFile || secondaryCount < 2) {
+        directory.readPosition = std::min<size_t>(end, directory.readPosition + secondaryCount);
+        return entry;
+    }
+    // A set cut off by the end of the directory keeps what is there.
+    if (directory.readPosition >= end)
+        return entry;
+
+    // Taken as the Stream Extension whatever its type: a damaged set still gives
+    // what its fields hold (a wrong class holds 0 where its layout has nothing).
+    const DirectoryEntry& stream = directory.Entry(directory.readPosition++);
+    const size_t nameLength = stream.NameLength.Value();
+    entry.firstCluster = stream.FirstCluster.Value();
+    entry.length = stream.DataLength.Value64();
+    entry.noFatChain = (stream.GeneralSecondaryFlags.Value() & kFlagNoFatChain) == kFlagNoFatChain;
+
+    for (size_t n = 0; n < nameLength && directory.readPosition < end; n += kNameUnitsPerEntry)
+        entry.name += directory.Entry(directory.readPosition++).FileName.ToWideString();
+    if (entry.name.size() > nameLength)
+        entry.name.resize(nameLength);
+
+    entry.isDirectory = (attributes & kAttributeDirectory) == kAttributeDirectory;
+    entry.start = ClusterToOffset(entry.firstCluster);
+    // The in-use bit shows only here: a deleted set yields the same entry as a live one.
+    const bool inUse = (primaryType & kInUseBit) != 0;
+    AAA::DebugLog(7, "\texFAT: %08x ", entry.firstCluster);
+    AAA::DebugLog(7, entry.noFatChain ? "NoFatChain " : "           ");
+    AAA::DebugLog(7, inUse ? "        " : "deleted ");
+    AAA::DebugLog(7, "%s\n", entry.name);
+    return entry;
+}
+
+// ---- The walk ----------------------------------------------------------------------------------------
+
+int FSAccessExFAT::BuildTree(DirEntry& root) {
+    walkedDirectories_.clear();
+    walkedDirectories_.insert(startOfRootDir);
+    rootDirectory.readPosition = 0;
+    const int count = Walk(rootDirectory, root, 0);
+    root.Relink(nullptr);
+    return count;
+}
+
+int FSAccessExFAT::Walk(Directory& directory, DirEntry& parent, int depth) {
+    int count = 0;
+    while (directory.readPosition < directory.StoredCount()) {
+        DirEntry entry = EntrySetToDirEntry(directory);
+        if (entry.name.empty() || IsDotName(entry.name))
+            continue;
+        if (!entry.deleted)
+            BuildDataChain(entry);
+        if (entry.isDirectory && ShouldDescend(entry, depth)) {
+            SubDirectory subDirectory;
+            ReadDirectoryAt(entry.start, subDirectory);
+            count += Walk(subDirectory, entry, depth + 1);
+        }
+        const bool isFile = !entry.isDirectory;
+        parent.children.push_back(std::move(entry));
+        if (isFile)
+            ++count;
+    }
+    return count;
+}
+
+bool FSAccessExFAT::ShouldDescend(const DirEntry& entry, int depth) {
+    // Slots outside the heap would be the boot region or beyond the volume.
+    const uint64_t heapLimit = static_cast<uint64_t>(bootSector.ClusterCount.Value()) + 2;
+    if (entry.firstCluster < 2 || entry.firstCluster >= heapLimit) {
+        AAA::DebugLog(6, "\texFAT: directory %s starts outside the cluster heap (cluster %08x); not read\n",
+                      entry.name, entry.firstCluster);
+        return false;
+    }
+    if (depth >= kMaxDirectoryDepth) {
+        AAA::DebugLog(6, "\texFAT: directory %s lies deeper than %d levels; not read\n", entry.name,
+                      kMaxDirectoryDepth);
+        return false;
+    }
+    // A directory met again (an ancestor, or one named by two entries) is read once.
+    if (!walkedDirectories_.insert(entry.start).second) {
+        AAA::DebugLog(6, "\texFAT: directory %s at 0x%016I64X was read already; not read again\n", entry.name,
+                      entry.start);
+        return false;
+    }
+    return true;
+}
+
+// ---- Chains ------------------------------------------------------------------------------------------------
+
+void FSAccessExFAT::BuildDataChain(DirEntry& entry) {
+    if (entry.noFatChain)
+        return; // one run of `length` bytes from `start`
+    const uint64_t limit = std::min<uint64_t>(clusterLimit, fat.Entry.size());
+    if (visitedClusters_.size() < limit)
+        visitedClusters_.assign(limit, false);
+
+    const auto appendRun = [&](uint32_t first, uint32_t last) {
+        entry.chain.emplace_back(ClusterToOffset(first), static_cast<uint64_t>(last - first + 1) * clusterSize, &entry);
+    };
+    uint32_t cluster = entry.firstCluster;
+    uint32_t runStart = cluster;
+    bool runOpen = false; // clusters of the current run not yet appended
+    bool looped = false;
+    uint64_t steps = 0;
+    while (cluster >= 2 && cluster < limit) {
+        if (visitedClusters_[cluster]) {
+            looped = true;
+            break;
+        }
+        visitedClusters_[cluster] = true;
+        ++steps;
+        const uint32_t next = fat.Entry.Value(cluster);
+        if (next != cluster + 1) {
+            appendRun(runStart, cluster);
+            runStart = next;
+            runOpen = false;
+        } else {
+            runOpen = true;
+        }
+        cluster = next;
+    }
+    // The run the walk was in when it stopped (a loop, or a successor past the heap).
+    if (runOpen)
+        appendRun(runStart, cluster - 1);
+    if (looped || cluster != kEndOfChain)
+        entry.chainBroken = true;
+    ClearVisitedClusters(entry.firstCluster, steps);
+    TrimChainToLength(entry);
+}
+
+void FSAccessExFAT::ClearVisitedClusters(uint32_t firstCluster, uint64_t steps) {
+    uint32_t cluster = firstCluster;
+    for (uint64_t i = 0; i < steps; ++i) {
+        visitedClusters_[cluster] = false;
+        cluster = fat.Entry.Value(cluster);
+    }
+}
+
+// The extents total exactly `length`: the extent that reaches it is cut and the
+// ones after it dropped; a chain too short has its last extent stretched (the
+// clusters of a deleted file whose table entries were freed follow its first).
+void FSAccessExFAT::TrimChainToLength(DirEntry& entry) const {
+    auto& chain = entry.chain;
+    if (chain.empty() || entry.length == 0)
+        return;
+    uint64_t before = 0;
+    for (size_t i = 0; i < chain.size(); ++i) {
+        const uint64_t remaining = entry.length - before;
+        if (chain[i].length >= remaining || i + 1 == chain.size()) {
+            chain[i].length = remaining;
+            chain.erase(chain.begin() + static_cast<std::ptrdiff_t>(i + 1), chain.end());
+            return;
+        }
+        before += chain[i].length;
+    }
+}
+
+} // namespace FSAccessLib::ExFAT
