@@ -71,6 +71,14 @@ void ExtentIndex::AddSubtree(const DirEntry& entry, const EntryKey& key) {
         AddChildren(entry, key);
 }
 
+void ExtentIndex::AddTree(const DirEntry& root) {
+    bulk_ = true;
+    AddChildren(root, EntryKey{});
+    bulk_ = false;
+    if (!tail_.empty())
+        MergeTail();
+}
+
 void ExtentIndex::AddChildren(const DirEntry& folder, const EntryKey& folderKey) {
     // Mirrors DirEntry::Apply: folders only, at most kMaxTreeDepth levels below the root.
     struct Frame {
@@ -105,7 +113,7 @@ void ExtentIndex::AddOne(const DirEntry& entry, const EntryKey& key) {
     }
     for (const auto& [start, end] : extents)
         tail_.push_back({start, end, id});
-    if (tail_.size() >= kTailLimit)
+    if (!bulk_ && tail_.size() >= kTailLimit)
         MergeTail();
 }
 

@@ -31,7 +31,7 @@ public:
     // once its start, length and chain are final.
     void AddSubtree(const DirEntry& entry, const EntryKey& key);
     // Indexes every entry the walk of `root` visits.
-    void AddTree(const DirEntry& root) { AddChildren(root, EntryKey{}); }
+    void AddTree(const DirEntry& root);
 
     Hit Query(uint64_t position) const;
     // The same, resolved to the entry in `root`'s tree.
@@ -71,6 +71,7 @@ private:
         std::vector<std::pair<uint64_t, uint64_t>> extents;  // (start, end) in chain order
     };
     std::vector<Irregular> irregular_;
+    bool bulk_ = false;  // while a whole tree is added: one sort at the end
 };
 
 } // namespace FSAccessLib
