@@ -1,5 +1,6 @@
 #include "AAA_StringTable.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -149,9 +150,11 @@ std::string LoadStringUtf8(int id) { return ToUtf8(LoadString(id)); }
 std::string FillPlaceholders(std::string text, std::initializer_list<std::string> values) {
     size_t index = 0;
     for (const std::string& value : values) {
-        const std::string mark = "{" + std::to_string(index++) + "}";
+        char mark[24];
+        std::snprintf(mark, sizeof mark, "{%zu}", index++);
+        const size_t markLength = std::strlen(mark);
         for (size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + value.size()))
-            text.replace(at, mark.size(), value);
+            text.replace(at, markLength, value);
     }
     return text;
 }
