@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Builds Kalvory and runs the main job on the built-in sample (no card needed).
+# Builds Kalvory, writes the built-in sample card (a small FAT16 image with live
+# and deleted camcorder files) and recovers it into ./recovered.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh >/dev/null
 cmake --preset release >/dev/null
-cmake --build --preset release --target kalvory-foundation-demo
-./build/release/demo/kalvory-foundation-demo
+cmake --build --preset release --target kalvory kalvory-make-sample-card >/dev/null
+mkdir -p build/sample
+./build/release/demo/kalvory-make-sample-card build/sample/card.img
+rm -rf recovered # the sample's own output folder, fresh on every run
+./build/release/cli/kalvory recover build/sample/card.img recovered

@@ -1,0 +1,63 @@
+#include "JobRunner.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <mutex>
+
+namespace KalvoryCli {
+
+std::atomic<bool> InterruptRequested{false};
+
+namespace {
+
+constexpr auto kPollInterval = std::chrono::milliseconds(200);
+
+struct Completion {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+};
+
+void OnCompletion(CompletionRecord* record) {
+    auto* completion = static_cast<Completion*>(record->user);
+    {
+        std::lock_guard<std::mutex> lock(completion->mutex);
+        completion->finished = true;
+    }
+    completion->done.notify_all();
+}
+
+extern "C" void HandleInterrupt(int) { InterruptRequested.store(true); }
+
+} // namespace
+
+void InstallInterruptHandler() {
+    struct sigaction action {};
+    action.sa_handler = HandleInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+int32_t RunOperation(Restore::RestoreMain& job, Operation operation, ProgressView& view) {
+    Completion completion;
+    if (operation == Operation::Verify)
+        job.StartVerify(&completion, &OnCompletion);
+    else
+        job.StartSave(&completion, &OnCompletion);
+    std::unique_lock<std::mutex> lock(completion.mutex);
+    while (!completion.done.wait_for(lock, kPollInterval, [&] { return completion.finished; })) {
+        if (InterruptRequested.load())
+            job.RequestCancel();
+        view.Update(job.ProgressPercent());
+    }
+    lock.unlock();
+    job.Wait();
+    if (job.ResultState() == 0 || job.ResultState() == 1)
+        view.Update(job.ProgressPercent());
+    view.Finish();
+    return job.ResultState();
+}
+
+} // namespace KalvoryCli

@@ -1,0 +1,179 @@
+// kalvory: recovers a camcorder card's videos and photos from the command line.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "AAA_DebugLog.h"
+#include "AAA_StringTable.h"
+#include "DestinationCheck.h"
+#include "JobRunner.h"
+#include "Kalvory_Recover.h"
+#include "RecoveredFiles.h"
+#include "Restore_Thread.h"
+#include "TargetList.h"
+
+namespace {
+
+using namespace KalvoryCli;
+
+enum ExitCode : int { kRecovered = 0, kNothing = 1, kUsage = 2, kFailed = 3, kCancelled = 130 };
+
+const std::map<std::string, Restore::StrategyType> kModes = {
+    {"directory", Restore::StrategyType::Directory},
+};
+
+struct Options {
+    int logLevel = 0;
+    std::string logFile;
+    std::string mode = "directory";
+    std::string source;
+    std::string destination;
+    bool json = false;
+};
+
+std::string Text(int id) { return AAA::LoadStringUtf8(id); }
+
+void PrintError(const std::string& text) { std::fprintf(stderr, "kalvory: %s\n", text.c_str()); }
+
+RemainingWords WordsFor(Operation operation) {
+    const int base = operation == Operation::Verify ? 1032 : 1052;
+    return {Text(base), Text(base + 1), Text(base + 2)};
+}
+
+int ExitForFailure(const Restore::RestoreMain& job) {
+    if (job.ResultState() == 2) {
+        PrintError(Text(2006));
+        return kCancelled;
+    }
+    PrintError(AAA::ToUtf8(job.ErrorText()));
+    return kFailed;
+}
+
+// Builds the job for the source; null (after printing why) when it cannot be made.
+std::unique_ptr<Restore::RestoreMain> MakeJob(const Options& options) {
+    const auto type = static_cast<int32_t>(kModes.at(options.mode));
+    auto job = std::make_unique<Restore::RestoreMain>(type, AAA::FromUtf8(options.source));
+    if (job->ResultState() != 0) {
+        PrintError(AAA::ToUtf8(job->ErrorText()));
+        return nullptr;
+    }
+    return job;
+}
+
+int32_t Run(Restore::RestoreMain& job, Operation operation) {
+    ProgressView view(stderr, StyleFor(stderr), Text(operation == Operation::Verify ? 2003 : 2004), WordsFor(operation));
+    return RunOperation(job, operation, view);
+}
+
+int RunList(const Options& options) {
+    auto job = MakeJob(options);
+    if (!job)
+        return kFailed;
+    const int32_t verified = Run(*job, Operation::Verify);
+    if (verified != 0 && verified != 1)
+        return ExitForFailure(*job);
+    const std::vector<TargetInfo> targets = CollectTargets(job->Strategy()->Root());
+    const std::string out = options.json ? FormatTargetsJson(options.source, targets) : FormatTargetsText(targets);
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return verified == 0 ? kRecovered : kNothing;
+}
+
+int CheckAndPrepareDestination(const Options& options) {
+    switch (CheckDestination(options.source, options.destination)) {
+    case DestinationVerdict::OnSourceDevice:
+        PrintError(Text(1081));
+        return kUsage;
+    case DestinationVerdict::HoldsPrivateFolder:
+        PrintError(Text(1023));
+        return kUsage;
+    case DestinationVerdict::Accepted:
+        break;
+    }
+    return kRecovered;
+}
+
+void PrintSummary(int id, const RecoveredFiles& recovered, const std::string& where) {
+    const std::string line = AAA::FillPlaceholders(
+        Text(id), {std::to_string(recovered.Files()), HumanBytes(recovered.Bytes()), where});
+    std::printf("%s\n", line.c_str());
+}
+
+int RunRecover(const Options& options) {
+    if (const int refused = CheckAndPrepareDestination(options); refused != kRecovered)
+        return refused;
+    auto job = MakeJob(options);
+    if (!job)
+        return kFailed;
+    if (const std::string error = PrepareDestination(options.destination); !error.empty()) {
+        PrintError(AAA::FillPlaceholders(Text(2005), {options.destination + ": " + error}));
+        return kFailed;
+    }
+    job->SetDestination(AAA::FromUtf8(options.destination));
+    if (job->ResultState() != 0)
+        return ExitForFailure(*job);
+    const int32_t verified = Run(*job, Operation::Verify);
+    if (verified == 1) {
+        std::printf("%s\n", AAA::FillPlaceholders(Text(2001), {options.source}).c_str());
+        return kNothing;
+    }
+    if (verified != 0)
+        return ExitForFailure(*job);
+    const std::string where = AAA::ToUtf8(job->destinationPath);
+    RecoveredFiles recovered(options.destination);
+    const int32_t saved = Run(*job, Operation::Save);
+    recovered.Measure();
+    if (saved == 2) {
+        PrintSummary(2002, recovered, where);
+        return kCancelled;
+    }
+    if (saved != 0)
+        return ExitForFailure(*job);
+    PrintSummary(2000, recovered, where);
+    return recovered.Files() > 0 ? kRecovered : kNothing;
+}
+
+void ConfigureLog(const Options& options) {
+    AAA::LogThreshold = options.logLevel;
+    AAA::SetLogSink(stderr); // standard output carries results
+    if (!options.logFile.empty() && !AAA::SetLogFile(options.logFile))
+        PrintError("cannot open log file " + options.logFile);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    CLI::App app{"Kalvory: recovers a camcorder card's videos and photos (FAT12/16/32, exFAT), read-only."};
+    app.require_subcommand(1);
+    app.add_option("-l,--log-level", options.logLevel, "Diagnostic log threshold (3 errors, 7 results, 8 everything)");
+    app.add_option("--log-file", options.logFile, "Write the diagnostic log to this file instead of standard error");
+
+    const auto modeOption = [&](CLI::App* command) {
+        command->add_option("--mode", options.mode, "Search strategy")
+            ->check(CLI::IsMember({"directory"}))
+            ->capture_default_str();
+    };
+    CLI::App* recover = app.add_subcommand("recover", "Recover the card's files into DEST");
+    modeOption(recover);
+    recover->add_option("SOURCE", options.source, "Block device or image file of the card's volume")->required();
+    recover->add_option("DEST", options.destination, "Folder that receives the files (created if missing)")->required();
+
+    CLI::App* list = app.add_subcommand("list", "List what could be recovered, without copying");
+    modeOption(list);
+    list->add_flag("--json", options.json, "Print the list as JSON");
+    list->add_option("SOURCE", options.source, "Block device or image file of the card's volume")->required();
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        const int code = app.exit(error);
+        return code == 0 ? 0 : kUsage;
+    }
+    ConfigureLog(options);
+    InstallInterruptHandler();
+    return recover->parsed() ? RunRecover(options) : RunList(options);
+}

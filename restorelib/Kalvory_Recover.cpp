@@ -1,0 +1,243 @@
+#include "Kalvory_Recover.h"
+
+#include <cwctype>
+
+#include "AAA_DebugLog.h"
+#include "AAA_Exceptions.h"
+#include "AAA_Progress.h"
+#include "FSSpecExFAT.h"
+#include "FSSpecFAT16.h"
+#include "FSSpecFAT32.h"
+
+namespace Kalvory {
+namespace {
+
+using FSAccessLib::DirEntry;
+using AAA::WString;
+
+struct NamedRow {
+    bool folderRule;
+    const char16_t* name;
+};
+
+constexpr NamedRow kRootTable[] = {
+    {true, u"PRIVATE"}, {true, u"DCIM"}, {true, u"MISC"},
+};
+
+constexpr NamedRow kPrivateTable[] = {
+    {true, u"QORVALIN"}, {true, u"SBGDVSD"}, {true, u"VIDEO"},    {true, u"ETC"},
+    {true, u"AUDIO"},    {true, u"CLIP"},    {true, u"ICON"},     {true, u"AVCHD"},
+    {true, u"AVCHDTN"},  {true, u"IISVPL"},  {true, u"BDMV"},     {true, u"CLIPINF"},
+    {true, u"PLAYLIST"}, {true, u"STREAM"},  {false, u"INDEX.BDM"}, {false, u"MOVIEOBJ.BDM"},
+    {false, u"THUMB.TDT"}, {false, u"THUMB.TID"},
+};
+
+template <class Reader>
+std::unique_ptr<FSAccessLib::FSAccessBase> TryReader(const WString& devicePath) {
+    auto reader = std::make_unique<Reader>(devicePath);
+    if (reader->Open())
+        return reader;
+    return nullptr;
+}
+
+// The first row whose kind matches and whose name equals `name` past its first
+// character (the character a deletion destroys).
+bool RebuildFromTable(const DirEntry& entry, const NamedRow* rows, size_t count, WString& result) {
+    if (entry.name.empty())
+        return false;
+    const AAA::WStringView tail = AAA::WStringView(entry.name).substr(1);
+    for (size_t i = 0; i < count; ++i) {
+        const AAA::WStringView row(rows[i].name);
+        if (rows[i].folderRule == entry.isDirectory && row.substr(1) == tail) {
+            result = WString(row);
+            return true;
+        }
+    }
+    return false;
+}
+
+// Reads a name the way a wide character stream extracts from it.
+class NameReader {
+public:
+    explicit NameReader(const WString& text) : text_(text) {}
+
+    void Skip() {
+        if (at_ < text_.size())
+            ++at_;
+    }
+    bool Number(uint32_t& value) {
+        SkipSpace();
+        uint64_t number = 0;
+        size_t digits = 0;
+        while (at_ < text_.size() && text_[at_] >= u'0' && text_[at_] <= u'9') {
+            number = number * 10 + static_cast<uint64_t>(text_[at_++] - u'0');
+            if (number > UINT32_MAX)
+                return false;
+            ++digits;
+        }
+        value = static_cast<uint32_t>(number);
+        return digits > 0;
+    }
+    // At most `limit` characters (no limit when 0), stopping at white space.
+    bool Word(size_t limit, WString& word) {
+        SkipSpace();
+        word.clear();
+        while (at_ < text_.size() && !IsSpace(text_[at_]) && (limit == 0 || word.size() < limit))
+            word.push_back(text_[at_++]);
+        return !word.empty();
+    }
+
+private:
+    static bool IsSpace(char16_t c) { return std::iswspace(static_cast<wint_t>(c)) != 0; }
+    void SkipSpace() {
+        while (at_ < text_.size() && IsSpace(text_[at_]))
+            ++at_;
+    }
+
+    const WString& text_;
+    size_t at_ = 0;
+};
+
+WString ZeroFilled(uint32_t value, uint32_t width) {
+    WString digits = AAA::FromUtf8(std::to_string(value));
+    if (digits.size() < width)
+        digits.insert(0, width - digits.size(), u'0');
+    return digits;
+}
+
+uint32_t PowerOfTen(uint32_t exponent) {
+    uint32_t value = 1;
+    while (exponent-- > 0)
+        value *= 10;
+    return value;
+}
+
+bool TryDcfRule(const DirEntry& entry, const FSAccessLib::EntryNameRule& rule, WString& result) {
+    NameReader reader(entry.name);
+    uint32_t number1 = 0;
+    uint32_t number2 = 0;
+    WString text;
+    if (rule.width1 != 0) {
+        reader.Skip();
+        if (!reader.Number(number1) || !reader.Word(rule.prefix.size(), text))
+            return false;
+        const uint32_t unit = PowerOfTen(rule.width1 - 1);
+        number1 += unit * (rule.min1 / unit); // the lost leading digit
+    } else {
+        if (!reader.Word(rule.prefix.size(), text))
+            return false;
+        if (!rule.prefix.empty())
+            text[0] = rule.prefix[0];
+    }
+    if (rule.width2 != 0 && !reader.Number(number2))
+        return false;
+    WString rest;
+    reader.Word(0, rest);
+    const bool matches = rule.min1 <= number1 && number1 <= rule.max1 && text == rule.prefix &&
+                         rule.min2 <= number2 && number2 <= rule.max2 && rest == rule.suffix;
+    if (!matches)
+        return false;
+    result.clear();
+    if (rule.width1 != 0)
+        result += ZeroFilled(number1, rule.width1);
+    result += rule.prefix;
+    if (rule.width2 != 0)
+        result += ZeroFilled(number2, rule.width2);
+    result += rule.suffix;
+    return true;
+}
+
+bool RebuildDcf(const DirEntry& entry, WString& result) {
+    for (const FSAccessLib::EntryNameRule& rule : FSAccessLib::DcfRuleTable()) {
+        if (rule.folderRule == entry.isDirectory && TryDcfRule(entry, rule, result))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+KalvoryBase::KalvoryBase(const WString& devicePath) : devicePath_(devicePath) {
+    reader_ = TryReader<FSAccessLib::FAT1216::FSAccessFAT1216>(devicePath_);
+    if (!reader_)
+        reader_ = TryReader<FSAccessLib::FAT32::FSAccessFAT32>(devicePath_);
+    if (!reader_)
+        reader_ = TryReader<FSAccessLib::ExFAT::FSAccessExFAT>(devicePath_);
+    if (!reader_)
+        AAA::ThrowLogged<AAA::UnknownFileSystemException>("restorelib/Kalvory_Recover", 300,
+                                                           "UnknownFileSystemException()");
+}
+
+KalvoryBase::~KalvoryBase() = default;
+
+void KalvoryBase::Save() {
+    FSAccessLib::CommandTotalFileLength total;
+    root_.Apply(total);
+    Restore::SetProgressTotal(total.total);
+    FSAccessLib::CommandCopyToDst copy(destination_, reader_->stream.get(), reader_->totalBytes);
+    root_.Apply(copy);
+}
+
+int Kalvory_Directory::Verify() {
+    reader_->ReadAllocationTable();
+    reader_->ReadRootDirectory();
+    AAA::DebugLog(7, "---DirSearch---\n");
+    reader_->BuildTree(root_);
+    AAA::DebugLog(7, "---foundTree---\n");
+    FSAccessLib::CommandDisplay display;
+    root_.Apply(display);
+    AAA::DebugLog(7, "---RenameDeleted---\n");
+    CommandRenameDeleted rename;
+    root_.Apply(rename);
+    AAA::DebugLog(7, "---SlectAll---\n");
+    FSAccessLib::CommandSlectAll selectAll;
+    root_.Apply(selectAll);
+    targetCount_ = selectAll.count;
+    AAA::DebugLog(7, "---ListUp---\n");
+    root_.Apply(display);
+    return targetCount_;
+}
+
+WString RebuildDeletedName(const DirEntry& entry) {
+    const WString path = entry.FullPath();
+    WString result;
+    bool rebuilt = false;
+    if (path.find(u"\\DCIM\\") != WString::npos)
+        rebuilt = RebuildDcf(entry, result);
+    else if (path.find(u"\\PRIVATE\\") != WString::npos)
+        rebuilt = RebuildFromTable(entry, kPrivateTable, std::size(kPrivateTable), result);
+    else
+        rebuilt = RebuildFromTable(entry, kRootTable, std::size(kRootTable), result);
+    if (rebuilt)
+        return result;
+    result = entry.name;
+    if (!result.empty())
+        result[0] = u'0';
+    return result;
+}
+
+void CommandRenameDeleted::Execute(DirEntry& entry) {
+    if (entry.deleted) {
+        AAA::DebugLog(7, "Rename: ");
+        AAA::DebugLog(7, "%s", entry.name);
+        AAA::DebugLog(7, "\t->\t");
+        entry.name = RebuildDeletedName(entry);
+        AAA::DebugLog(7, "%s", entry.name);
+        AAA::DebugLog(7, "\n");
+    }
+    if (entry.name == u".Trashes")
+        entry.name = u"Kalvory.Trashes";
+}
+
+std::unique_ptr<KalvoryBase> MakeStrategy(int type, const WString& devicePath) {
+    switch (type) {
+    case 0:
+        return std::make_unique<Kalvory_Directory>(devicePath);
+    default:
+        // The sector strategies (types 1 and 2) are not built yet; like any
+        // unknown type they find nothing.
+        return std::make_unique<KalvoryBase>(devicePath);
+    }
+}
+
+} // namespace Kalvory

@@ -1,0 +1,60 @@
+#pragma once
+// Recovery strategies: each owns the reader that accepted the card, the tree of
+// found entries and the destination, and runs a fixed sequence of steps.
+#include <memory>
+
+#include "AAA_WideString.h"
+#include "FSAccessCommon.h"
+
+namespace Kalvory {
+
+class KalvoryBase {
+public:
+    // Opens the card with each reader in turn (FAT12/16, FAT32, exFAT) and keeps
+    // the first that accepts it; none accepting raises UnknownFileSystemException.
+    explicit KalvoryBase(const AAA::WString& devicePath);
+    virtual ~KalvoryBase();
+    KalvoryBase(const KalvoryBase&) = delete;
+    KalvoryBase& operator=(const KalvoryBase&) = delete;
+
+    // Searches, renames and selects; returns the number of targets.
+    virtual int Verify() { return 0; }
+    virtual void SetDestination(const AAA::WString& folder) { destination_ = folder; }
+    // Copies every target under the destination.
+    virtual void Save();
+
+    FSAccessLib::FSAccessBase& Reader() const { return *reader_; }
+    FSAccessLib::DirEntry& Root() { return root_; }
+    const AAA::WString& Destination() const { return destination_; }
+    int TargetCount() const { return targetCount_; }
+
+protected:
+    std::unique_ptr<FSAccessLib::FSAccessBase> reader_;
+    AAA::WString devicePath_;
+    AAA::WString destination_;
+    int targetCount_ = 0;
+    FSAccessLib::DirEntry root_;
+};
+
+// Directory search only: every entry the directories hold, deleted ones renamed.
+class Kalvory_Directory : public KalvoryBase {
+public:
+    using KalvoryBase::KalvoryBase;
+    int Verify() override;
+};
+
+// Rebuilds the names of entries found deleted (first character lost) from the
+// camcorder's known folder and file names.
+class CommandRenameDeleted : public FSAccessLib::Command {
+public:
+    void Execute(FSAccessLib::DirEntry& entry) override;
+};
+
+// The rebuilt name of a deleted entry (exposed for tests).
+AAA::WString RebuildDeletedName(const FSAccessLib::DirEntry& entry);
+
+// The strategy for a job type: 0 directory search; other types join with the
+// sector search; unknown types give a strategy that finds nothing.
+std::unique_ptr<KalvoryBase> MakeStrategy(int type, const AAA::WString& devicePath);
+
+} // namespace Kalvory

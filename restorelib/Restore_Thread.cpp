@@ -1,0 +1,167 @@
+#include "Restore_Thread.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <sys/statvfs.h>
+
+#include "AAA_DebugLog.h"
+#include "AAA_Exceptions.h"
+#include "AAA_StringTable.h"
+#include "FSAccessCommon.h"
+#include "Kalvory_Recover.h"
+#include "Restore_FilePath.h"
+
+Restore_Thread::~Restore_Thread() {
+    if (worker.joinable())
+        worker.join();
+}
+
+namespace Restore {
+namespace {
+
+constexpr size_t kErrorCapacity = sizeof(CompletionRecord::ErrorString) / sizeof(char16_t);
+
+uint64_t StatvfsFreeBytes(const AAA::WString& folder) {
+    struct statvfs info {};
+    if (::statvfs(AAA::ToUtf8(folder).c_str(), &info) != 0) {
+        const int error = errno;
+        AAA::DebugLog(3, "%s: %s\n", AAA::FromUtf8(std::strerror(error)), folder);
+        AAA::ThrowFromErrno(error);
+    }
+    return static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
+}
+
+std::atomic<FreeSpaceProbe> freeSpaceProbe{&StatvfsFreeBytes};
+
+} // namespace
+
+uint64_t FreeBytesAvailable(const AAA::WString& folder) { return freeSpaceProbe.load()(folder); }
+
+void SetFreeSpaceProbeForTesting(FreeSpaceProbe probe) {
+    freeSpaceProbe.store(probe ? probe : &StatvfsFreeBytes);
+}
+
+RestoreMain::RestoreMain(int32_t type, const AAA::WString& devicePath) {
+    CurrentJob.store(&progress);
+    try {
+        strategy_ = Kalvory::MakeStrategy(type, devicePath);
+        sourcePath = MakeAbsolutePath(devicePath);
+    } catch (const AAA::ExceptionBase& error) {
+        strategy_.reset();
+        Fail(error.Message());
+    } catch (...) {
+        strategy_.reset();
+        Fail(AAA::UnexpectedErrorText());
+    }
+    LogResult();
+}
+
+RestoreMain::~RestoreMain() {
+    ResumeWorker(); // a held worker could never finish
+    Wait();
+    strategy_.reset();
+    if (CurrentJob.load() == &progress)
+        CurrentJob.store(nullptr); // no stream may reach a destroyed job's progress block
+}
+
+void RestoreMain::Fail(const char16_t* message) {
+    record.ResultState = -1;
+    size_t n = 0;
+    for (; message[n] && n + 1 < kErrorCapacity; ++n)
+        record.ErrorString[n] = message[n];
+    record.ErrorString[n] = u'\0';
+}
+
+void RestoreMain::LogResult() const {
+    AAA::DebugLog(6, "ResultState: %d  ErrorString: ", record.ResultState);
+    AAA::DebugLog(6, "%s\n", record.ErrorString);
+}
+
+void RestoreMain::ThrowIfCancelled() const {
+    if (CancelRequested())
+        AAA::ThrowLogged<AAA::CancellationException>("restorelib/Restore_Thread", 49, "AAA::CancellationException()");
+}
+
+template <class Body>
+void RestoreMain::Guarded(Body body) {
+    try {
+        if (!strategy_)
+            throw AAA::ArgumentException(); // the job has no volume to work on
+        body();
+    } catch (const AAA::CancellationException&) {
+        record.ResultState = 2;
+    } catch (const AAA::ExceptionBase& error) {
+        Fail(error.Message());
+    } catch (...) {
+        Fail(AAA::UnexpectedErrorText());
+    }
+}
+
+void RestoreMain::SetDestination(const AAA::WString& folder) {
+    record.ResultState = 0;
+    Guarded([&] {
+        strategy_->SetDestination(folder);
+        destinationPath = MakeAbsolutePath(folder);
+        const uint64_t needed = strategy_->Reader().totalBytes;
+        if (FreeBytesAvailable(folder) < needed)
+            AAA::ThrowFromErrno(ENOSPC);
+    });
+}
+
+std::thread::id RestoreMain::Launch(void* user, CompletionCallback completion, std::function<void()> body) {
+    Wait(); // the previous worker has finished; release it before starting the next
+    callback = completion;
+    record.user = user;
+    worker = std::thread([this, body = std::move(body)] {
+        body();
+        LogResult();
+        if (callback)
+            callback(&record);
+    });
+    return worker.get_id();
+}
+
+std::thread::id RestoreMain::StartVerify(void* user, CompletionCallback completion) {
+    return Launch(user, completion, [this] {
+        Guarded([&] {
+            const int count = strategy_->Verify();
+            ThrowIfCancelled();
+            progress.percent.store(100);
+            record.ResultState = count == 0 ? 1 : 0;
+        });
+    });
+}
+
+std::thread::id RestoreMain::StartSave(void* user, CompletionCallback completion) {
+    return Launch(user, completion, [this] {
+        AAA::DebugLog(6, "\n%S\n", std::string(80, '='));
+        AAA::DebugLog(6, "%s\n", u"commit");
+        AAA::DebugLog(6, "%S\n", std::string(80, '-'));
+        Guarded([&] {
+            strategy_->Save();
+            ThrowIfCancelled();
+            progress.percent.store(100);
+        });
+    });
+}
+
+void RestoreMain::Wait() {
+    if (worker.joinable() && worker.get_id() != std::this_thread::get_id())
+        worker.join();
+}
+
+void ResumeJobThread(RestoreMain& job) { job.ResumeWorker(); }
+
+void EndJob(std::unique_ptr<RestoreMain>& job) {
+    if (!job)
+        return;
+    job->ResumeWorker(); // a held worker could never finish
+    job->Wait();
+    job.reset();
+}
+
+AAA::WString JobSourcePath(const RestoreMain& job) { return job.sourcePath; }
+
+} // namespace Restore

@@ -1,0 +1,91 @@
+#pragma once
+// The restore job: the one object through which a front end drives a recovery.
+// It owns the strategy, runs verification and saving on a worker thread each,
+// and turns every failure into a result state and the user message.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "AAA_Progress.h"
+#include "AAA_WideString.h"
+
+namespace Kalvory {
+class KalvoryBase;
+}
+
+struct CompletionRecord {
+    void* user = nullptr;
+    int32_t ResultState = 0;
+    char16_t ErrorString[1024] = {};
+};
+
+using CompletionCallback = void (*)(CompletionRecord* record);
+
+// Worker bookkeeping shared by every job kind.
+struct Restore_Thread {
+    virtual ~Restore_Thread();
+    virtual std::thread::id StartVerify(void* user, CompletionCallback callback) = 0;
+
+    std::thread worker;
+    CompletionCallback callback = nullptr;
+    Restore::JobProgress progress; // percent, cancel flag and pause gate
+    CompletionRecord record;
+    AAA::WString sourcePath;
+    AAA::WString destinationPath;
+
+    int32_t ProgressPercent() const { return progress.percent.load(); }
+    void RequestCancel() { progress.cancel.store(1); }
+    bool CancelRequested() const { return progress.CancelRequested(); }
+    AAA::WString ErrorText() const { return AAA::WString(record.ErrorString); }
+};
+
+namespace Restore {
+
+// Strategy types: 0 directory search; 1 directory and sector search;
+// 2 sector search only; any other finds nothing.
+enum class StrategyType : int32_t { Directory = 0, DirAndSector = 1, Sector = 2 };
+
+// Free bytes available to this user on the file system holding `folder`.
+using FreeSpaceProbe = uint64_t (*)(const AAA::WString& folder);
+uint64_t FreeBytesAvailable(const AAA::WString& folder);
+// Tests replace the probe to simulate a small destination; null restores it.
+void SetFreeSpaceProbeForTesting(FreeSpaceProbe probe);
+
+class RestoreMain : public Restore_Thread {
+public:
+    RestoreMain(int32_t type, const AAA::WString& devicePath);
+    ~RestoreMain() override;
+    RestoreMain(const RestoreMain&) = delete;
+    RestoreMain& operator=(const RestoreMain&) = delete;
+
+    void SetDestination(const AAA::WString& folder);
+    std::thread::id StartVerify(void* user, CompletionCallback callback) override;
+    std::thread::id StartSave(void* user, CompletionCallback callback);
+
+    // Waits for the running worker, if any.
+    void Wait();
+    // Holds the worker at its next source seek or destination write.
+    void SuspendWorker() { progress.gate.Close(); }
+    void ResumeWorker() { progress.gate.Open(); }
+
+    int32_t ResultState() const { return record.ResultState; }
+    Kalvory::KalvoryBase* Strategy() const { return strategy_.get(); }
+
+private:
+    template <class Body>
+    void Guarded(Body body);
+    void Fail(const char16_t* message);
+    void LogResult() const;
+    void ThrowIfCancelled() const;
+    std::thread::id Launch(void* user, CompletionCallback callback, std::function<void()> body);
+
+    std::unique_ptr<Kalvory::KalvoryBase> strategy_;
+};
+
+// Job helpers a front end uses on its current job.
+void ResumeJobThread(RestoreMain& job);
+void EndJob(std::unique_ptr<RestoreMain>& job);
+AAA::WString JobSourcePath(const RestoreMain& job);
+
+} // namespace Restore
