@@ -65,7 +65,9 @@ void FSAccessFAT32::ReadAllocationTable() {
     // hold what it claims: a short volume ends here with message 110.
     const uint64_t deviceBytes = FatCommon::DeviceBytes(*stream);
     FatCommon::RequireOnDevice(totalBytes, deviceBytes, kSourceFile, __LINE__);
-    FatCommon::RequireOnDevice(startOfFat + 2 * uint64_t{fatSize}, deviceBytes, kSourceFile, __LINE__);
+    // The claimed table size in full: fatSize keeps only 32 bits of it.
+    const uint64_t claimedFatBytes = uint64_t{bootSector.SectorsPerFAT32.Value()} * sectorSize;
+    FatCommon::RequireOnDevice(startOfFat + 2 * claimedFatBytes, deviceBytes, kSourceFile, __LINE__);
 
     stream->Seek(static_cast<int64_t>(startOfFat), AAA::SeekBegin);
     clusterLimit = bootSector.TotalSectors2.Value() / bootSector.SectorsPerCluster.Value();
