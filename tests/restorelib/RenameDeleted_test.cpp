@@ -88,7 +88,7 @@ TEST(CommandRenameDeleted, RenamesDeletedEntriesAndTrashesFolders) {
     Kalvory::CommandRenameDeleted rename;
     tree.root.Apply(rename);
     EXPECT_EQ(tree.root.children[0].children[0].name, u"100CDPFP");
-    EXPECT_EQ(tree.root.children[0].children[1].name, u"!01CDPFP");
+    EXPECT_EQ(tree.root.children[3].children[0].name, u"!01CDPFP"); // Add makes a second DCIM
     EXPECT_EQ(tree.root.children[1].name, u"Kalvory.Trashes");
     EXPECT_EQ(tree.root.children[2].name, u".TRASHES");
 }
