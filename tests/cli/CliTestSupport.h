@@ -1,0 +1,101 @@
+#pragma once
+// Runs the built kalvory binary (and the sample-card writer) as a child process
+// with the English texts, capturing its exit code, standard output and error.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "AAA_StringTable.h"
+
+namespace CliTest {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+inline std::string ReadText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A started child whose output goes to two files in `scratch`.
+class Child {
+public:
+    Child(const std::string& program, const std::vector<std::string>& arguments, const fs::path& scratch)
+        : outPath_(scratch / "child.out"), errPath_(scratch / "child.err") {
+        std::vector<std::string> argv{program};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            std::vector<char*> raw;
+            for (std::string& text : argv)
+                raw.push_back(text.data());
+            raw.push_back(nullptr);
+            if (!std::freopen(outPath_.c_str(), "w", stdout) || !std::freopen(errPath_.c_str(), "w", stderr))
+                ::_exit(126);
+            ::setenv("LC_ALL", "C", 1);
+            ::execv(program.c_str(), raw.data());
+            ::_exit(127);
+        }
+    }
+    ~Child() {
+        if (pid_ > 0 && !reaped_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    pid_t Pid() const { return pid_; }
+    std::string ErrSoFar() const { return ReadText(errPath_); }
+    // Waits for the child; a signal death reads as 128 + the signal.
+    Outcome Finish() {
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        reaped_ = true;
+        Outcome outcome;
+        outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        outcome.out = ReadText(outPath_);
+        outcome.err = ReadText(errPath_);
+        return outcome;
+    }
+
+private:
+    fs::path outPath_;
+    fs::path errPath_;
+    pid_t pid_ = -1;
+    bool reaped_ = false;
+};
+
+inline Outcome RunKalvory(const std::vector<std::string>& arguments, const fs::path& scratch) {
+    Child child(KALVORY_BINARY, arguments, scratch);
+    return child.Finish();
+}
+
+inline fs::path WriteSampleCard(const fs::path& image, const fs::path& scratch) {
+    Child writer(KALVORY_SAMPLE_WRITER, {image.string()}, scratch);
+    const Outcome outcome = writer.Finish();
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    return image;
+}
+
+// The English text of a message, as the binary prints it after "kalvory: ".
+inline std::string Message(int id) {
+    return "kalvory: " + AAA::ToUtf8(AAA::LoadString(id, AAA::Language::English)) + "\n";
+}
+
+} // namespace CliTest
