@@ -116,7 +116,7 @@ TEST_P(FAT32BootSectorTwin, OneChangedFieldFailsWithItsReport) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Fields, FAT32BootSectorTwin,
+    FAT32Fields, FAT32BootSectorTwin,
     ::testing::Values(BootTwin{"sector size 4096", 11, 4096, 2, "SectorSize"},
                       BootTwin{"one FAT", 16, 1, 1, "NumberOfFATs"},
                       BootTwin{"root entries (a FAT16 volume)", 17, 512, 2, "NumberOfRootDirectoryEntries"},
