@@ -5,6 +5,8 @@
 #include <csignal>
 #include <mutex>
 
+#include "AAA_Progress.h"
+
 namespace KalvoryCli {
 
 std::atomic<bool> InterruptRequested{false};
@@ -28,7 +30,13 @@ void OnCompletion(CompletionRecord* record) {
     completion->done.notify_all();
 }
 
-extern "C" void HandleInterrupt(int) { InterruptRequested.store(true); }
+// Lock-free atomics only: the cancel reaches the worker at its very next seek
+// or write instead of at the next progress poll.
+extern "C" void HandleInterrupt(int) {
+    InterruptRequested.store(true);
+    if (Restore::JobProgress* job = Restore::CurrentJob.load())
+        job->cancel.store(1);
+}
 
 } // namespace
 
