@@ -76,7 +76,7 @@ std::vector<AAA::FieldBase*> DirectoryEntry::AllFields() {
 void DirectoryEntry::ZeroOutsideLayout() {
     const auto& layout = Members();
     for (AAA::FieldBase* field : AllFields()) {
-        if (std::find(layout.begin(), layout.end(), field) != layout.end())
+        if (field->Data().empty() || std::find(layout.begin(), layout.end(), field) != layout.end())
             continue;
         const std::vector<uint8_t> zeros(field->Data().size(), 0);
         field->AssignRead(zeros.data(), zeros.size(), -1);
