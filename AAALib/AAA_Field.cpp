@@ -100,7 +100,9 @@ bool FieldBase::IsChanged() const {
 }
 
 void FieldBase::AssignRead(const uint8_t* bytes, size_t count, int64_t position) {
-    std::memcpy(data_.data(), bytes, std::min(count, data_.size()));
+    const size_t n = std::min(count, data_.size());
+    if (n > 0)
+        std::memcpy(data_.data(), bytes, n);
     snapshot_ = data_;
     position_ = position;
 }
