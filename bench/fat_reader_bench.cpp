@@ -2,10 +2,12 @@
 // a large FAT32 card (time and memory).
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <malloc.h>
 #include <memory>
 #include <string>
 
@@ -31,7 +33,9 @@ uint64_t StatusBytes(const std::string& field) {
     return 0;
 }
 
+// Hands freed heap pages back first, so that growth shows as growth.
 void ResetPeakRss() {
+    malloc_trim(0);
     std::ofstream("/proc/self/clear_refs") << "5";
 }
 
@@ -118,8 +122,10 @@ void BM_ReadAllocationTable32GiB(benchmark::State& state) {
         state.PauseTiming();
         entries = static_cast<double>(reader->fat.Entry.size());
         tableBytes = static_cast<double>(reader->fat.MemoryBytes());
-        rssDelta = static_cast<double>(StatusBytes("VmRSS") - rssBefore);
-        peakDelta = static_cast<double>(StatusBytes("VmHWM") - rssBefore);
+        // Freed tables stay in the heap after the first round, so the first
+        // round's growth is the one that tells.
+        rssDelta = std::max(rssDelta, static_cast<double>(StatusBytes("VmRSS") - rssBefore));
+        peakDelta = std::max(peakDelta, static_cast<double>(StatusBytes("VmHWM") - rssBefore));
         reader.reset();
         state.ResumeTiming();
     }
