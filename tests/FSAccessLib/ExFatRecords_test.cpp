@@ -2,6 +2,8 @@
 // differs in one field.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -51,10 +53,10 @@ std::vector<uint8_t> GoodBootSector() {
         0x07,                                           // 112 PercentInUse
         0, 0, 0, 0, 0, 0, 0,                            // 113 Reserved
     };
-    std::vector<uint8_t> sector(head, head + sizeof head);
-    sector.resize(510, 0xF4);                           // 120 BootCode
-    sector.push_back(0x55);                             // 510 BootSignature
-    sector.push_back(0xAA);
+    std::vector<uint8_t> sector(512, 0xF4);             // 120 BootCode
+    std::copy(std::begin(head), std::end(head), sector.begin());
+    sector[510] = 0x55;                                 // 510 BootSignature
+    sector[511] = 0xAA;
     return sector;
 }
 
