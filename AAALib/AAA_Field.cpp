@@ -237,6 +237,12 @@ WString Field::Utf16::ToWideString() const {
     return wide;
 }
 
+void ReadRecordAt(Stream& stream, uint64_t offset, Element& record) {
+    stream.Seek(static_cast<int64_t>(offset), SeekBegin);
+    BitReader reader(stream);
+    record.Read(reader);
+}
+
 // ---- Block -------------------------------------------------------------------
 
 void Block::SetMembers(std::initializer_list<Element*> members) {

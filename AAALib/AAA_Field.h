@@ -144,6 +144,10 @@ private:
     std::vector<Element*> members_;
 };
 
+// Reads `record` at byte `offset` of `stream`: how every on-disk record is read,
+// from a device or from memory alike.
+void ReadRecordAt(Stream& stream, uint64_t offset, Element& record);
+
 } // namespace AAA
 
 #include "AAA_FieldArray.h"

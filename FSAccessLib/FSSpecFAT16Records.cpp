@@ -4,6 +4,7 @@
 
 #include "AAA_Exceptions.h"
 #include "FSSpecFAT16FAT32Common.h"
+#include "FatDirectorySlots.h"
 
 namespace FSAccessLib::FAT1216 {
 namespace {
@@ -183,37 +184,8 @@ bool SubDirectory1216::StopsAt(uint32_t slotIndex, const DirectoryEntry1216& slo
 }
 
 uint64_t Directory1216::ReadEntries(AAA::BitReader& reader) {
-    const uint32_t limit = NumberOfEntries.Value();
-    entries.clear();
     readPosition = 0;
-    uint32_t last = 0;
-    DirectoryEntry1216 slot;
-    for (uint32_t i = 0; i < limit; ++i) {
-        slot.Read(reader);
-        if (slot.IsEndOfDirectory() || StopsAt(i, slot))
-            break;
-        if (!slot.IsValid())
-            continue;
-        entries.push_back(slot);
-        entries.back().parent = this;
-        last = i + 1;
-    }
-    NumberOfEntries.SetValue(entries.size());
-    return uint64_t{last} * 32;
-}
-
-// ---- Reading from any stream -----------------------------------------------------------
-
-void ReadRecordAt(AAA::Stream& stream, uint64_t offset, AAA::Element& record) {
-    stream.Seek(static_cast<int64_t>(offset), AAA::SeekBegin);
-    AAA::BitReader reader(stream);
-    record.Read(reader);
-}
-
-uint64_t ReadDirectoryAt(AAA::Stream& stream, uint64_t offset, Directory1216& directory) {
-    stream.Seek(static_cast<int64_t>(offset), AAA::SeekBegin);
-    AAA::BitReader reader(stream);
-    return directory.ReadEntries(reader);
+    return FatCommon::ReadValidSlots<DirectoryEntry1216>(*this, reader);
 }
 
 } // namespace FSAccessLib::FAT1216

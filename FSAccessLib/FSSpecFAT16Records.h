@@ -8,6 +8,7 @@
 #include "AAA_Field.h"
 #include "AAA_Stream.h"
 #include "DirectoryEntryBase.h"
+#include "FatDirectorySlots.h"
 
 namespace FSAccessLib::FAT1216 {
 
@@ -124,7 +125,7 @@ public:
     AAA::Array<DirectoryEntry1216> entries;
     size_t readPosition = 0; // the walk's place in `entries`
 
-protected:
+public:
     // Sub-directories stop unless their first slots are "." and "..".
     virtual bool StopsAt(uint32_t slotIndex, const DirectoryEntry1216& slot) const;
 };
@@ -135,8 +136,8 @@ protected:
 };
 
 // Reads `record` at byte `offset` of `stream` (every record type above).
-void ReadRecordAt(AAA::Stream& stream, uint64_t offset, AAA::Element& record);
+using AAA::ReadRecordAt;
 // Reads a (sub-)directory at `offset`; returns its size in bytes.
-uint64_t ReadDirectoryAt(AAA::Stream& stream, uint64_t offset, Directory1216& directory);
+using FatCommon::ReadDirectoryAt;
 
 } // namespace FSAccessLib::FAT1216

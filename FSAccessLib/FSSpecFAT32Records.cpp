@@ -3,6 +3,7 @@
 #include "AAA_DebugLog.h"
 #include "AAA_Exceptions.h"
 #include "FSSpecFAT16FAT32Common.h"
+#include "FatDirectorySlots.h"
 
 namespace FSAccessLib::FAT32 {
 namespace {
@@ -165,36 +166,7 @@ bool SubDirectory32::StopsAt(uint32_t slotIndex, const DirectoryEntry32& slot) c
 }
 
 uint64_t Directory32::ReadEntries(AAA::BitReader& reader) {
-    const uint32_t limit = NumberOfEntries.Value();
-    entries.clear();
-    uint32_t last = 0;
-    DirectoryEntry32 slot;
-    for (uint32_t i = 0; i < limit; ++i) {
-        slot.Read(reader);
-        if (slot.IsEndOfDirectory() || StopsAt(i, slot))
-            break;
-        if (!slot.IsValid())
-            continue;
-        entries.push_back(slot);
-        entries.back().parent = this;
-        last = i + 1;
-    }
-    NumberOfEntries.SetValue(entries.size());
-    return uint64_t{last} * 32;
-}
-
-// ---- Reading from any stream ------------------------------------------------------------
-
-void ReadRecordAt(AAA::Stream& stream, uint64_t offset, AAA::Element& record) {
-    stream.Seek(static_cast<int64_t>(offset), AAA::SeekBegin);
-    AAA::BitReader reader(stream);
-    record.Read(reader);
-}
-
-uint64_t ReadDirectoryAt(AAA::Stream& stream, uint64_t offset, Directory32& directory) {
-    stream.Seek(static_cast<int64_t>(offset), AAA::SeekBegin);
-    AAA::BitReader reader(stream);
-    return directory.ReadEntries(reader);
+    return FatCommon::ReadValidSlots<DirectoryEntry32>(*this, reader);
 }
 
 } // namespace FSAccessLib::FAT32

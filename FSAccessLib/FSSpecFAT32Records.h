@@ -7,6 +7,7 @@
 #include "AAA_Field.h"
 #include "AAA_Stream.h"
 #include "DirectoryEntryBase.h"
+#include "FatDirectorySlots.h"
 
 namespace FSAccessLib::FAT32 {
 
@@ -140,7 +141,7 @@ public:
     AAA::Field::LE NumberOfEntries{32, "NumberOfEntries"}; // not on disk
     AAA::Array<DirectoryEntry32> entries;
 
-protected:
+public:
     // Sub-directories stop unless their first slots are "." and "..".
     virtual bool StopsAt(uint32_t slotIndex, const DirectoryEntry32& slot) const;
 };
@@ -151,8 +152,8 @@ protected:
 };
 
 // Reads `record` at byte `offset` of `stream` (every record type above).
-void ReadRecordAt(AAA::Stream& stream, uint64_t offset, AAA::Element& record);
+using AAA::ReadRecordAt;
 // Reads a (sub-)directory at `offset`; returns its size in bytes.
-uint64_t ReadDirectoryAt(AAA::Stream& stream, uint64_t offset, Directory32& directory);
+using FatCommon::ReadDirectoryAt;
 
 } // namespace FSAccessLib::FAT32
