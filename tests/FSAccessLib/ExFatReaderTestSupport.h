@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "AAA_DebugLog.h"
+#include "common/LogCapture.h"
 #include "AAA_WideString.h"
 #include "FSSpecExFAT.h"
 #include "support/ExFatImageBuilder.h"
@@ -99,38 +100,6 @@ inline void AddRawSet(TestSupport::ExFatImageBuilder& image, const std::string& 
         image.AddRawSlot(folder, slot);
 }
 
-// Sends the log to a temporary file at trace level for the scope.
-class LogCapture {
-public:
-    explicit LogCapture(int threshold = 8)
-        : file_(std::tmpfile()), savedSink_(AAA::LogSink()), savedThreshold_(AAA::LogThreshold.load()) {
-        AAA::SetLogSink(file_);
-        AAA::LogThreshold = threshold;
-    }
-    ~LogCapture() {
-        AAA::SetLogSink(savedSink_);
-        AAA::LogThreshold = savedThreshold_;
-        std::fclose(file_);
-    }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
-    std::string Text() const {
-        std::fflush(file_);
-        std::rewind(file_);
-        std::string text;
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, file_)) > 0)
-            text.append(buffer, n);
-        return text;
-    }
-    bool Contains(const std::string& piece) const { return Text().find(piece) != std::string::npos; }
-
-private:
-    std::FILE* file_;
-    std::FILE* savedSink_;
-    int32_t savedThreshold_;
-};
+using KalvoryTest::LogCapture;
 
 } // namespace ExFatReaderTest
