@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "AAA_Exceptions.h"
 #include "AAA_Stream.h"
@@ -66,26 +67,11 @@ inline bool IsDotName(const AAA::WString& name) {
     return name == u"." || name == u"..";
 }
 
-// The recursive walk of a directory record under `parent`: every valid slot
-// becomes an entry; live ones get their chain; folders are descended into
-// through reader.ReadSubDirectory(offset, size). Returns the files added.
+// The entries of a directory record that the walk keeps: every valid slot
+// except unnamed ones, dot entries and extents beyond the volume.
 template <class Reader, class Directory>
-int WalkDirectory(Reader& reader, Directory& directory, DirEntry& parent, WalkGuard& guard);
-
-template <class Reader>
-int WalkSubDirectory(Reader& reader, DirEntry& folder, WalkGuard& guard) {
-    if (!guard.Enter(folder.start, folder.deleted))
-        return 0;
-    uint64_t size = 0;
-    auto subDirectory = reader.ReadSubDirectory(folder.start, size);
-    const int count = WalkDirectory(reader, *subDirectory, folder, guard);
-    guard.Leave();
-    return count;
-}
-
-template <class Reader, class Directory>
-int WalkDirectory(Reader& reader, Directory& directory, DirEntry& parent, WalkGuard& guard) {
-    int count = 0;
+std::vector<DirEntry> WalkableEntries(Reader& reader, Directory& directory) {
+    std::vector<DirEntry> entries;
     for (size_t i = 0; i < directory.entries.size(); ++i) {
         if constexpr (requires { directory.readPosition; })
             directory.readPosition = i;
@@ -94,6 +80,40 @@ int WalkDirectory(Reader& reader, Directory& directory, DirEntry& parent, WalkGu
             continue;
         if (entry.start + entry.length > reader.totalBytes)
             continue;
+        entries.push_back(std::move(entry));
+    }
+    if constexpr (requires { directory.readPosition; })
+        directory.readPosition = directory.entries.size();
+    return entries;
+}
+
+template <class Reader>
+int WalkEntries(Reader& reader, std::vector<DirEntry> entries, DirEntry& parent, WalkGuard& guard);
+
+// Descends into a folder. Its records are turned into tree entries and freed
+// before going deeper: a slot record costs kilobytes, a tree entry far less,
+// so deep trees of full directories stay bounded by what is found.
+template <class Reader>
+int WalkSubDirectory(Reader& reader, DirEntry& folder, WalkGuard& guard) {
+    if (!guard.Enter(folder.start, folder.deleted))
+        return 0;
+    std::vector<DirEntry> entries;
+    {
+        uint64_t size = 0;
+        auto subDirectory = reader.ReadSubDirectory(folder.start, size);
+        entries = WalkableEntries(reader, *subDirectory);
+    }
+    const int count = WalkEntries(reader, std::move(entries), folder, guard);
+    guard.Leave();
+    return count;
+}
+
+// Live entries get their chain; folders are descended into; everything is
+// appended under `parent`. Returns the files added.
+template <class Reader>
+int WalkEntries(Reader& reader, std::vector<DirEntry> entries, DirEntry& parent, WalkGuard& guard) {
+    int count = 0;
+    for (DirEntry& entry : entries) {
         if (!entry.deleted)
             reader.BuildDataChain(entry);
         if (entry.isDirectory)
@@ -103,9 +123,13 @@ int WalkDirectory(Reader& reader, Directory& directory, DirEntry& parent, WalkGu
         if (isFile)
             ++count;
     }
-    if constexpr (requires { directory.readPosition; })
-        directory.readPosition = directory.entries.size();
     return count;
+}
+
+// The walk of a directory record (and, recursively, its folders) under `parent`.
+template <class Reader, class Directory>
+int WalkDirectory(Reader& reader, Directory& directory, DirEntry& parent, WalkGuard& guard) {
+    return WalkEntries(reader, WalkableEntries(reader, directory), parent, guard);
 }
 
 // A directory found at a raw offset: its entries that the tree does not hold
