@@ -40,9 +40,36 @@ void CopyExtentToNewFile(Stream& source, uint64_t offset, uint64_t length, const
     }
 }
 
+namespace {
+
+// Copies inside the kernel while both ends are files that allow it; returns
+// the bytes still to copy (all of them when the system cannot).
+uint64_t TransferInKernel(Stream& source, uint64_t offset, uint64_t length, Stream& destination) {
+    auto* from = dynamic_cast<FileStream*>(&source);
+    auto* to = dynamic_cast<FileStream*>(&destination);
+    if (!from || !to)
+        return length;
+    while (length > 0) {
+        const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(length, kCopyPieceSize));
+        const std::optional<uint32_t> moved = to->TransferFrom(*from, static_cast<int64_t>(offset), want);
+        if (!moved)
+            break;
+        if (*moved == 0)
+            ThrowLogged<UnexpectedEofException>("AAALib/AAA_CopyHelpers", __LINE__, "UnexpectedEofException()");
+        offset += *moved;
+        length -= *moved;
+    }
+    if (length > 0)
+        source.Seek(static_cast<int64_t>(offset), SeekBegin); // the plain copy goes on from here
+    return length;
+}
+
+} // namespace
+
 void CopyExtent(Stream& source, uint64_t offset, uint64_t length, Stream& destination) {
     uint8_t* buffer = CopyBuffer();
     source.Seek(static_cast<int64_t>(offset), SeekBegin);
+    length = TransferInKernel(source, offset, length, destination);
     while (length > 0) {
         const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(length, kCopyPieceSize));
         const uint32_t got = source.Read(buffer, want);

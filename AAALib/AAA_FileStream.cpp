@@ -22,6 +22,13 @@ int DefaultOpen(const char* path, int flags, mode_t mode) { return ::open(path, 
 
 std::atomic<FileStream::OpenFunction> openFunction{&DefaultOpen};
 std::atomic<int64_t> openRetryDelayMs{100};
+std::atomic<bool> kernelCopyEnabled{true};
+
+// Errors that only say "not between these two files": the caller copies by hand.
+bool KernelCopyUnsupported(int error) {
+    return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EBADF ||
+           error == EPERM;
+}
 
 [[noreturn]] void ArgumentError(int line) {
     ThrowLogged<ArgumentException>(kSourceFile, line, "ArgumentException()");
@@ -215,6 +222,37 @@ void FileStream::Write(const void* buffer, uint32_t count) {
     }
 }
 
+void FileStream::SetKernelCopyForTesting(bool enabled) { kernelCopyEnabled.store(enabled); }
+
+std::optional<uint32_t> FileStream::TransferFrom(FileStream& source, int64_t sourceOffset, uint32_t count) {
+    if (!kernelCopyEnabled.load())
+        return std::nullopt;
+    if (bufferEnd_ > 0) {
+        const int64_t logical = Position();
+        DropBuffer();
+        if (SystemSeek(logical, SEEK_SET) < 0)
+            ThrowFromErrno();
+        filePosition_ = logical;
+    }
+    uint32_t done = 0;
+    loff_t from = sourceOffset;
+    while (done < count) {
+        const ssize_t n = ::copy_file_range(source.fd_, &from, fd_, nullptr, count - done, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            if (done == 0 && KernelCopyUnsupported(errno))
+                return std::nullopt;
+            ThrowFromErrno();
+        }
+        if (n == 0)
+            break; // the source's end
+        done += static_cast<uint32_t>(n);
+        filePosition_ += n;
+    }
+    return done;
+}
+
 int64_t FileStream::Length() {
     const int64_t saved = Seek(0, SeekCurrent);
     const int64_t end = Seek(0, SeekEnd);
@@ -250,15 +288,32 @@ int64_t ProgressFileStream::Seek(int64_t offset, int origin) {
     return position;
 }
 
-void ProgressFileStream::Write(const void* buffer, uint32_t count) {
+JobProgress* ProgressFileStream::BeforeWrite() {
     JobProgress* job = CurrentJob.load();
     if (job)
         job->Checkpoint();
-    FileStream::Write(buffer, count);
+    return job;
+}
+
+void ProgressFileStream::AfterWrite(JobProgress* job, uint32_t count) {
     const uint64_t written = ProgressWritten.fetch_add(count) + count;
     const uint64_t total = ProgressTotal.load();
     if (job && total != 0)
         ReportProgress(*job, written * 100 / total);
+}
+
+void ProgressFileStream::Write(const void* buffer, uint32_t count) {
+    JobProgress* job = BeforeWrite();
+    FileStream::Write(buffer, count);
+    AfterWrite(job, count);
+}
+
+std::optional<uint32_t> ProgressFileStream::TransferFrom(FileStream& source, int64_t sourceOffset, uint32_t count) {
+    JobProgress* job = BeforeWrite();
+    const std::optional<uint32_t> moved = FileStream::TransferFrom(source, sourceOffset, count);
+    if (moved && *moved > 0)
+        AfterWrite(job, *moved);
+    return moved;
 }
 
 } // namespace Restore

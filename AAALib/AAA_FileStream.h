@@ -5,6 +5,7 @@
 // are created exclusively, so an existing file is never overwritten.
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <sys/types.h>
 #include <vector>
 
@@ -29,6 +30,14 @@ public:
     uint32_t Read(void* buffer, uint32_t count) override;
     void Write(const void* buffer, uint32_t count) override;
     int64_t Length() override;
+
+    // Copies up to `count` bytes of `source`, from `sourceOffset`, to this
+    // file's position inside the kernel, leaving `source` where it stands.
+    // Returns the bytes moved (fewer only at the source's end), or nullopt
+    // when the system cannot copy between these two files (use Read/Write).
+    virtual std::optional<uint32_t> TransferFrom(FileStream& source, int64_t sourceOffset, uint32_t count);
+    // Tests turn the in-kernel copy off to exercise the plain path.
+    static void SetKernelCopyForTesting(bool enabled);
 
     // The logical position (what Seek(0, 1) reports).
     int64_t Position() const { return filePosition_ - static_cast<int64_t>(bufferEnd_ - bufferPos_); }
@@ -64,6 +73,8 @@ private:
 
 namespace Restore {
 
+struct JobProgress;
+
 // A FileStream that moves the job's progress percent and turns the user's
 // cancel request into CancellationException at every seek and write.
 class ProgressFileStream : public AAA::FileStream {
@@ -71,6 +82,11 @@ public:
     using FileStream::FileStream;
     int64_t Seek(int64_t offset, int origin) override;
     void Write(const void* buffer, uint32_t count) override;
+    std::optional<uint32_t> TransferFrom(FileStream& source, int64_t sourceOffset, uint32_t count) override;
+
+private:
+    JobProgress* BeforeWrite();
+    void AfterWrite(JobProgress* job, uint32_t count);
 };
 
 } // namespace Restore

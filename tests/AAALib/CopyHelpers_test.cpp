@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -101,6 +102,68 @@ int RacingOpen(const char* path, int flags, mode_t mode) {
     TestSupport::WriteFileBytes(racePath, "theirs");
     return ::open(path, flags, mode);
 }
+
+// ---- Copies between two files: in the kernel where possible, by hand otherwise --
+
+class FileToFileCopy : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        AAA::FileStream::SetKernelCopyForTesting(GetParam());
+        TestSupport::WriteFileBytes(dir / "card.img", PatternBytes(kImageSize));
+    }
+    void TearDown() override { AAA::FileStream::SetKernelCopyForTesting(true); }
+
+    std::unique_ptr<Restore::ProgressFileStream> Open(const char* name, AAA::OpenMode mode) {
+        const AAA::OpenAccess access = mode == AAA::OpenMode::Create ? AAA::OpenAccess::Write : AAA::OpenAccess::Read;
+        return std::make_unique<Restore::ProgressFileStream>(WidePath(dir / name), mode, access);
+    }
+
+    static constexpr size_t kImageSize = 3 * AAA::kCopyPieceSize + 1234;
+    TestSupport::TempDir dir{"aaafilecopy"};
+};
+
+TEST_P(FileToFileCopy, UnalignedExtentsAcrossPiecesArriveIntact) {
+    auto card = Open("card.img", AAA::OpenMode::OpenExisting);
+    card->blockSize = 512;
+    {
+        auto out = Open("out.bin", AAA::OpenMode::Create);
+        AAA::CopyExtent(*card, 777, 2 * AAA::kCopyPieceSize + 5, *out);
+        AAA::CopyExtent(*card, 3, 10, *out); // a second extent goes on after the first
+    }
+    EXPECT_EQ(TestSupport::ReadFileBytes(dir / "out.bin"), Slice(777, 2 * AAA::kCopyPieceSize + 5) + Slice(3, 10));
+    // The source still reads correctly wherever it is sent next.
+    card->Seek(100, AAA::SeekBegin);
+    char bytes[4] = {};
+    ASSERT_EQ(card->Read(bytes, 4), 4u);
+    EXPECT_EQ(std::string(bytes, 4), Slice(100, 4));
+}
+
+TEST_P(FileToFileCopy, SourceEndingEarlyRaisesUnexpectedEof) {
+    auto card = Open("card.img", AAA::OpenMode::OpenExisting);
+    auto out = Open("out.bin", AAA::OpenMode::Create);
+    EXPECT_THROW(AAA::CopyExtent(*card, kImageSize - 10, 20, *out), AAA::UnexpectedEofException);
+    EXPECT_EQ(TestSupport::ReadFileBytes(dir / "out.bin"), Slice(kImageSize - 10, 10));
+}
+
+TEST_P(FileToFileCopy, WrittenBytesMoveTheProgressAndSeeTheCancel) {
+    Restore::JobProgress job;
+    Restore::CurrentJob = &job;
+    Restore::SetProgressTotal(4 * AAA::kCopyPieceSize);
+    auto card = Open("card.img", AAA::OpenMode::OpenExisting);
+    {
+        auto out = Open("out.bin", AAA::OpenMode::Create);
+        AAA::CopyExtent(*card, 0, 2 * AAA::kCopyPieceSize, *out);
+        EXPECT_EQ(Restore::ProgressWritten.load(), 2 * AAA::kCopyPieceSize);
+        EXPECT_EQ(job.percent.load(), 50);
+        job.cancel = 1;
+        EXPECT_THROW(AAA::CopyExtent(*card, 0, AAA::kCopyPieceSize, *out), AAA::CancellationException);
+    }
+    Restore::CurrentJob = nullptr;
+    Restore::SetProgressTotal(0);
+}
+
+INSTANTIATE_TEST_SUITE_P(KernelAndPlainCopies, FileToFileCopy, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "InKernel" : "ReadWrite"; });
 
 class CopyToNewFile : public ::testing::Test {
 protected:
