@@ -19,29 +19,6 @@ uint8_t* CopyBuffer() {
     return buffer.get();
 }
 
-} // namespace
-
-bool PathExists(const WString& path) {
-    struct stat info {};
-    // lstat: a link counts as occupied and is never followed.
-    return ::lstat(ToUtf8(path).c_str(), &info) == 0;
-}
-
-void CopyExtentToNewFile(Stream& source, uint64_t offset, uint64_t length, const WString& path) {
-    if (PathExists(path))
-        return;
-    try {
-        Restore::ProgressFileStream destination(path, OpenMode::Create, OpenAccess::Write);
-        CopyExtent(source, offset, length, destination);
-    } catch (const CancellationException&) {
-        DebugLog(7, "\nCANCELED\n");
-        DeleteFileForced(path);
-        throw;
-    }
-}
-
-namespace {
-
 // Copies inside the kernel while both ends are files that allow it; returns
 // the bytes still to copy (all of them when the system cannot).
 uint64_t TransferInKernel(Stream& source, uint64_t offset, uint64_t length, Stream& destination) {
@@ -65,6 +42,25 @@ uint64_t TransferInKernel(Stream& source, uint64_t offset, uint64_t length, Stre
 }
 
 } // namespace
+
+bool PathExists(const WString& path) {
+    struct stat info {};
+    // lstat: a link counts as occupied and is never followed.
+    return ::lstat(ToUtf8(path).c_str(), &info) == 0;
+}
+
+void CopyExtentToNewFile(Stream& source, uint64_t offset, uint64_t length, const WString& path) {
+    if (PathExists(path))
+        return;
+    try {
+        Restore::ProgressFileStream destination(path, OpenMode::Create, OpenAccess::Write);
+        CopyExtent(source, offset, length, destination);
+    } catch (const CancellationException&) {
+        DebugLog(7, "\nCANCELED\n");
+        DeleteFileForced(path);
+        throw;
+    }
+}
 
 void CopyExtent(Stream& source, uint64_t offset, uint64_t length, Stream& destination) {
     uint8_t* buffer = CopyBuffer();
