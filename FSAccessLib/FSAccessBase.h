@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "AAA_Exceptions.h"
 #include "AAA_Field.h"
 #include "AAA_FileStream.h"
 #include "AAA_WideString.h"
@@ -62,6 +63,21 @@ public:
 protected:
     // Opens `stream` read-only on devicePath and positions it at volumeOffset.
     void OpenSourceStream();
+    // Opens the stream and reads `bootSector` at the volume's start, with its
+    // Check() where it has one; false when the record says "not this file
+    // system" (InvalidDataException). Every other failure passes through.
+    template <class BootSector>
+    bool ReadBootSector(BootSector& bootSector) {
+        OpenSourceStream();
+        try {
+            AAA::ReadRecordAt(*stream, volumeOffset, bootSector);
+            if constexpr (requires { bootSector.Check(); })
+                bootSector.Check();
+        } catch (const AAA::InvalidDataException&) {
+            return false;
+        }
+        return true;
+    }
     // After the geometry is filled: sector-sized seeks, fatType, progress total.
     void ApplyGeometry();
 };

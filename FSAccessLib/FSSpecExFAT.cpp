@@ -120,13 +120,8 @@ FSAccessExFAT::FSAccessExFAT(const AAA::WString& devicePath) : FSAccessBase(devi
 FSAccessExFAT::~FSAccessExFAT() = default;
 
 bool FSAccessExFAT::Open() {
-    OpenSourceStream();
-    try {
-        AAA::BitReader reader(*stream);
-        bootSector.Read(reader);
-    } catch (const AAA::InvalidDataException&) {
+    if (!ReadBootSector(bootSector))
         return false;
-    }
     DeriveGeometry();
     ApplyGeometry();
     fatType = 4;
@@ -150,15 +145,15 @@ void FSAccessExFAT::DeriveGeometry() {
     directoryEntrySize = static_cast<uint32_t>(DirectoryEntry().BitLength() / 8);
 }
 
-// The five identity checks, in this order; the first failure is reported and raises 109.
+// The five identity checks, in this order; the first failure is reported and
+// raises 109. Reports name the lines the checks have always been known by.
 void BootSector::CheckSignatures() const {
-    FileSystemName.Expect("EXFAT   ", "\"EXFAT   \"", kSourceFile, __LINE__);
-    if (!MustBeZero.CompareValue(0, "0ULL", kSourceFile, __LINE__) ||
-        !FileSystemRevision.major_revision_number.CompareValue(0x01, "0x01", kSourceFile, __LINE__))
+    FileSystemName.Expect("EXFAT   ", "\"EXFAT   \"", kSourceFile, 155);
+    if (!MustBeZero.CompareValue(0, "0ULL", kSourceFile, 156) ||
+        !FileSystemRevision.major_revision_number.CompareValue(0x01, "0x01", kSourceFile, 157))
         throw AAA::InvalidDataException();
-    // Check 4 and 5 (the reserved bytes, the signature):
-    if (!Reserved.CompareValue(0, "0ULL", kSourceFile, __LINE__) ||
-        !BootSignature.CompareValue(0x55AA, "0x55AA", kSourceFile, __LINE__))
+    if (!Reserved.CompareValue(0, "0ULL", kSourceFile, 160) ||
+        !BootSignature.CompareValue(0x55AA, "0x55AA", kSourceFile, 161))
         throw AAA::InvalidDataException();
 }
 

@@ -20,14 +20,8 @@ bool TableEndOfChain(const void* table, uint32_t value) {
 FSAccessFAT1216::FSAccessFAT1216(const AAA::WString& path) : FSAccessBase(path) {}
 
 bool FSAccessFAT1216::Open() {
-    OpenSourceStream();
-    try {
-        AAA::BitReader reader(*stream);
-        bootSector.Read(reader);
-        bootSector.Check();
-    } catch (const AAA::InvalidDataException&) {
+    if (!ReadBootSector(bootSector))
         return false;
-    }
     ComputeGeometry();
     ApplyGeometry();
     LogGeometry();

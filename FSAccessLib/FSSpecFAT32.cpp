@@ -23,14 +23,8 @@ bool IsEndOfChain(const void*, uint32_t value) {
 FSAccessFAT32::FSAccessFAT32(const AAA::WString& path) : FSAccessBase(path) {}
 
 bool FSAccessFAT32::Open() {
-    OpenSourceStream();
-    try {
-        AAA::BitReader reader(*stream);
-        bootSector.Read(reader);
-        bootSector.Check();
-    } catch (const AAA::InvalidDataException&) {
+    if (!ReadBootSector(bootSector))
         return false;
-    }
     ComputeGeometry();
     ApplyGeometry();
     LogOpenedGeometry();

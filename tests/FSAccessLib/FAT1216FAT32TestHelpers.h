@@ -117,6 +117,14 @@ inline std::map<std::string, const FSAccessLib::DirEntry*> Flatten(const FSAcces
 }
 
 // The bytes an entry describes: its chain, or `length` bytes from `start`.
+// The flattened tree's paths, in order.
+inline std::vector<std::string> PathsOf(const std::map<std::string, const FSAccessLib::DirEntry*>& tree) {
+    std::vector<std::string> paths;
+    for (const auto& [path, entry] : tree)
+        paths.push_back(path);
+    return paths;
+}
+
 inline Bytes DataOf(const Bytes& volume, const FSAccessLib::DirEntry& entry) {
     Bytes out;
     auto append = [&](uint64_t start, uint64_t length) {

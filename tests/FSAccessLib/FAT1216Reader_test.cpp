@@ -185,9 +185,7 @@ TEST_F(FAT1216ReaderTest, TreeHoldsShortNamesLiveAndDeletedWithTheirBytes) {
         DirEntry root;
         EXPECT_EQ(ReadWholeVolume(reader, root), 3);
         const auto tree = Flatten(root);
-        std::vector<std::string> paths;
-        for (const auto& [path, entry] : tree)
-            paths.push_back(path);
+        const std::vector<std::string> paths = PathsOf(tree);
         EXPECT_EQ(paths, (std::vector<std::string>{"!BC.TXT", "AVCHD", "AVCHD/BDMV", "AVCHD/BDMV/STREAM",
                                                    "AVCHD/BDMV/STREAM/00001.MTS", "MIXEDC~1.TXT"}));
         const DirEntry& stream = *tree.at("AVCHD/BDMV/STREAM/00001.MTS");
@@ -225,9 +223,7 @@ TEST_F(FAT1216ReaderTest, RootSkipsInvalidSlotsAndStopsAtTheEndMarker) {
     DirEntry root;
     reader.BuildTree(root);
     const auto tree = Flatten(root);
-    std::vector<std::string> paths;
-    for (const auto& [path, entry] : tree)
-        paths.push_back(path);
+    const std::vector<std::string> paths = PathsOf(tree);
     EXPECT_EQ(paths, (std::vector<std::string>{"ONE.TXT", "TWO.TXT"})) << "label, bad date, too long, after the end";
 }
 

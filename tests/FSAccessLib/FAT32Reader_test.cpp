@@ -277,9 +277,7 @@ TEST_F(FAT32ReaderTest, TreeHoldsShortNamesLiveAndDeletedWithTheirBytes) {
     DirEntry root;
     EXPECT_EQ(ReadWholeVolume(reader, root), 4);
     const auto tree = Flatten(root);
-    std::vector<std::string> paths;
-    for (const auto& [path, entry] : tree)
-        paths.push_back(path);
+    const std::vector<std::string> paths = PathsOf(tree);
     EXPECT_EQ(paths, (std::vector<std::string>{"!LD.MTS", "DCIM", "DCIM/100CDPFP", "DCIM/100CDPFP/LONGPH~1.JPG",
                                                "DCIM/100CDPFP/MOV001.MOD", "FRAG.BIN"}));
 
