@@ -94,6 +94,9 @@ constexpr Entry kTable[] = {
     {2007, "{0} recoverable files ({1}) found on {2}.",
            "{2} に復旧できるファイルが {0} 個 ({1}) 見つかりました。",
            "在 {2} 上找到 {0} 个可恢复的文件 ({1})。"},
+    {2008, "{0} files were saved under a numbered name, such as \"NAME (2).JPG\", because another recovered file had the same name.",
+           "ほかの復旧ファイルと名前が同じだったため、{0} 個のファイルを \"NAME (2).JPG\" のような番号付きの名前で保存しました。",
+           "由于与另一个恢复的文件同名，{0} 个文件以编号名称（如 \"NAME (2).JPG\"）保存。"},
 };
 
 const Entry* Find(int id) {

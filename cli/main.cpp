@@ -133,6 +133,8 @@ int RunRecover(const Options& options) {
     if (saved != 0)
         return ExitForFailure(*job);
     PrintSummary(2000, recovered, where);
+    if (const int renamed = job->Strategy()->RenamedCount(); renamed > 0)
+        std::printf("%s\n", AAA::FillPlaceholders(Text(2008), {std::to_string(renamed)}).c_str());
     return recovered.Files() > 0 ? kRecovered : kNothing;
 }
 

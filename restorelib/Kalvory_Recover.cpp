@@ -175,7 +175,14 @@ void KalvoryBase::Save() {
     root_.Apply(total);
     Restore::SetProgressTotal(total.total);
     FSAccessLib::CommandCopyToDst copy(destination_, reader_->stream.get(), reader_->totalBytes);
-    root_.Apply(copy);
+    renamedCount_ = 0;
+    try {
+        root_.Apply(copy);
+    } catch (...) {
+        renamedCount_ = copy.RenamedCount();
+        throw;
+    }
+    renamedCount_ = copy.RenamedCount();
 }
 
 int Kalvory_Directory::Verify() {

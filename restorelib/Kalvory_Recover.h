@@ -27,12 +27,15 @@ public:
     FSAccessLib::DirEntry& Root() { return root_; }
     const AAA::WString& Destination() const { return destination_; }
     int TargetCount() const { return targetCount_; }
+    // Files the last Save gave a numbered name, their own being taken in the run.
+    int RenamedCount() const { return renamedCount_; }
 
 protected:
     std::unique_ptr<FSAccessLib::FSAccessBase> reader_;
     AAA::WString devicePath_;
     AAA::WString destination_;
     int targetCount_ = 0;
+    int renamedCount_ = 0;
     FSAccessLib::DirEntry root_;
 };
 
