@@ -8,6 +8,7 @@
 #include "AVCHD_Files.h"
 #include "AVCHD_ManagementFiles.h"
 #include "DV_Icon.h"
+#include "Picture_Files.h"
 
 namespace Kalvory {
 namespace {
@@ -74,7 +75,11 @@ const SectorSearcher::Row SectorSearcher::kRows[] = {
     {"\xFF\xD8", NameStyle::Hex8, nullptr, "JPG", LengthSource::Jpeg},
 };
 
-CarvingFormats KnownCarvingFormats() { return CarvingFormats{}; }
+CarvingFormats KnownCarvingFormats() {
+    CarvingFormats formats;
+    formats.jpegLength = &CheckAsJpeg;
+    return formats;
+}
 
 SectorSearcher::SectorSearcher(FSAccessLib::FSAccessBase& reader, DirEntry& root, CarvingFormats formats)
     : reader_(reader), root_(root), formats_(formats), coverage_(root) {}

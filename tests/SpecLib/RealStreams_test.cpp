@@ -25,26 +25,6 @@ using FSAccessLib::DirEntry;
 using TestSupport::FindTool;
 using TestSupport::RunCommand;
 
-// An ffmpeg stream of `seconds`, cut to start at its first PAT (ffmpeg writes
-// its service table first, and a carved stream starts at a known packet).
-std::optional<std::string> FfmpegStream(const fs::path& scratch, double seconds) {
-    const auto ffmpeg = FindTool("ffmpeg");
-    if (!ffmpeg)
-        return std::nullopt;
-    const fs::path out = scratch / ("clip" + std::to_string(seconds) + ".m2ts");
-    const auto made = RunCommand({*ffmpeg, "-v", "error", "-y", "-f", "lavfi", "-i",
-                                  "testsrc2=size=640x360:rate=30000/1001", "-f", "lavfi", "-i", "sine", "-t",
-                                  std::to_string(seconds), "-c:v", "libx264", "-preset", "ultrafast", "-b:v", "6M",
-                                  "-minrate", "6M", "-maxrate", "6M", "-bufsize", "1M", "-c:a", "ac3", "-f", "mpegts",
-                                  "-mpegts_m2ts_mode", "1", "-muxrate", "8M", out.string()});
-    EXPECT_EQ(made.exitCode, 0) << made.output;
-    std::string bytes = TestSupport::ReadFileBytes(out);
-    size_t first = 0;
-    while (first + 192 <= bytes.size() && ((bytes[first + 5] & 0x1F) != 0 || bytes[first + 6] != 0))
-        first += 192;
-    return bytes.substr(first);
-}
-
 struct Placed {
     std::string bytes;
     uint64_t start = 0;
@@ -64,7 +44,7 @@ class RealStreams : public ::testing::Test {
 protected:
     void SetUp() override {
         for (const double seconds : {3.0, 2.0, 2.5, 0.5}) {
-            const auto stream = FfmpegStream(dir.Path(), seconds);
+            const auto stream = TestSupport::FfmpegStream(dir.Path(), seconds);
             if (!stream)
                 GTEST_SKIP() << "ffmpeg is needed";
             streams.push_back({*stream, 0, stream->size()});

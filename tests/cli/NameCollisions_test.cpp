@@ -31,13 +31,17 @@ std::map<std::string, std::string> WriteFatCard(const fs::path& image) {
     TestSupport::FatImageBuilder card(TestSupport::FatVolumeOptions::Defaults(TestSupport::FatType::Fat16));
     std::array<uint8_t, 32> slot{};
     std::memcpy(slot.data(), "DCIM       ", 11);
-    slot[11] = 0x20;
+    slot[11] = 0x20;    // a file
+    slot[26] = 2;       // its first cluster: the folder's own
+    slot[28] = 32;      // 32 bytes long
     card.AddRawSlot("", slot);
     card.AddFile("DCIM/100CDPFP/IMGA0001.JPG", std::string(5000, 'o'));
     card.DeleteEntry("DCIM/100CDPFP/IMGA0001.JPG");
     card.AddFile("DCIM/100CDPFP/IMGA0001.JPG", std::string(6000, 'n'));
-    card.Build().WriteTo(image);
-    return {{"DCIM", ""},
+    const TestSupport::FatImage built = card.Build();
+    built.WriteTo(image);
+    const auto cluster2 = built.Bytes().begin() + static_cast<std::ptrdiff_t>(built.Layout().ClusterOffset(2));
+    return {{"DCIM", std::string(cluster2, cluster2 + 32)},
             {"DCIM (2)/100CDPFP/IMGA0001.JPG", std::string(5000, 'o')},
             {"DCIM (2)/100CDPFP/IMGA0001 (2).JPG", std::string(6000, 'n')}};
 }
