@@ -100,6 +100,12 @@ constexpr Entry kTable[] = {
     {2009, "{0} pictures found by the sector scan were not recovered: every DCF folder name under DCIM is taken.",
            "セクター検索で見つかった {0} 枚の写真は復旧されませんでした。DCIM の DCF フォルダー名がすべて使用済みです。",
            "扇区扫描找到的 {0} 张照片未恢复：DCIM 下的所有 DCF 文件夹名称均已占用。"},
+    {2010, "Of these, {0} came from folders found after a format and {1} from the sector scan alone.",
+           "このうち {0} 個はフォーマット後に見つかったフォルダーから、{1} 個はセクター検索だけで見つかったものです。",
+           "其中 {0} 个来自格式化后找到的文件夹，{1} 个仅由扇区扫描找到。"},
+    {2011, "{0} files are partial: only the part their own data vouches for was written.",
+           "{0} 個のファイルは一部のみです。データ自体で確認できた部分だけを書き込みました。",
+           "{0} 个文件不完整：只写入了其自身数据能够确认的部分。"},
 };
 
 const Entry* Find(int id) {

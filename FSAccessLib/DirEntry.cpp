@@ -120,4 +120,16 @@ void DirEntry::Apply(Command& command) {
     }
 }
 
+void MarkFromFoundFolder(DirEntry& folder) {
+    std::vector<std::pair<DirEntry*, size_t>> pending{{&folder, 0}};
+    while (!pending.empty()) {
+        auto [entry, depth] = pending.back();
+        pending.pop_back();
+        entry->fromFoundFolder = true;
+        if (depth < kMaxTreeDepth)
+            for (DirEntry& child : entry->children)
+                pending.emplace_back(&child, depth + 1);
+    }
+}
+
 } // namespace FSAccessLib

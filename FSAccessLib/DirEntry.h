@@ -66,7 +66,15 @@ public:
     DirEntry* parent = nullptr;
     bool dvMarked = false;
     bool holdTail = false;
+    // Read from a folder found by the sector search (the folder itself too).
+    bool fromFoundFolder = false;
+    // The data kept is less than `length`: the rest could not be told apart
+    // from foreign data, and is not written.
+    bool partial = false;
 };
+
+// Sets fromFoundFolder on `folder` and everything below it.
+void MarkFromFoundFolder(DirEntry& folder);
 
 // Widens a FAT short name to the entry name rules ("FOO     "+"TXT" -> "FOO.TXT");
 // returns whether the slot is deleted. Exposed for the readers' own name checks.

@@ -46,6 +46,8 @@ void FSAccessBase::LogGeometry() const {
     LogGeometryTail();
 }
 
+bool FSAccessBase::BeginsFolder(const uint8_t*, size_t, uint64_t) const { return false; }
+
 void FSAccessBase::OpenSourceStream() {
     stream = std::make_unique<Restore::ProgressFileStream>(devicePath, AAA::OpenMode::OpenExisting,
                                                            AAA::OpenAccess::Read);

@@ -3,6 +3,7 @@
 // tree of found entries. FAT12/16, FAT32 and exFAT each implement it.
 #include <cstdint>
 #include <memory>
+#include <unordered_set>
 
 #include "AAA_Exceptions.h"
 #include "AAA_Field.h"
@@ -33,6 +34,9 @@ public:
     virtual void BuildDataChain(DirEntry& entry) = 0;
     // The first cluster stored in a directory record (a DirectoryEntryBase for FAT).
     virtual uint32_t FirstCluster(AAA::Block& record) = 0;
+    // Whether `size` bytes at `offset`, a cluster's start, look like the first
+    // cluster of a folder of this file system, for the sector search to read it.
+    virtual bool BeginsFolder(const uint8_t* bytes, size_t size, uint64_t offset) const;
 
     // 0 below cluster 2; otherwise the byte offset of cluster n.
     uint64_t ClusterToOffset(uint32_t cluster) const;
@@ -59,6 +63,9 @@ public:
     uint32_t rootEntryCount = 0;
     uint32_t directoryEntrySize = 0;
     std::unique_ptr<Restore::ProgressFileStream> stream;
+    // Start offsets of the folders the walks have read: a folder the sector
+    // search meets again is no find.
+    std::unordered_set<uint64_t> foldersRead;
 
 protected:
     // Opens `stream` read-only on devicePath and positions it at volumeOffset.

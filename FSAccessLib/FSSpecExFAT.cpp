@@ -5,6 +5,7 @@
 
 #include "AAA_DebugLog.h"
 #include "AAA_Exceptions.h"
+#include "Commands.h"
 
 namespace FSAccessLib::ExFAT {
 namespace {
@@ -237,7 +238,77 @@ void FSAccessExFAT::ReadDirectoryFromBytes(std::vector<uint8_t> bytes, Directory
 
 // ---- Operations exFAT does not have ----------------------------------------------------------
 
-int FSAccessExFAT::AddFoundDirectory(DirEntry&, uint64_t, uint64_t&) { return 0; }
+int FSAccessExFAT::AddFoundDirectory(DirEntry& root, uint64_t offset, uint64_t& directorySize) {
+    directorySize = 0;
+    // A folder the walk read already is no find.
+    if (walkedDirectories_.count(offset) != 0)
+        return 0;
+    SubDirectory found;
+    ReadDirectoryAt(offset, found);
+    directorySize = uint64_t{found.NumberOfEntries.Value()} * directoryEntrySize;
+    if (directorySize == 0)
+        return 0;
+    walkedDirectories_.insert(offset);
+    DirEntry folder;
+    const int count = AddFoundEntries(root, found, folder);
+    if (count > 0) {
+        folder.name = AAA::FromUtf8(std::to_string(offset / sectorSize) + ".dir");
+        folder.start = offset;
+        folder.length = directorySize;
+        folder.isDirectory = true;
+        folder.carved = true;
+        MarkFromFoundFolder(folder);
+        root.children.push_back(std::move(folder));
+        root.Relink(nullptr);
+    }
+    return count;
+}
+
+int FSAccessExFAT::AddFoundEntries(DirEntry& root, Directory& found, DirEntry& folder) {
+    int count = 0;
+    while (found.readPosition < found.StoredCount()) {
+        bool inUse = true;
+        DirEntry entry = EntrySetToDirEntry(found, &inUse);
+        entry.carved = true;
+        if (entry.name.empty() || entry.name == u"." || entry.name == u"..")
+            continue;
+        if (entry.length > totalBytes || entry.start > totalBytes - entry.length)
+            continue;
+        if (!entry.isDirectory && (entry.start == 0 || entry.length == 0))
+            continue;
+        FSAccessLib::CommandSearchExistingEntry known(&entry);
+        root.Apply(known);
+        if (known.found != nullptr)
+            continue;
+        if (entry.isDirectory && ShouldDescend(entry, 1)) {
+            SubDirectory subDirectory;
+            ReadFolder(entry, inUse, subDirectory);
+            count += Walk(subDirectory, entry, 1);
+        }
+        const bool isFile = !entry.isDirectory;
+        folder.children.push_back(std::move(entry));
+        if (isFile)
+            ++count;
+    }
+    return count;
+}
+
+bool FSAccessExFAT::BeginsFolder(const uint8_t* bytes, size_t size, uint64_t) const {
+    if (size < 96 || (bytes[0] | kInUseBit) != kTypeFile || (bytes[32] | kInUseBit) != kTypeStreamExtension)
+        return false;
+    const size_t secondaries = bytes[1];
+    const size_t nameEntries = (bytes[32 + 3] + 14) / 15;
+    if (secondaries < 2 || nameEntries == 0 || 1 + nameEntries > secondaries || (secondaries + 1) * 32 > size)
+        return false;
+    for (size_t n = 0; n < nameEntries; ++n)
+        if ((bytes[64 + 32 * n] | kInUseBit) != kTypeFileName)
+            return false;
+    uint16_t checksum = 0;
+    for (size_t i = 0; i < (secondaries + 1) * 32; ++i)
+        if (i != 2 && i != 3)
+            checksum = static_cast<uint16_t>(((checksum & 1) ? 0x8000 : 0) + (checksum >> 1) + bytes[i]);
+    return checksum == (bytes[2] | bytes[3] << 8);
+}
 
 uint32_t FSAccessExFAT::FirstCluster(AAA::Block&) {
     AAA::DebugLog(7, "unused function\n");

@@ -110,11 +110,15 @@ public:
     void ReadAllocationTable() override;
     void ReadRootDirectory() override;
     int BuildTree(DirEntry& root) override;
-    // Not supported for exFAT: 0, nothing changed (not even the size).
+    // A folder found at a raw offset: its entry sets not yet in the tree go
+    // under a new folder "<sector>.dir" below the root; returns the files added.
     int AddFoundDirectory(DirEntry& root, uint64_t offset, uint64_t& directorySize) override;
     void BuildDataChain(DirEntry& entry) override;
     // Not supported for exFAT: raises MakerModelException (113).
     uint32_t FirstCluster(AAA::Block& record) override;
+    // A whole entry set first: File, Stream Extension and File Name entries,
+    // its SetChecksum right.
+    bool BeginsFolder(const uint8_t* bytes, size_t size, uint64_t offset) const override;
 
     // The entry set at `directory`'s read position as a tree entry (unnamed,
     // and so left out, unless it is a File entry with its Stream Extension).
@@ -144,6 +148,8 @@ private:
     // deleted folders are one run of DataLength bytes.
     void ReadFolder(const DirEntry& folder, bool inUse, Directory& directory);
     ClusterUsage ReadAllocationBitmap();
+    // The found folder's entry sets turned into entries, those the tree holds left out.
+    int AddFoundEntries(DirEntry& root, Directory& found, DirEntry& folder);
     int Walk(Directory& directory, DirEntry& parent, int depth);
     // A sub-directory is read only when it lies in the heap, is not an
     // ancestor or earlier directory, and the tree is not too deep.

@@ -91,6 +91,7 @@ int FSAccessFAT1216::BuildTree(DirEntry& root) {
     rootDirectory.readPosition = 0;
     FatCommon::WalkGuard guard;
     guard.Enter(startOfRootDir, false);
+    foldersRead.insert(startOfRootDir);
     const int count = FatCommon::WalkDirectory(*this, rootDirectory, root, guard);
     root.Relink(nullptr);
     return count;
@@ -113,6 +114,10 @@ const ClusterUsage& FSAccessFAT1216::LiveClusters() {
 
 void FSAccessFAT1216::BuildDataChain(DirEntry& entry) {
     FatCommon::BuildChain(*this, TableView(), entry);
+}
+
+bool FSAccessFAT1216::BeginsFolder(const uint8_t* bytes, size_t size, uint64_t offset) const {
+    return FatCommon::BeginsFatFolder(*this, bytes, size, offset, false);
 }
 
 uint32_t FSAccessFAT1216::FirstCluster(AAA::Block& record) {

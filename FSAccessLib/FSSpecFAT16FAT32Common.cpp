@@ -93,6 +93,19 @@ void BuildChain(const FSAccessBase& reader, const ChainTable& table, DirEntry& e
     FitChainTo(entry.chain, static_cast<int64_t>(entry.length) - std::max<int64_t>(unheld, 0), runs.KeptBytes());
 }
 
+bool BeginsFatFolder(const FSAccessBase& reader, const uint8_t* bytes, size_t size, uint64_t offset, bool highWord) {
+    if (size < 64 || reader.clusterSize == 0 || offset < reader.startOfDataArea)
+        return false;
+    const auto isFolderSlot = [&](const uint8_t* slot, const char* name) {
+        return std::equal(name, name + 11, slot) && (slot[11] & 0x10) != 0 && slot[11] <= 0x3F;
+    };
+    if (!isFolderSlot(bytes, ".          ") || !isFolderSlot(bytes + 32, "..         "))
+        return false;
+    const uint32_t own = static_cast<uint32_t>(bytes[26] | bytes[27] << 8) |
+                         (highWord ? static_cast<uint32_t>(bytes[20] | bytes[21] << 8) << 16 : 0);
+    return reader.ClusterToOffset(own) == offset;
+}
+
 ClusterUsage UsageFromTable(const ChainTable& table) {
     const auto limit = static_cast<uint32_t>(std::min<uint64_t>(table.entryCount, table.clusterLimit));
     ClusterUsage usage(limit);

@@ -36,6 +36,10 @@ using ChainTable = ChainView;
 // the entry's length (never less than zero per extent).
 void BuildChain(const FSAccessBase& reader, const ChainTable& table, DirEntry& entry);
 
+// A folder's first cluster: a "." slot naming this very cluster, then a ".."
+// slot, both folders. `highWord`: FAT32 keeps the cluster's high half too.
+bool BeginsFatFolder(const FSAccessBase& reader, const uint8_t* bytes, size_t size, uint64_t offset, bool highWord);
+
 // Clusters whose table entry is not 0 (free).
 ClusterUsage UsageFromTable(const ChainTable& table);
 
@@ -114,6 +118,7 @@ template <class Reader>
 int WalkSubDirectory(Reader& reader, DirEntry& folder, WalkGuard& guard) {
     if (!guard.Enter(folder.start, folder.deleted))
         return 0;
+    reader.foldersRead.insert(folder.start);
     std::vector<DirEntry> entries;
     {
         uint64_t size = 0;
@@ -156,9 +161,12 @@ int WalkDirectory(Reader& reader, Directory& directory, DirEntry& parent, WalkGu
 template <class Reader>
 int AddFoundDirectory(Reader& reader, DirEntry& root, uint64_t offset, uint64_t& directorySize) {
     directorySize = 0;
+    if (reader.foldersRead.count(offset) != 0)
+        return 0;
     auto found = reader.ReadSubDirectory(offset, directorySize);
     if (directorySize == 0)
         return 0;
+    reader.foldersRead.insert(offset);
     DirEntry folder;
     WalkGuard guard;
     guard.Enter(offset, false);
@@ -189,6 +197,7 @@ int AddFoundDirectory(Reader& reader, DirEntry& root, uint64_t offset, uint64_t&
         folder.length = directorySize;
         folder.isDirectory = true;
         folder.carved = true;
+        MarkFromFoundFolder(folder);
         root.children.push_back(std::move(folder));
         root.Relink(nullptr);
     }

@@ -104,6 +104,7 @@ std::unique_ptr<SubDirectory32> FSAccessFAT32::ReadSubDirectory(uint64_t offset,
 int FSAccessFAT32::BuildTree(DirEntry& root) {
     FatCommon::WalkGuard guard;
     guard.Enter(startOfRootDir, false);
+    foldersRead.insert(startOfRootDir);
     const int count = FatCommon::WalkDirectory(*this, rootDirectory, root, guard);
     root.Relink(nullptr);
     return count;
@@ -125,6 +126,10 @@ const ClusterUsage& FSAccessFAT32::LiveClusters() {
 
 void FSAccessFAT32::BuildDataChain(DirEntry& entry) {
     FatCommon::BuildChain(*this, TableView(), entry);
+}
+
+bool FSAccessFAT32::BeginsFolder(const uint8_t* bytes, size_t size, uint64_t offset) const {
+    return FatCommon::BeginsFatFolder(*this, bytes, size, offset, true);
 }
 
 uint32_t FSAccessFAT32::FirstCluster(AAA::Block& record) {

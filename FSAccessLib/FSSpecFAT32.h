@@ -24,6 +24,7 @@ public:
     int AddFoundDirectory(DirEntry& root, uint64_t offset, uint64_t& directorySize) override;
     void BuildDataChain(DirEntry& entry) override;
     uint32_t FirstCluster(AAA::Block& record) override;
+    bool BeginsFolder(const uint8_t* bytes, size_t size, uint64_t offset) const override;
 
     using SubDirectoryRecord = SubDirectory32;
     // A sub-directory read as one run from a byte offset of the volume, with its size in bytes.

@@ -81,11 +81,12 @@ CarvingFormats KnownCarvingFormats() {
     return formats;
 }
 
-SectorSearcher::SectorSearcher(FSAccessLib::FSAccessBase& reader, DirEntry& root, CarvingFormats formats)
-    : reader_(reader), root_(root), formats_(formats), coverage_(root) {}
+SectorSearcher::SectorSearcher(FSAccessLib::FSAccessBase& reader, DirEntry& root, CarvingFormats formats,
+                               FoundFolders foundFolders)
+    : reader_(reader), root_(root), formats_(formats), foundFolders_(foundFolders), coverage_(root) {}
 
-int SectorSearch(FSAccessLib::FSAccessBase& reader, DirEntry& root) {
-    SectorSearcher searcher(reader, root);
+int SectorSearch(FSAccessLib::FSAccessBase& reader, DirEntry& root, FoundFolders foundFolders) {
+    SectorSearcher searcher(reader, root, KnownCarvingFormats(), foundFolders);
     return searcher.Run();
 }
 
@@ -142,6 +143,12 @@ int SectorSearcher::ScanChunk(uint64_t position, uint64_t& advance) {
             advance = coveredEnd - position;
             return 0;
         }
+        if (foundFolders_ == FoundFolders::Read)
+            ReadFoundFolder(sector, available, position + offset);
+        if (coverage_.Covered(position + offset, coveredEnd)) {
+            advance = coveredEnd - position; // a folder just read covers this sector
+            return 0;
+        }
         if (const int made = TestSector(sector, available, position, advance); made != 0)
             return made;
     }
@@ -191,6 +198,17 @@ int SectorSearcher::RunClipHandler(uint64_t position, uint64_t& advance) {
     // which those entries now cover.
     advance = offset;
     return 0;
+}
+
+void SectorSearcher::ReadFoundFolder(const uint8_t* sector, uint32_t available, uint64_t start) {
+    const uint64_t cluster = std::max<uint32_t>(reader_.clusterSize, 1);
+    if (start < reader_.startOfDataArea || (start - reader_.startOfDataArea) % cluster != 0 ||
+        !reader_.BeginsFolder(sector, available, start))
+        return;
+    const size_t before = root_.children.size();
+    uint64_t size = 0;
+    if (reader_.AddFoundDirectory(root_, start, size) > 0)
+        coverage_.ChildrenAppended(before);
 }
 
 uint64_t SectorSearcher::Length(LengthSource source, uint64_t start) {

@@ -37,10 +37,14 @@ struct CarvingFormats {
 // Every format this build knows.
 CarvingFormats KnownCarvingFormats();
 
+// Whether the scan reads the folders it meets at cluster starts (after a
+// format their clusters still hold the names and places of their files).
+enum class FoundFolders { Ignore, Read };
+
 class SectorSearcher {
 public:
     SectorSearcher(FSAccessLib::FSAccessBase& reader, FSAccessLib::DirEntry& root,
-                   CarvingFormats formats = KnownCarvingFormats());
+                   CarvingFormats formats = KnownCarvingFormats(), FoundFolders foundFolders = FoundFolders::Ignore);
 
     // Scans from the data area to the end of the volume; returns the entries made.
     int Run();
@@ -60,12 +64,15 @@ private:
     uint32_t LoadChunk(uint64_t position);
     int TestSector(const uint8_t* sector, uint32_t available, uint64_t position, uint64_t& advance);
     int RunClipHandler(uint64_t position, uint64_t& advance);
+    // Reads the folder whose first cluster starts at `start`, if one does.
+    void ReadFoundFolder(const uint8_t* sector, uint32_t available, uint64_t start);
     uint64_t Length(LengthSource source, uint64_t start);
     int AddCarvedEntry(const Row& row, uint64_t start, uint64_t length);
 
     FSAccessLib::FSAccessBase& reader_;
     FSAccessLib::DirEntry& root_;
     CarvingFormats formats_;
+    FoundFolders foundFolders_;
     CoverageCursor coverage_;
     std::vector<uint8_t> chunk_;
     uint64_t chunkStart_ = 0;
@@ -75,6 +82,7 @@ private:
 };
 
 // One search over the reader's volume, adding what it finds below `root`.
-int SectorSearch(FSAccessLib::FSAccessBase& reader, FSAccessLib::DirEntry& root);
+int SectorSearch(FSAccessLib::FSAccessBase& reader, FSAccessLib::DirEntry& root,
+                 FoundFolders foundFolders = FoundFolders::Ignore);
 
 } // namespace Kalvory

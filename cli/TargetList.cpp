@@ -24,6 +24,7 @@ public:
         info.deleted = entry.deleted;
         info.carved = entry.carved;
         info.chainBroken = entry.chainBroken;
+        info.partial = entry.partial;
         if (!entry.isDirectory) {
             if (entry.chain.empty())
                 info.extents.emplace_back(entry.start, entry.length);
@@ -49,6 +50,7 @@ std::string Flags(const TargetInfo& target) {
     add(target.deleted, "deleted");
     add(target.carved, "carved");
     add(target.chainBroken, "chain-broken");
+    add(target.partial, "partial");
     return flags.empty() ? "-" : flags;
 }
 
@@ -116,6 +118,7 @@ std::string FormatTargetsJson(const std::string& source, const std::vector<Targe
         json += std::string(", \"deleted\": ") + (t.deleted ? "true" : "false");
         json += std::string(", \"carved\": ") + (t.carved ? "true" : "false");
         json += std::string(", \"chainBroken\": ") + (t.chainBroken ? "true" : "false");
+        json += std::string(", \"partial\": ") + (t.partial ? "true" : "false");
         json += ", \"extents\": [";
         for (size_t k = 0; k < t.extents.size(); ++k) {
             json += k ? ", " : "";

@@ -16,6 +16,7 @@ struct TargetInfo {
     bool deleted = false;
     bool carved = false;
     bool chainBroken = false;
+    bool partial = false;
     std::vector<std::pair<uint64_t, uint64_t>> extents; // start, length
 };
 

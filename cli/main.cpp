@@ -135,6 +135,13 @@ int RunRecover(const Options& options) {
     if (saved != 0)
         return ExitForFailure(*job);
     PrintSummary(2000, recovered, where);
+    const Kalvory::KalvoryBase& strategy = *job->Strategy();
+    if (strategy.FoundFolderFiles() > 0 || strategy.CarvedFiles() > 0)
+        std::printf("%s\n", AAA::FillPlaceholders(Text(2010), {std::to_string(strategy.FoundFolderFiles()),
+                                                               std::to_string(strategy.CarvedFiles())})
+                                .c_str());
+    if (strategy.PartialFiles() > 0)
+        std::printf("%s\n", AAA::FillPlaceholders(Text(2011), {std::to_string(strategy.PartialFiles())}).c_str());
     if (const int unplaced = job->Strategy()->UnplacedPictures(); unplaced > 0)
         std::printf("%s\n", AAA::FillPlaceholders(Text(2009), {std::to_string(unplaced)}).c_str());
     if (const int renamed = job->Strategy()->RenamedCount(); renamed > 0)

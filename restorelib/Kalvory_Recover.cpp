@@ -6,6 +6,8 @@
 #include "AAA_Exceptions.h"
 #include "AAA_Progress.h"
 #include "AVCHD_Files.h"
+#include "AVCHD_Fragments.h"
+#include "FoundFolders.h"
 #include "Picture_Files.h"
 #include "SectorSearch.h"
 #include "FSSpecExFAT.h"
@@ -251,8 +253,50 @@ int Kalvory_Sector::SelectRenameAndCount(FSAccessLib::CommandDisplay& display) {
     FSAccessLib::CommandCountTarget count;
     root_.Apply(count);
     targetCount_ = count.count;
+    CountFoundAfterFormat();
     root_.Apply(display);
     return targetCount_;
+}
+
+void Kalvory_Sector::CountFoundAfterFormat() {
+    class CommandCountOrigins : public FSAccessLib::Command {
+    public:
+        void Execute(DirEntry& entry) override {
+            if (!entry.target || entry.isDirectory)
+                return;
+            foundFolder += entry.fromFoundFolder ? 1 : 0;
+            carved += entry.carved && !entry.fromFoundFolder ? 1 : 0;
+        }
+        int foundFolder = 0;
+        int carved = 0;
+    } origins;
+    root_.Apply(origins);
+    foundFolderFiles_ = origins.foundFolder;
+    carvedFiles_ = origins.carved;
+}
+
+void Kalvory_DirAndSector::StitchRunStreams() {
+    // Streams taken as one run because their chain is gone.
+    class CommandCollectRunStreams : public FSAccessLib::Command {
+    public:
+        void Execute(DirEntry& entry) override {
+            if (!entry.isDirectory && TakenAsOneRun(entry) && (entry.fromFoundFolder || entry.deleted) &&
+                entry.name.find(u".MTS") != WString::npos)
+                keys.push_back(FSAccessLib::KeyOf(entry));
+        }
+        std::vector<FSAccessLib::EntryKey> keys;
+    } collect;
+    root_.Apply(collect);
+    std::vector<uint8_t> buffer;
+    for (const FSAccessLib::EntryKey& key : collect.keys)
+        if (DirEntry* stream = FSAccessLib::Resolve(root_, key))
+            partialFiles_ += StitchStreamFragments(*reader_->stream, *reader_, *stream, buffer) ==
+                             StreamFragments::Partial;
+}
+
+void CommandRenameFoundDeleted::Execute(DirEntry& entry) {
+    if (entry.fromFoundFolder)
+        CommandRenameDeleted::Execute(entry);
 }
 
 int Kalvory_DirAndSector::Verify() {
@@ -267,7 +311,12 @@ int Kalvory_DirAndSector::Verify() {
     CommandRenameDeleted rename;
     root_.Apply(rename);
     AAA::DebugLog(7, "---SectorSearch---\n");
-    SectorSearch(*reader_, root_);
+    SectorSearch(*reader_, root_, FoundFolders::Read);
+    AAA::DebugLog(7, "---FoundFolders---\n");
+    RebuildFoundFolders(root_);
+    CommandRenameFoundDeleted renameFound;
+    root_.Apply(renameFound);
+    StitchRunStreams();
     return SelectRenameAndCount(display);
 }
 

@@ -31,6 +31,13 @@ public:
     int RenamedCount() const { return renamedCount_; }
     // Carved pictures Verify left out because every DCF folder name was taken.
     int UnplacedPictures() const { return unplacedPictures_; }
+    // Selected files by how they were found after a format: read from folders
+    // the scan found, and carved by their signatures.
+    int FoundFolderFiles() const { return foundFolderFiles_; }
+    int CarvedFiles() const { return carvedFiles_; }
+    // Streams whose fragments could not all be found: kept up to what their
+    // packets vouch for.
+    int PartialFiles() const { return partialFiles_; }
 
 protected:
     std::unique_ptr<FSAccessLib::FSAccessBase> reader_;
@@ -39,6 +46,9 @@ protected:
     int targetCount_ = 0;
     int renamedCount_ = 0;
     int unplacedPictures_ = 0;
+    int foundFolderFiles_ = 0;
+    int carvedFiles_ = 0;
+    int partialFiles_ = 0;
     FSAccessLib::DirEntry root_;
 };
 
@@ -59,6 +69,7 @@ protected:
     // Selection, the media renaming steps and the final count, shared by both
     // sector strategies.
     int SelectRenameAndCount(FSAccessLib::CommandDisplay& display);
+    void CountFoundAfterFormat();
 };
 
 // The directory search, then the sector search over what it left uncovered.
@@ -66,6 +77,10 @@ class Kalvory_DirAndSector : public Kalvory_Sector {
 public:
     using Kalvory_Sector::Kalvory_Sector;
     int Verify() override;
+
+private:
+    // Streams of found folders and deleted streams: their fragments followed.
+    void StitchRunStreams();
 };
 
 // Chooses the targets among found entries: drops empty files, dot files,
@@ -88,6 +103,13 @@ public:
 
 // The rebuilt name of a deleted entry (exposed for tests).
 AAA::WString RebuildDeletedName(const FSAccessLib::DirEntry& entry);
+
+// The deleted-name rebuild for what folders found by the scan hold (the tree's
+// own entries were renamed before the scan).
+class CommandRenameFoundDeleted : public CommandRenameDeleted {
+public:
+    void Execute(FSAccessLib::DirEntry& entry) override;
+};
 
 // The strategy for a job type: 0 directory search, 1 directory and sector
 // search, 2 sector search; unknown types give a strategy that finds nothing.

@@ -212,15 +212,35 @@ TEST(ExFatRootDirectory, HoldsTheVolumeEntries) {
         EXPECT_NE(std::find(types.begin(), types.end(), type), types.end()) << int(type);
 }
 
-TEST(ExFatUnsupported, AddFoundDirectoryAndFirstCluster) {
+TEST(ExFatFoundFolders, AFoundFolderAddsOnlyWhatNoWalkRead) {
+    TempDir dir;
+    ExFatImageBuilder image;
+    image.AddFile("DCIM/100CDPFP/IMGA0001.JPG", std::string(3000, 'j'));
+    const uint64_t offset = image.ClusterOffset(image.Describe("DCIM/100CDPFP").firstCluster);
+    auto walked = LoadImage(image, dir);
+    DirEntry root;
+    walked->BuildTree(root);
+    uint64_t size = 0;
+    EXPECT_EQ(walked->AddFoundDirectory(root, offset, size), 0) << "the walk read this folder";
+
+    auto unwalked = LoadImage(image, dir, "again.img");
+    std::vector<uint8_t> cluster(4096);
+    unwalked->stream->Seek(static_cast<int64_t>(offset), AAA::SeekBegin);
+    unwalked->stream->Read(cluster.data(), 4096);
+    EXPECT_TRUE(unwalked->BeginsFolder(cluster.data(), cluster.size(), offset));
+    cluster[2] ^= 1; // SetChecksum off by one bit
+    EXPECT_FALSE(unwalked->BeginsFolder(cluster.data(), cluster.size(), offset));
+    DirEntry fresh;
+    EXPECT_EQ(unwalked->AddFoundDirectory(fresh, offset, size), 1);
+    ASSERT_EQ(fresh.children.size(), 1u);
+    EXPECT_EQ(fresh.children[0].name, AAA::FromUtf8(std::to_string(offset / 512) + ".dir"));
+    EXPECT_TRUE(fresh.children[0].fromFoundFolder && fresh.children[0].children.at(0).fromFoundFolder);
+}
+
+TEST(ExFatUnsupported, FirstCluster) {
     TempDir dir;
     ExFatImageBuilder image;
     auto reader = LoadImage(image, dir);
-    DirEntry root;
-    uint64_t size = 12345;
-    EXPECT_EQ(reader->AddFoundDirectory(root, 0x10000, size), 0);
-    EXPECT_EQ(size, 12345u);
-    EXPECT_TRUE(root.children.empty());
     LogCapture log;
     FSAccessLib::ExFAT::FileDirectoryEntry record;
     EXPECT_THROW(reader->FirstCluster(record), AAA::MakerModelException);

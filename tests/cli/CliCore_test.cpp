@@ -82,9 +82,9 @@ TEST(FormatTargetsJson, WritesSourceFlagsAndExtents) {
     EXPECT_EQ(FormatTargetsJson("/dev/sdb1", {folder, clip}),
               "{\n  \"source\": \"/dev/sdb1\",\n  \"targets\": [\n"
               "    {\"path\": \"DCIM\", \"size\": 0, \"folder\": true, \"deleted\": false, \"carved\": false, "
-              "\"chainBroken\": false, \"extents\": []},\n"
+              "\"chainBroken\": false, \"partial\": false, \"extents\": []},\n"
               "    {\"path\": \"PRIVATE/00001.MTS\", \"size\": 5000, \"folder\": false, \"deleted\": true, "
-              "\"carved\": false, \"chainBroken\": true, \"extents\": [{\"start\": 4096, \"length\": 3000}, "
+              "\"carved\": false, \"chainBroken\": true, \"partial\": false, \"extents\": [{\"start\": 4096, \"length\": 3000}, "
               "{\"start\": 16384, \"length\": 2000}]}\n  ]\n}\n");
 }
 

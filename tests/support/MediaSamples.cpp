@@ -3,7 +3,15 @@
 #include "support/MtoolsHelpers.h"
 #include "support/TempDir.h"
 
+#include <functional>
+#include <unistd.h>
+
 namespace TestSupport {
+namespace {
+std::optional<std::string> MakeFfmpegStream(const std::string& ffmpeg, const std::filesystem::path& scratch,
+                                            double seconds);
+std::optional<std::string> MakeToolJpeg(const std::filesystem::path& scratch, int seed, bool exif);
+} // namespace
 
 void PutBe32(std::string& bytes, size_t at, uint32_t value) {
     for (int i = 0; i < 4; ++i)
@@ -40,14 +48,40 @@ namespace {
 
 bool Run(const std::vector<std::string>& argv) { return RunCommand(argv).exitCode == 0; }
 
+// Made once per machine: every test runs in a process of its own, and the
+// tools take most of a test's time. A sample appears whole or not at all.
+std::optional<std::string> Cached(const std::string& key, const std::function<std::optional<std::string>()>& make) {
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "kalvory-media-samples";
+    const std::filesystem::path file = folder / key;
+    std::error_code error;
+    if (std::filesystem::exists(file, error))
+        return ReadFileBytes(file);
+    const std::optional<std::string> made = make();
+    if (made) {
+        std::filesystem::create_directories(folder, error);
+        const std::filesystem::path partial = folder / (key + "." + std::to_string(::getpid()));
+        WriteFileBytes(partial, *made);
+        std::filesystem::rename(partial, file, error);
+    }
+    return made;
+}
+
 } // namespace
 
 std::optional<std::string> FfmpegStream(const std::filesystem::path& scratch, double seconds) {
     const auto ffmpeg = FindTool("ffmpeg");
     if (!ffmpeg)
         return std::nullopt;
+    return Cached("stream-" + std::to_string(seconds) + ".m2ts",
+                  [&]() { return MakeFfmpegStream(*ffmpeg, scratch, seconds); });
+}
+
+namespace {
+
+std::optional<std::string> MakeFfmpegStream(const std::string& ffmpeg, const std::filesystem::path& scratch,
+                                            double seconds) {
     const auto out = scratch / ("clip" + std::to_string(seconds) + ".m2ts");
-    if (!Run({*ffmpeg, "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=640x360:rate=30000/1001", "-f",
+    if (!Run({ffmpeg, "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=640x360:rate=30000/1001", "-f",
               "lavfi", "-i", "sine", "-t", std::to_string(seconds), "-c:v", "libx264", "-preset", "ultrafast",
               "-b:v", "6M", "-minrate", "6M", "-maxrate", "6M", "-bufsize", "1M", "-c:a", "ac3", "-f", "mpegts",
               "-mpegts_m2ts_mode", "1", "-muxrate", "8M", out.string()}))
@@ -60,10 +94,19 @@ std::optional<std::string> FfmpegStream(const std::filesystem::path& scratch, do
     return bytes;
 }
 
+} // namespace
+
 std::optional<std::string> ToolMadeJpeg(const std::filesystem::path& scratch, int seed, bool exif) {
-    const auto ffmpeg = FindTool("ffmpeg");
-    if (!ffmpeg || !FindTool("cjpeg") || (exif && !FindTool("exiftool")))
+    if (!FindTool("ffmpeg") || !FindTool("cjpeg") || (exif && !FindTool("exiftool")))
         return std::nullopt;
+    return Cached("picture-" + std::to_string(seed) + (exif ? "-exif" : "-jfif") + ".jpg",
+                  [&]() { return MakeToolJpeg(scratch, seed, exif); });
+}
+
+namespace {
+
+std::optional<std::string> MakeToolJpeg(const std::filesystem::path& scratch, int seed, bool exif) {
+    const auto ffmpeg = FindTool("ffmpeg");
     const std::string stem = (scratch / ("picture" + std::to_string(seed))).string();
     const std::string size = std::to_string(160 + 16 * seed) + "x120";
     if (!Run({*ffmpeg, "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=" + size, "-frames:v", "1",
@@ -80,5 +123,7 @@ std::optional<std::string> ToolMadeJpeg(const std::filesystem::path& scratch, in
     }
     return ReadFileBytes(stem + ".jpg");
 }
+
+} // namespace
 
 } // namespace TestSupport
