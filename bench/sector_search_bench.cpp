@@ -15,7 +15,9 @@
 #include "AAA_WideString.h"
 #include "FSSpecFAT32.h"
 #include "SectorSearch.h"
+#include "support/MediaSamples.h"
 #include "support/MtoolsHelpers.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -27,7 +29,7 @@ constexpr int kPictures = 24;
 
 fs::path CardPath() {
     const char* base = std::getenv("TMPDIR");
-    return (base && *base ? fs::path(base) : fs::path("/tmp")) / "kalvory-bench-search-32g.img";
+    return (base && *base ? fs::path(base) : fs::path("/tmp")) / "kalvory-bench-search-32g-v2.img";
 }
 
 uint64_t StatusBytes(const std::string& field) {
@@ -75,10 +77,15 @@ std::string PrepareCard() {
     if (TestSupport::MkfsFat(card, {"-F", "32"}).exitCode != 0)
         return "mkfs.fat failed";
     // The data stays where the files were; the format left only new tables.
+    // Real media when the tools are there, so that other carvers meet it too.
+    TestSupport::TempDir scratch("kalvory-bench-media");
     std::fstream out(card, std::ios::binary | std::ios::in | std::ios::out);
     for (int i = 0; i < kStreams + kPictures; ++i) {
         const uint64_t at = (1ull << 30) + uint64_t(i) * (kCardBytes - (2ull << 30)) / (kStreams + kPictures);
-        const std::string bytes = i % 2 == 0 ? Packets(16000, static_cast<uint32_t>(i)) : Picture(static_cast<uint32_t>(i));
+        const auto seed = static_cast<uint32_t>(i);
+        const auto real = i % 2 == 0 ? TestSupport::FfmpegStream(scratch.Path(), 3)
+                                     : TestSupport::ToolMadeJpeg(scratch.Path(), i, true);
+        const std::string bytes = real ? *real : i % 2 == 0 ? Packets(16000, seed) : Picture(seed);
         out.seekp(static_cast<std::streamoff>(at / 32768 * 32768));
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
@@ -94,6 +101,7 @@ double CatSeconds() {
     return status == 0 ? seconds : -1;
 }
 
+// Arg: 1 reads the folders the scan meets (the directory-and-sector search), 0 not.
 void BM_SectorSearch32GiBAgainstCat(benchmark::State& state) {
     if (const std::string error = PrepareCard(); !error.empty()) {
         state.SkipWithError(error.c_str());
@@ -114,7 +122,8 @@ void BM_SectorSearch32GiBAgainstCat(benchmark::State& state) {
         FSAccessLib::DirEntry root;
         state.ResumeTiming();
         const auto begin = std::chrono::steady_clock::now();
-        Kalvory::SectorSearcher searcher(reader, root);
+        Kalvory::SectorSearcher searcher(reader, root, Kalvory::KnownCarvingFormats(),
+                                         state.range(0) != 0 ? Kalvory::FoundFolders::Read : Kalvory::FoundFolders::Ignore);
         carved = searcher.Run();
         searchSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
         state.PauseTiming();
@@ -133,7 +142,7 @@ void BM_SectorSearch32GiBAgainstCat(benchmark::State& state) {
     state.counters["ns/sector"] = searchSeconds * 1e9 / std::max(sectors, 1.0);
     Restore::SetProgressTotal(0);
 }
-BENCHMARK(BM_SectorSearch32GiBAgainstCat)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();
+BENCHMARK(BM_SectorSearch32GiBAgainstCat)->ArgName("foundFolders")->Arg(0)->Arg(1)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();
 
 // The skip test alone: one coverage answer per sector over a tree of 100,000
 // files, as the scan asks it.
