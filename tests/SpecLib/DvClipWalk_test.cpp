@@ -88,3 +88,162 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
+
+namespace {
+
+constexpr uint32_t kNtscVideo = 120000;
+
+// The "01wb" size word of an undisturbed frame.
+uint64_t AudioSizeWord(const DvClipLayout& layout, uint32_t frame) {
+    return layout.frames[frame] + 20 + kNtscVideo + kDvUsualJunk;
+}
+
+// The audio of the first `frames` NTSC frames at 48 kHz, 16-bit stereo.
+uint32_t NtscAudio(uint32_t frames) { return static_cast<uint32_t>(uint64_t{frames} * 48000 * 1001 / 30000) * 4; }
+
+struct Damage {
+    const char* name;
+    DvClipOptions options;
+    uint32_t keptFrames;
+    void (*apply)(DvClipLayout& layout, uint64_t& mediumEnd);
+};
+
+std::ostream& operator<<(std::ostream& out, const Damage& d) { return out << d.name; }
+
+class DvWalkDamage : public ::testing::TestWithParam<Damage> {};
+
+TEST_P(DvWalkDamage, EndsTheWalkWithTheWholeFramesMet) {
+    DvClipLayout layout = WriteDvClip(GetParam().options);
+    uint64_t mediumEnd = layout.span;
+    if (GetParam().apply)
+        GetParam().apply(layout, mediumEnd);
+    LayoutStream stream(layout, kBase, kBase + mediumEnd);
+    DvClip clip;
+    Kalvory::ParseDvClip(clip, stream, kBase + layout.aviOffset);
+    const uint32_t kept = GetParam().keptFrames;
+    const Kalvory::DvExtentList avi = {{kBase + layout.aviOffset, layout.frames[kept] - layout.aviOffset}};
+    EXPECT_EQ(clip.aviChain, avi);
+    EXPECT_EQ(clip.pcmDataSize, NtscAudio(kept));
+    EXPECT_TRUE(clip.pcm0Chain.empty());
+}
+
+const DvClipOptions kPlain{.system = kNtsc, .frames = 30, .pcmUnits = false, .closingXml = false, .payload = false};
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, DvWalkDamage,
+    ::testing::Values(
+        Damage{"MediumEndsInsideAFrame", kPlain, 20, [](DvClipLayout& l, uint64_t& end) { end = l.frames[20] + 5000; }},
+        Damage{"AudioSizePastTheMedium", kPlain, 29,
+               [](DvClipLayout& l, uint64_t&) { DvTest::Overwrite(l, AudioSizeWord(l, 29), DvTest::Le32(0x7FFFFFF0)); }},
+        // The next frame would stand before this one.
+        Damage{"AudioLargerThanTheFrame", kPlain, 12,
+               [](DvClipLayout& l, uint64_t&) {
+                   DvTest::Overwrite(l, l.frames[13], "00dX");
+                   DvTest::Overwrite(l, AudioSizeWord(l, 12), DvTest::Le32(0x10000));
+                   DvTest::Overwrite(l, AudioSizeWord(l, 12) + 4 + 0x10000, "JUNK");
+               }},
+        Damage{"MarkerMissingFor20Units",
+               {.system = kNtsc, .frames = 30, .gaps = {{DifSequence, 20, DvXmlInGap::None, 10}}, .closingXml = false,
+                .payload = false},
+               10, nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A PAL clip of undisturbed frames whose chunk heads are computed where they
+// are read: long enough for its audio to pass 4 GiB. Offsets from the RIFF.
+class LongPalClip : public AAA::Stream {
+public:
+    static constexpr uint32_t kStride = 0x25400, kVideo = 144000, kAudio = 8192, kPerSegment = 7000;
+    static constexpr uint64_t kSegment = uint64_t{kPerSegment} * kStride + 0x20000;
+
+    explicit LongPalClip(uint32_t frames) : frames_(frames) {
+        const DvClipLayout layout = WriteDvClip({.system = kPal, .frames = 1, .pcmUnits = false, .closingXml = false,
+                                                 .payload = false, .frameCountField = frames});
+        header_ = layout.pieces[1].second; // after the icon
+    }
+    static uint64_t FrameAt(uint64_t frame) {
+        return 0x30000 + frame / kPerSegment * kSegment + frame % kPerSegment * kStride;
+    }
+    int64_t Seek(int64_t offset, int) override { return static_cast<int64_t>(position_ = static_cast<uint64_t>(offset)); }
+    uint32_t Read(void* buffer, uint32_t count) override {
+        auto* out = static_cast<char*>(buffer);
+        std::memset(out, 0, count);
+        if (position_ < header_.size()) {
+            std::memcpy(out, header_.data() + position_, std::min<uint64_t>(count, header_.size() - position_));
+            return count;
+        }
+        const uint64_t segment = (position_ - 0x10000) / kSegment;
+        const uint64_t first = 0x30000 + segment * kSegment;
+        if (segment > 0 && position_ == first - 0x20000)
+            std::memcpy(out, "RIFF", 4);
+        if (position_ < first || count != 4)
+            return count;
+        const uint64_t frame = segment * kPerSegment + (position_ - first) / kStride;
+        const uint64_t at = (position_ - first) % kStride;
+        const uint32_t junk = kDvUsualJunk;
+        const std::pair<uint64_t, std::string> heads[] = {
+            {0, "00dc"}, {4, DvTest::Le32(kVideo)}, {8 + kVideo, "JUNK"}, {12 + kVideo, DvTest::Le32(junk)},
+            {16 + kVideo + junk, "01wb"}, {20 + kVideo + junk, DvTest::Le32(kAudio)},
+            {24 + kVideo + junk + kAudio, "JUNK"}};
+        for (const auto& [offset, bytes] : heads)
+            if (frame < frames_ && at == offset)
+                std::memcpy(out, bytes.data(), 4);
+        return count;
+    }
+    void Write(const void*, uint32_t) override {}
+    int64_t Length() override { return static_cast<int64_t>(FrameAt(frames_)); }
+
+private:
+    uint32_t frames_;
+    std::string header_;
+    uint64_t position_ = 0;
+};
+
+TEST(DvWalkSums, StopBeforeTheAudioSumPasses32Bits) {
+    LongPalClip stream(600000);
+    DvClip clip;
+    Kalvory::ParseDvClip(clip, stream, 0);
+    const uint32_t fitting = 0xFFFFFFFFu / LongPalClip::kAudio;
+    EXPECT_EQ(clip.pcmDataSize, uint64_t{fitting} * LongPalClip::kAudio);
+    EXPECT_EQ(clip.aviChain, (Kalvory::DvExtentList{{0, LongPalClip::FrameAt(fitting)}}));
+}
+
+} // namespace
+
+namespace {
+
+// A good header beside twins that each change one field.
+TEST(DvHeader, OnlyAnUndamagedClipHeaderIsAClip) {
+    const DvClipLayout good = WriteDvClip({.system = kNtsc, .frames = 3, .closingXml = false, .payload = false});
+    const std::string& header = good.pieces[1].second;
+    struct Twin {
+        const char* name;
+        uint64_t at;
+        std::string bytes;
+        uint64_t mediumEnd = 0;
+    };
+    const Twin twins[] = {
+        {"good", 0, ""},
+        {"RIFF", 0, "RIFX"},
+        {"form type", 8, "AVIX"},
+        {"stream type", 108, "auds"},
+        {"strh dwScale 1, dwRate 30", 128, DvTest::Le32(1) + DvTest::Le32(30)},
+        {"strf size 77", 168, DvTest::Le32(77)},
+        {"odml", header.find("odml"), "odmX"},
+        {"dmlh", header.find("dmlh"), "dmlX"},
+        {"cut after 200 bytes", 0, "", good.aviOffset + 200},
+    };
+    for (const Twin& twin : twins) {
+        DvClipLayout layout = good;
+        if (!twin.bytes.empty())
+            DvTest::Overwrite(layout, layout.aviOffset + twin.at, twin.bytes);
+        LayoutStream stream(layout, 0, twin.mediumEnd);
+        DvClip clip;
+        const bool isClip = Kalvory::ParseDvClip(clip, stream, layout.aviOffset) != 0;
+        EXPECT_EQ(isClip, twin.bytes.empty() && twin.mediumEnd == 0) << twin.name;
+    }
+    EXPECT_THROW(Kalvory::DvConstants(0), AAA::InvalidDataException);
+    EXPECT_THROW(Kalvory::DvConstants(3), AAA::InvalidDataException);
+    EXPECT_EQ(Kalvory::DvConstants(2).frameStride, 0x25400u);
+}
+
+} // namespace

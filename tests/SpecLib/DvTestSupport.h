@@ -67,14 +67,18 @@ inline Kalvory::DvExtentList Extents(const TestSupport::DvRuns& runs, uint64_t b
     return extents;
 }
 
-// Damage: `bytes` over what the layout holds at `offset` (inside one piece).
+// Damage: `bytes` over what the layout holds at `offset` (within one piece,
+// or where none is).
 inline void Overwrite(TestSupport::DvClipLayout& layout, uint64_t offset, const std::string& bytes) {
-    for (auto& [at, piece] : layout.pieces)
+    auto& pieces = layout.pieces;
+    for (auto& [at, piece] : pieces)
         if (at <= offset && offset + bytes.size() <= at + piece.size()) {
             piece.replace(offset - at, bytes.size(), bytes);
             return;
         }
-    throw std::logic_error("no piece holds the bytes to overwrite");
+    const auto after = std::upper_bound(pieces.begin(), pieces.end(), offset,
+                                        [](uint64_t at, const auto& piece) { return at < piece.first; });
+    pieces.emplace(after, offset, bytes);
 }
 
 inline std::string Le32(uint32_t value) {

@@ -15,7 +15,7 @@ constexpr uint32_t kDifBlockBytes = 80;
 constexpr uint32_t kDifBlocks = 150;
 constexpr uint64_t kFirstFrame = 0x30000;
 constexpr uint64_t kSegmentHeader = 0x20000;
-constexpr uint32_t kDefaultJunk = 16;
+constexpr uint32_t kDefaultJunk = kDvUsualJunk;
 constexpr uint32_t kWidth = 720;
 
 struct System {
@@ -316,7 +316,8 @@ private:
                                               Chunk("JUNK", std::string(120, '\0'))) +
                              List("strl", Chunk("strh", audioHeader) + Chunk("strf", audioFormat) +
                                               Chunk("JUNK", std::string(120, '\0'))) +
-                             List("odml", Chunk("dmlh", Le32(total) + std::string(244, '\0'))));
+                             List("odml", Chunk("dmlh", Le32(options_.frameCountField ? options_.frameCountField : total) +
+                                                   std::string(244, '\0'))));
         const uint64_t end = SegmentEnd(0);
         std::string header = "RIFF" + Le32(static_cast<uint32_t>(end - 8)) + "AVI " + hdrl;
         header += Chunk("JUNK", std::string(kFirstFrame - 12 - header.size() - 8, '\0'));

@@ -22,6 +22,9 @@ namespace TestSupport {
 
 enum class DvVideoSystem { Ntsc, Pal };
 
+// The first "JUNK"'s size in frames no gap needed resized.
+constexpr uint32_t kDvUsualJunk = 16;
+
 // Where in a frame the unit boundary lies at which a gap begins.
 enum class DvGapPlace {
     FrameStart,      // "00dc" begins a unit
@@ -55,6 +58,7 @@ struct DvClipOptions {
     bool payload = true;    // false: only chunk heads and DIF headers are written (long clips)
     uint32_t scale = 0;     // "strh" dwScale/dwRate; 0: the system's own
     uint32_t rate = 0;
+    uint32_t frameCountField = 0; // "dmlh" dwTotalFrames to write instead of `frames` (0: frames)
     uint8_t seed = 0; // varies the content between clips
 };
 
