@@ -7,6 +7,7 @@
 #include "AAA_DebugLog.h"
 #include "AVCHD_Files.h"
 #include "AVCHD_ManagementFiles.h"
+#include "DV_Files.h"
 #include "DV_Icon.h"
 
 namespace Kalvory {
@@ -74,7 +75,12 @@ const SectorSearcher::Row SectorSearcher::kRows[] = {
     {"\xFF\xD8", NameStyle::Hex8, nullptr, "JPG", LengthSource::Jpeg},
 };
 
-CarvingFormats KnownCarvingFormats() { return CarvingFormats{}; }
+CarvingFormats KnownCarvingFormats() {
+    CarvingFormats formats;
+    formats.clip = &CarveDvClip;
+    formats.xmlLength = &XmlLength;
+    return formats;
+}
 
 SectorSearcher::SectorSearcher(FSAccessLib::FSAccessBase& reader, DirEntry& root, CarvingFormats formats)
     : reader_(reader), root_(root), formats_(formats), coverage_(root) {}
