@@ -5,6 +5,7 @@
 
 #include "AAA_Exceptions.h"
 #include "DV_Words.h"
+#include "ExtentFit.h"
 
 namespace Kalvory {
 namespace {
@@ -84,23 +85,7 @@ uint64_t TotalLength(const DvExtentList& extents) {
 }
 
 void FitExtentsTo(DvExtentList& extents, uint64_t wanted) {
-    if (extents.empty())
-        return;
-    const uint64_t total = TotalLength(extents);
-    if (wanted >= total) {
-        extents.back().length += wanted - total;
-        return;
-    }
-    uint64_t surplus = total - wanted;
-    while (surplus > 0) {
-        DvExtent& last = extents.back();
-        if (last.length > surplus || extents.size() == 1) {
-            last.length -= std::min(last.length, surplus);
-            return;
-        }
-        surplus -= last.length;
-        extents.pop_back();
-    }
+    FSAccessLib::FitExtentsTo(extents, wanted, TotalLength(extents));
 }
 
 } // namespace Kalvory
