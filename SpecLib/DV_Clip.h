@@ -63,9 +63,7 @@ bool ParseDvHeader(DvClip& clip, AAA::Stream& stream, uint64_t start);
 // walked length from `start`, 0 when it is no clip.
 uint64_t ParseDvClip(DvClip& clip, AAA::Stream& stream, uint64_t start);
 
-// Makes the extents total `wanted` bytes: a surplus is taken from the end
-// (emptied extents are dropped, the first stays), a shortfall lengthens the
-// last extent.
+// Makes the extents total `wanted` bytes, as FSAccessLib::FitExtentsTo.
 void FitExtentsTo(DvExtentList& extents, uint64_t wanted);
 uint64_t TotalLength(const DvExtentList& extents);
 

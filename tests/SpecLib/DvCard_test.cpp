@@ -9,6 +9,7 @@
 #include "Commands.h"
 #include "DV_Files.h"
 #include "DvTestSupport.h"
+#include "common/LogCapture.h"
 #include "FSSpecFAT32.h"
 #include "SearchTestSupport.h"
 #include "SectorSearch.h"
@@ -162,26 +163,48 @@ TEST_F(DvCard, DeletedAviGetsTheClipsExtents) {
     EXPECT_EQ(root.children[2].name, root.children[3].name) << "both bear the clip's name";
 }
 
-// A clip whose header says 1/30 is no clip; the scan goes on through it.
-TEST(DvSearch, MakesAClipsEntriesOnlyFromAClipHeader) {
+// What the search makes of a clip: its entries only from a clip header,
+// PCM entries only from interleaved PCM units; the scan goes on through
+// anything else.
+TEST(DvSearch, MakesAClipsEntriesFromItsLayout) {
     TempDir dir("kalvory-dvsearch");
-    for (const uint32_t rate : {30000u, 30u}) {
+    struct Case {
+        const char* what;
+        bool pcmUnits;
+        uint32_t scale, rate; // 0: the system's
+        std::vector<std::string> entries; // "XML": the closing XML's name
+    };
+    const Case cases[] = {
+        {"interleaved", true, 0, 0, {"0000000.BMP", "00000801.AVI", "00000801.PCM", "00000801.PCM", "XML"}},
+        {"strh 1/30", true, 1, 30, {"0000000.BMP", "XML"}},
+        {"not interleaved", false, 0, 0, {"0000000.BMP", "00000801.AVI", "XML"}},
+    };
+    for (const Case& c : cases) {
         const DvClipLayout clip =
-            WriteDvClip({.frames = 3, .payload = false, .scale = rate == 30 ? 1u : 0u, .rate = rate == 30 ? 30u : 0u});
+            WriteDvClip({.frames = 3, .pcmUnits = c.pcmUnits, .payload = false, .scale = c.scale, .rate = c.rate});
         const fs::path image = dir / "volume.img";
         ImageWriter(image, clip.span);
         PutDvClip(image, 0, clip);
         RawVolume volume(image);
         DirEntry root;
+        KalvoryTest::LogCapture log;
         Kalvory::SectorSearcher(volume, root).Run();
         std::vector<std::string> names;
         for (const DirEntry& entry : root.children)
             names.push_back(AAA::ToUtf8(entry.name));
         char xml[32];
         std::snprintf(xml, sizeof xml, "%07X.XML", static_cast<unsigned>(clip.xml.offset / 512));
-        const std::vector<std::string> clipEntries = {"0000000.BMP", "00000801.AVI", "00000801.PCM", "00000801.PCM", xml};
-        const std::vector<std::string> noClip = {"0000000.BMP", xml};
-        EXPECT_EQ(names, rate == 30 ? noClip : clipEntries) << "rate " << rate;
+        std::vector<std::string> expected = c.entries;
+        expected.back() = xml;
+        EXPECT_EQ(names, expected) << c.what;
+        if (c.pcmUnits && c.scale == 0) {
+            // 3 frames of 1601, 1602, 1601 samples; one unit of PCM after the video.
+            EXPECT_TRUE(log.Contains("AVI(NTSC)\tdwTotalFrames = 3\n")) << log.Text();
+            EXPECT_TRUE(log.Contains("\tdiff = pcm0SizeofTotalBlocks - (pcmDataSize / 2) = 23160 = "
+                                     "0x0000000000008000 - (19216 / 2)\n"
+                                     "\tpcm0Chain.back().length = pcm0Chain.back().length - diff\t= 32768 - 23160\t= 9608\n"))
+                << log.Text();
+        }
     }
 }
 
