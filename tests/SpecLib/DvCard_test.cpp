@@ -3,6 +3,7 @@
 // equal what the camcorder wrote (the PCM files with their held tail).
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <map>
 
 #include "AAA_Progress.h"
@@ -147,11 +148,14 @@ TEST_F(DvCard, DeletedAviGetsTheClipsExtents) {
     DirEntry root;
     card.BuildTree(root);
     Kalvory::SectorSearcher(card, root).Run();
-    const std::string volume = ReadFileBytes(image);
+    std::ifstream volume(image, std::ios::binary);
     const auto alongChain = [&](const DirEntry& entry) {
         std::string bytes;
-        for (const FSAccessLib::DataBlock& block : entry.chain)
-            bytes += volume.substr(block.start, block.length);
+        for (const FSAccessLib::DataBlock& block : entry.chain) {
+            std::string piece(block.length, '\0');
+            volume.seekg(static_cast<std::streamoff>(block.start)).read(piece.data(), static_cast<std::streamsize>(piece.size()));
+            bytes += piece;
+        }
         return bytes;
     };
     // The deleted AVI, then what the search carved: icon, PCM, PCM, XML.
