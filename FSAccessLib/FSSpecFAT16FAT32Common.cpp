@@ -4,6 +4,7 @@
 #include <string>
 
 #include "AAA_WideString.h"
+#include "ExtentFit.h"
 
 namespace FSAccessLib::FatCommon {
 namespace {
@@ -35,25 +36,10 @@ private:
     uint64_t keptBytes_ = 0;
 };
 
-// Makes the kept extents total `target` bytes: a chain shorter than its file
-// is taken as continuing contiguously after its last run; a longer one loses
-// its surplus from the end. The first extent stays, at worst with length 0.
+// A chain shorter than its file is taken as continuing contiguously after
+// its last run; a longer one loses its surplus from the end.
 void FitChainTo(std::vector<DataBlock>& chain, int64_t target, uint64_t keptBytes) {
-    const uint64_t want = target > 0 ? static_cast<uint64_t>(target) : 0;
-    if (want >= keptBytes) {
-        chain.back().length += want - keptBytes;
-        return;
-    }
-    uint64_t surplus = keptBytes - want;
-    while (surplus > 0) {
-        DataBlock& last = chain.back();
-        if (last.length > surplus || chain.size() == 1) {
-            last.length -= std::min(last.length, surplus);
-            return;
-        }
-        surplus -= last.length;
-        chain.pop_back();
-    }
+    FitExtentsTo(chain, target > 0 ? static_cast<uint64_t>(target) : 0, keptBytes);
 }
 
 } // namespace

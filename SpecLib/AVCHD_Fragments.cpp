@@ -9,6 +9,9 @@
 namespace Kalvory {
 namespace {
 
+// AVCHD streams are written in units of 32 packets.
+constexpr uint64_t kAlignedUnitBytes = 32 * kSourcePacketBytes;
+
 using FSAccessLib::DirEntry;
 
 // Three packets from `at`, when all can be read.
@@ -45,8 +48,9 @@ public:
             uint64_t end = 0; // the cluster start the fragment ends at
             for (;;) {
                 verified += VerifyPackets(fragment + verified, before);
-                // A start no packet vouches for is no stream of ours to judge.
-                if (done_ == 0 && verified == 0)
+                // A start fewer than one aligned unit of packets vouch for is no
+                // stream of ours to judge: it is left as it is.
+                if (done_ == 0 && verified < kAlignedUnitBytes)
                     return StreamFragments::Whole;
                 if (done_ + verified >= entry_.length)
                     return Finish(fragment, entry_.length - done_);

@@ -7,6 +7,7 @@
 #include "AAA_DebugLog.h"
 #include "AVCHD_Files.h"
 #include "AVCHD_ManagementFiles.h"
+#include "DV_Files.h"
 #include "DV_Icon.h"
 #include "Picture_Files.h"
 
@@ -77,6 +78,8 @@ const SectorSearcher::Row SectorSearcher::kRows[] = {
 
 CarvingFormats KnownCarvingFormats() {
     CarvingFormats formats;
+    formats.clip = &CarveDvClip;
+    formats.xmlLength = &XmlLength;
     formats.jpegLength = &CheckAsJpeg;
     return formats;
 }

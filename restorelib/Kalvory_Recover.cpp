@@ -7,6 +7,7 @@
 #include "AAA_Progress.h"
 #include "AVCHD_Files.h"
 #include "AVCHD_Fragments.h"
+#include "DV_Files.h"
 #include "FoundFolders.h"
 #include "Picture_Files.h"
 #include "SectorSearch.h"
@@ -243,6 +244,7 @@ int Kalvory_Sector::SelectRenameAndCount(FSAccessLib::CommandDisplay& display) {
     CommandSlectTarget select(reader_->stream.get());
     root_.Apply(select);
     AAA::DebugLog(7, "---RenameFormattedDvFiles---\n");
+    RenameFormattedDvFiles(root_);
     AAA::DebugLog(7, "---RenameAndMoveAvchdFiles---\n");
     RenameAndMoveAvchdFiles(root_);
     AAA::DebugLog(7, "---RenameAndMoveDcimFiles---\n");

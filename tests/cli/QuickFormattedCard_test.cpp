@@ -9,6 +9,7 @@
 #include <regex>
 
 #include "CliTestSupport.h"
+#include "support/DvClipWriter.h"
 #include "support/ExFatImageBuilder.h"
 #include "support/MediaSamples.h"
 #include "support/MtoolsHelpers.h"
@@ -146,10 +147,17 @@ protected:
         card.WriteTo(image);
     }
 
+    // Formats the card again, and leaves a DV clip in its free space as a
+    // camcorder recording before the card's last use would have.
     void QuickFormat() {
         const auto formatted = GetParam() == Volume::ExFat ? RunCommand({*FindTool("mkfs.exfat"), image.string()})
                                                            : TestSupport::MkfsFat(image, FormatArguments());
         ASSERT_EQ(formatted.exitCode, 0) << formatted.output;
+        using TestSupport::DvGapPlace;
+        const TestSupport::DvClipLayout clip =
+            TestSupport::WriteDvClip({.frames = 40, .gaps = {{DvGapPlace::Audio, 3}, {DvGapPlace::FrameStart, 2}}});
+        TestSupport::PutDvClip(image, fs::file_size(image) - (clip.span + (1 << 20)) / (1 << 20) * (1 << 20) - (1 << 20), clip);
+        dvFiles = TestSupport::DvClipSavedFiles(clip, "001XX00");
     }
 
     std::map<std::string, std::string> Recover(const std::string& folder, const std::string& mode) {
@@ -177,6 +185,7 @@ protected:
     fs::path image = dir / "card.img";
     std::vector<CardFile> files;
     std::string summary;
+    std::map<std::string, std::string> dvFiles; // the clip left before the format
 };
 
 TEST_P(QuickFormattedCard, BeforeTheFormatEveryFileComesBackOnce) {
@@ -191,6 +200,7 @@ TEST_P(QuickFormattedCard, AfterTheFormatTheScanAloneGivesStreamsAndExifStillsCa
     for (const CardFile& file : files)
         if (!file.carved.empty())
             expected[file.carved] = file.bytes;
+    expected.insert(dvFiles.begin(), dvFiles.end());
     std::map<std::string, std::string> recovered = Recover("sector", "sector");
     recovered.erase("PRIVATE/AVCHD/BDMV/STREAM/00002.MTS"); // the fragmented stream's first fragment
     ExpectSameFiles(recovered, expected);
@@ -202,6 +212,7 @@ TEST_P(QuickFormattedCard, AfterTheFormatFoundFoldersGiveTheTreesBackAtTheirPath
     const std::string notes = expected.at("MISC/NOTES.TXT");
     expected.erase("MISC/NOTES.TXT");
     expected.erase("ROOT.TXT"); // its slot was in the wiped root: nothing names it
+    expected.insert(dvFiles.begin(), dvFiles.end());
     std::map<std::string, std::string> recovered = Recover("found", "dir-and-sector");
     std::string misc;
     for (const auto& [path, bytes] : recovered)
