@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "AAA_DebugLog.h"
+#include "AAA_Exceptions.h"
 #include "AVCHD_Files.h"
 #include "AVCHD_ManagementFiles.h"
 #include "DV_Files.h"
@@ -210,8 +211,13 @@ void SectorSearcher::ReadFoundFolder(const uint8_t* sector, uint32_t available, 
         return;
     const size_t before = root_.children.size();
     uint64_t size = 0;
-    if (reader_.AddFoundDirectory(root_, start, size) > 0)
-        coverage_.ChildrenAppended(before);
+    try {
+        if (reader_.AddFoundDirectory(root_, start, size) > 0)
+            coverage_.ChildrenAppended(before);
+    } catch (const AAA::VerifyExceptionBase&) {
+        // A damaged found folder costs only itself: nothing of it was added.
+        AAA::DebugLog(3, "found folder at 0x%016I64X could not be read; skipped\n", start);
+    }
 }
 
 uint64_t SectorSearcher::Length(LengthSource source, uint64_t start) {
