@@ -109,6 +109,8 @@ struct FolderRefusal {
     DestinationVerdict verdict; // what the device check says about the folder
 };
 
+void PrintTo(const FolderRefusal& refusal, std::ostream* out) { *out << refusal.name; }
+
 class FolderRefusals : public WizardFlow, public ::testing::WithParamInterface<FolderRefusal> {};
 
 TEST_P(FolderRefusals, AreShownAndKeepThePreviousChoice) {
