@@ -9,6 +9,7 @@
 #include "PageRestoreConfirm.h"
 #include "ProgressPage.h"
 #include "WizardDriver.h"
+#include "restorelib/RestoreJobTestSupport.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -91,7 +92,7 @@ TEST_F(WizardCancel, YesDuringSavingClosesOnlyAfterTheWorkerEndedAndLeavesNoPart
     EXPECT_EQ(run.Result(), QDialog::Rejected);
     EXPECT_EQ(run.Sheet().Job(), nullptr);
     EXPECT_TRUE(run.Prompts().errors.isEmpty());
-    for (const auto& [path, bytes] : FilesUnder(dir / "out"))
+    for (const auto& [path, bytes] : RestoreTest::FilesUnder(dir / "out"))
         ADD_FAILURE() << path << " left behind (" << bytes.size() << " bytes)";
 }
 

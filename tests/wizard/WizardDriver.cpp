@@ -6,43 +6,27 @@
 #include <QThread>
 #include <atomic>
 #include <condition_variable>
-#include <fstream>
 #include <mutex>
 #include <thread>
 
 #include "AAA_Exceptions.h"
 #include "AAA_Progress.h"
-
 #include "PageSelectDrive.h"
 #include "PageSelectFolder.h"
+#include "restorelib/RestoreJobTestSupport.h"
 #include "support/FatImageBuilder.h"
 
 namespace WizardTest {
 
 namespace {
 
-std::string Pattern(size_t size, uint32_t seed) {
-    std::string bytes(size, '\0');
-    uint32_t state = seed * 2654435761u + 7;
-    for (char& byte : bytes) {
-        state = state * 1664525u + 1013904223u;
-        byte = static_cast<char>(state >> 24);
-    }
-    return bytes;
-}
-
 std::string Jpeg(size_t size, uint32_t seed) {
-    std::string bytes = Pattern(size, seed);
+    std::string bytes = RestoreTest::Pattern(size, seed);
     const std::string head("\xFF\xD8\xFF\xE1\x00\x10" "Exif\0\0", 12);
     bytes.replace(0, head.size(), head);
     bytes[size - 2] = '\xFF';
     bytes[size - 1] = '\xD9';
     return bytes;
-}
-
-std::string ReadWhole(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 } // namespace
@@ -199,15 +183,6 @@ void WriteCard(const fs::path& image, const std::vector<CardFile>& files) {
     for (const CardFile& file : files)
         card.AddFile(file.path, file.bytes);
     card.Build().WriteTo(image);
-}
-
-std::map<std::string, std::string> FilesUnder(const fs::path& root) {
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        if (entry.is_regular_file())
-            files[fs::relative(entry.path(), root).generic_string()] = ReadWhole(entry.path());
-    }
-    return files;
 }
 
 } // namespace WizardTest

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -121,7 +120,5 @@ std::vector<CardFile> CameraFiles();
 std::vector<CardFile> OneLargeClip();
 // A FAT16 volume image holding `files` (none: an empty card).
 void WriteCard(const fs::path& image, const std::vector<CardFile>& files);
-// Every regular file under `root`, by '/'-separated relative path.
-std::map<std::string, std::string> FilesUnder(const fs::path& root);
 
 } // namespace WizardTest

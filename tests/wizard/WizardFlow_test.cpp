@@ -8,6 +8,7 @@
 #include "PageSelectFolder.h"
 #include "Restore_Thread.h"
 #include "WizardDriver.h"
+#include "restorelib/RestoreJobTestSupport.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -66,7 +67,7 @@ TEST_F(WizardFlow, CardWithFilesGoesThroughEveryPageAndSavesItsFiles) {
     EXPECT_EQ(run.JobOnEntry(), (std::vector<bool>{false, true, true, true, true, false}));
     EXPECT_EQ(run.Result(), QDialog::Accepted);
     EXPECT_TRUE(run.Prompts().errors.isEmpty()) << run.Prompts().errors.join("|").toStdString();
-    const auto saved = FilesUnder(dir / "out");
+    const auto saved = RestoreTest::FilesUnder(dir / "out");
     for (const CardFile& file : CameraFiles()) {
         ASSERT_TRUE(saved.count(file.path)) << file.path;
         EXPECT_EQ(saved.at(file.path), file.bytes) << file.path;
@@ -86,7 +87,7 @@ TEST_F(WizardFlow, EmptyCardEndsTheJobBeforeTheNothingToRecoverPage) {
     EXPECT_EQ(page->Title()->text(), Message(1070));
     EXPECT_EQ(page->Body()->text(), Message(1071));
     EXPECT_TRUE(page->Title()->font().bold());
-    EXPECT_TRUE(FilesUnder(dir / "out").empty());
+    EXPECT_TRUE(RestoreTest::FilesUnder(dir / "out").empty());
 }
 
 TEST_F(WizardFlow, SourceThatNoReaderAcceptsStaysOnTheDrivePageWithoutAJob) {

@@ -24,11 +24,17 @@ bool Save(QWidget& widget, const QString& folder, const char* name) {
     return false;
 }
 
-// Shows a progress page as if `percent` were done after `seconds`.
-void ShowProgress(WizardRun& run, int pageId, int seconds) {
+// Presses Next and pictures the progress page it starts, held at `percent`
+// done after `seconds`; then lets the worker go on.
+bool SaveProgressPage(WizardRun& run, int percent, int seconds, const QString& out, const char* name) {
+    WorkerHold::Install(*run.Sheet().Job(), WorkerHold::At::FirstCheckpoint, WorkerHold::Then::Wait, percent);
+    run.ClickNext();
     WorkerHold::WaitHeld();
     run.Now() += seconds;
-    static_cast<ProgressPage*>(run.Sheet().page(pageId))->Tick();
+    static_cast<ProgressPage*>(run.Sheet().currentPage())->Tick();
+    const bool saved = Save(run.Sheet(), out, name);
+    WorkerHold::Release();
+    return saved;
 }
 
 bool RenderRecovery(const QString& out, const fs::path& scratch) {
@@ -41,17 +47,9 @@ bool RenderRecovery(const QString& out, const fs::path& scratch) {
     run.ClickNext();
     run.ChooseFolder(scratch / "recovered");
     ok &= Save(run.Sheet(), out, "02-select-folder");
-    WorkerHold::Install(*run.Sheet().Job(), WorkerHold::At::FirstCheckpoint, WorkerHold::Then::Wait, 40);
-    run.ClickNext();
-    ShowProgress(run, kPageVerifying, 20);
-    ok &= Save(run.Sheet(), out, "03-verifying");
-    WorkerHold::Release();
+    ok &= SaveProgressPage(run, 40, 20, out, "03-verifying");
     ok &= run.WaitForPage(kPageRestoreConfirm) && Save(run.Sheet(), out, "04-confirm");
-    WorkerHold::Install(*run.Sheet().Job(), WorkerHold::At::FirstCheckpoint, WorkerHold::Then::Wait, 25);
-    run.ClickNext();
-    ShowProgress(run, kPageSaving, 200);
-    ok &= Save(run.Sheet(), out, "05-saving");
-    WorkerHold::Release();
+    ok &= SaveProgressPage(run, 25, 200, out, "05-saving");
     ok &= run.WaitForPage(kPageRestoreFinished) && Save(run.Sheet(), out, "06-finished");
     return ok;
 }
