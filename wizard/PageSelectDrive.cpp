@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QVBoxLayout>
+#include <string>
 
 #include "Texts.h"
 #include "Wizard.h"
@@ -11,6 +12,7 @@ namespace {
 constexpr int kRefreshMs = 500;
 constexpr int kSourceRole = Qt::UserRole;
 
+// The source chosen last in this process, preselected in the next run.
 std::string rememberedSource;
 
 struct ListItem {
@@ -19,8 +21,6 @@ struct ListItem {
 };
 
 } // namespace
-
-const std::string& RememberedSource() { return rememberedSource; }
 
 PageSelectDrive::PageSelectDrive(Wizard& sheet) : WizardPage(sheet), list_(new QComboBox(this)) {
     SetHeader(1010, 1011);
@@ -97,7 +97,8 @@ bool PageSelectDrive::validatePage() {
         timer_.start();
         return false;
     }
-    const QString failure = Sheet().CreateJob(source.toStdString());
+    rememberedSource = source.toStdString();
+    const QString failure = Sheet().CreateJob(rememberedSource);
     if (failure.isEmpty())
         return true;
     Sheet().Prompts().ShowError(this, failure);

@@ -5,7 +5,6 @@
 #include <QComboBox>
 #include <QStringList>
 #include <QTimer>
-#include <string>
 
 #include "WizardPage.h"
 
@@ -31,6 +30,3 @@ private:
     QStringList images_; // image files chosen in this run, listed after the drives
     int lastSource_ = -1;
 };
-
-// The source chosen last in this process ("" before the first choice).
-const std::string& RememberedSource();

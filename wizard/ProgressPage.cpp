@@ -52,6 +52,7 @@ void ProgressPage::initializePage() {
     startTime_ = Sheet().Services().nowSeconds();
     timer_.start();
     copiedResult_ = 0;
+    ended_ = false;
     heldCompletion_.reset();
     StartWorker(*job);
 }
@@ -86,6 +87,7 @@ void ProgressPage::Completed(const CompletionRecord& record) {
         return;
     }
     timer_.stop();
+    ended_ = true;
     SetCopiedResult(record);
     if (copiedResult_ == -1) {
         Sheet().Prompts().ShowError(this, QString::fromStdU16String(record.ErrorString));
@@ -99,8 +101,10 @@ void ProgressPage::Completed(const CompletionRecord& record) {
 
 bool ProgressPage::QueryCancel() {
     Restore::RestoreMain* job = Sheet().Job();
-    if (copiedResult_ == 2 || copiedResult_ == -1 || !job)
-        return true; // the worker has ended; the sheet ends the job as it closes
+    // After an error or a cancel the sheet may close (it ends the job as it
+    // does); after a success the Next already posted must come first.
+    if (ended_ || !job)
+        return !job || copiedResult_ == 2 || copiedResult_ == -1;
     if (job->CancelRequested())
         return false; // already cancelling: the worker's end closes the sheet
     job->SuspendWorker();

@@ -46,6 +46,7 @@ private:
     KalvoryCli::RemainingWords words_;
     int64_t startTime_ = 0;
     int32_t copiedResult_ = 0;
+    bool ended_ = false;  // the completion has been handled
     bool asking_ = false;
     std::optional<CompletionRecord> heldCompletion_; // arrived while the question was open
 };
