@@ -4,7 +4,6 @@
 #include <cctype>
 #include <fstream>
 #include <memory>
-#include <regex>
 #include <libudev.h>
 
 namespace fs = std::filesystem;
@@ -61,9 +60,12 @@ std::string JoinNonEmpty(const std::string& first, const std::string& second) {
     return first + " " + second;
 }
 
+// "mmcblk" and a number: the slot's disk, not its boot or RPMB areas.
 bool IsSdSlot(const std::string& diskName) {
-    static const std::regex slot("mmcblk[0-9]+");
-    return std::regex_match(diskName, slot);
+    const std::string prefix = "mmcblk";
+    return diskName.size() > prefix.size() && diskName.compare(0, prefix.size(), prefix) == 0 &&
+           std::all_of(diskName.begin() + prefix.size(), diskName.end(),
+                       [](unsigned char c) { return std::isdigit(c) != 0; });
 }
 
 bool IsFloppy(const std::string& diskName, const UdevProperties& properties) {
