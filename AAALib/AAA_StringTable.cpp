@@ -133,6 +133,12 @@ constexpr Entry kTable[] = {
     {2007, "{0} recoverable files ({1}) found on {2}.",
            "{2} に復旧できるファイルが {0} 個 ({1}) 見つかりました。",
            "在 {2} 上找到 {0} 个可恢复的文件 ({1})。"},
+    {2008, "{0} files were saved under a numbered name, such as \"NAME (2).JPG\", because another recovered file had the same name.",
+           "ほかの復旧ファイルと名前が同じだったため、{0} 個のファイルを \"NAME (2).JPG\" のような番号付きの名前で保存しました。",
+           "由于与另一个恢复的文件同名，{0} 个文件以编号名称（如 \"NAME (2).JPG\"）保存。"},
+    {2009, "{0} pictures found by the sector scan were not recovered: every DCF folder name under DCIM is taken.",
+           "セクター検索で見つかった {0} 枚の写真は復旧されませんでした。DCIM の DCF フォルダー名がすべて使用済みです。",
+           "扇区扫描找到的 {0} 张照片未恢复：DCIM 下的所有 DCF 文件夹名称均已占用。"},
     // Desktop wizard texts of its own: the image-file source, the read-access
     // hint and the buttons the platform's wizard would have named.
     {3000, "Image file…", "イメージファイル…", "镜像文件…"},

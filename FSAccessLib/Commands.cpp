@@ -97,7 +97,7 @@ void CommandCopyToDst::Execute(DirEntry& entry) {
         return;
     }
     LogCopyLine("COPYING\t", entry, shownPath);
-    const AAA::WString hostPath = SafeHostPath(destination, entry);
+    const AAA::WString hostPath = planner_.Assign(entry);
     if (entry.isDirectory) {
         AAA::MakeDirectoryIfMissing(hostPath);
         return;

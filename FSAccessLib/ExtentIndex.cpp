@@ -176,6 +176,22 @@ ExtentIndex::Hit ExtentIndex::Query(uint64_t position) const {
     return {&keys_[best.id], best.end};
 }
 
+uint64_t ExtentIndex::NextStartAfter(uint64_t position) const {
+    uint64_t next = UINT64_MAX;
+    const auto after = std::upper_bound(sorted_.begin(), sorted_.end(), position,
+                                        [](uint64_t p, const Extent& e) { return p < e.start; });
+    if (after != sorted_.end())
+        next = after->start;
+    for (const Extent& extent : tail_)
+        if (extent.start > position)
+            next = std::min(next, extent.start);
+    for (const Irregular& entry : irregular_)
+        for (const auto& [start, end] : entry.extents)
+            if (start > position)
+                next = std::min(next, start);
+    return next;
+}
+
 DirEntry* ExtentIndex::Query(DirEntry& root, uint64_t position, uint64_t& foundEnd) const {
     const Hit hit = Query(position);
     foundEnd = hit.foundEnd;

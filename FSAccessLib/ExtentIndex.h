@@ -34,6 +34,9 @@ public:
     void AddTree(const DirEntry& root);
 
     Hit Query(uint64_t position) const;
+    // The smallest extent start above `position` (UINT64_MAX when none): no
+    // position before it is covered unless `position` itself is.
+    uint64_t NextStartAfter(uint64_t position) const;
     // The same, resolved to the entry in `root`'s tree.
     DirEntry* Query(DirEntry& root, uint64_t position, uint64_t& foundEnd) const;
 

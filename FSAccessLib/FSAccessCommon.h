@@ -6,4 +6,5 @@
 #include "EntryNameRule.h"
 #include "ExtentIndex.h"
 #include "FSAccessBase.h"
+#include "HostPathPlan.h"
 #include "SafeHostPath.h"

@@ -205,13 +205,33 @@ void FSAccessExFAT::ReadRootDirectory() {
     bootSector.FirstClusterOfRootDirectory.ExpectTrue(
         2 <= root && root < limit, "(2 <= FirstClusterOfRootDirectory) && (FirstClusterOfRootDirectory < ClusterCount + 2)",
         kSourceFile, __LINE__);
-    ReadDirectoryAt(startOfRootDir, rootDirectory);
+    liveClusters_.reset();
+    // The root has no length of its own: its chain, up to the slot limit.
+    const ClusterChain chain =
+        FollowClusterChain(*this, TableView(), static_cast<uint32_t>(root), uint64_t{Directory::kReadLimit} * 32);
+    if (chain.brokenAtFirstStep) {
+        AAA::DebugLog(7, "\troot folder: read as one run from its first cluster\n");
+        ReadDirectoryAt(startOfRootDir, rootDirectory);
+        return;
+    }
+    AAA::DebugLog(7, "\troot folder: read along its chain, %d runs\n", static_cast<int>(chain.runs.size()));
+    ReadDirectoryFromBytes(ReadRuns(*stream, chain.runs), rootDirectory);
 }
 
-void FSAccessExFAT::ReadDirectoryAt(uint64_t offset, Directory& directory) {
+void FSAccessExFAT::ReadDirectoryAt(uint64_t offset, Directory& directory, uint32_t slotLimit) {
     stream->Seek(static_cast<int64_t>(offset), AAA::SeekBegin);
     directory.ResetReadLimit();
+    directory.NumberOfEntries.SetValue(std::min(slotLimit, Directory::kReadLimit));
     AAA::BitReader reader(*stream);
+    directory.Read(reader);
+}
+
+void FSAccessExFAT::ReadDirectoryFromBytes(std::vector<uint8_t> bytes, Directory& directory) {
+    const auto slots = static_cast<uint32_t>(std::min<uint64_t>(bytes.size() / 32, Directory::kReadLimit));
+    AAA::MemoryStream memory(std::move(bytes));
+    directory.ResetReadLimit();
+    directory.NumberOfEntries.SetValue(slots);
+    AAA::BitReader reader(memory);
     directory.Read(reader);
 }
 

@@ -4,11 +4,14 @@
 // Lengths and the volume size are taken at their full 64 bits: camcorders write
 // files of 4 GiB and more.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
 #include "AAA_Field.h"
+#include "ClusterRuns.h"
+#include "ClusterUsage.h"
 #include "FSAccessBase.h"
 #include "FSSpecExFATEntries.h"
 
@@ -115,7 +118,13 @@ public:
 
     // The entry set at `directory`'s read position as a tree entry (unnamed,
     // and so left out, unless it is a File entry with its Stream Extension).
-    DirEntry EntrySetToDirEntry(Directory& directory);
+    // `inUse` receives the set's in-use bit, which the entry does not carry.
+    DirEntry EntrySetToDirEntry(Directory& directory, bool* inUse = nullptr);
+    // The loaded table as chain walks see it.
+    ChainView TableView() const;
+    // The clusters the allocation bitmap marks as used, read on first use;
+    // unknown (nothing used) when the bitmap is missing or damaged.
+    const ClusterUsage& LiveClusters();
 
     BootSector bootSector;
     FileAllocationTable fat;
@@ -128,7 +137,13 @@ private:
     uint64_t TableBytes() const;
     // Refuses tables and heaps that do not fit the volume or the device (109 / 110).
     void CheckTablePlacement(uint64_t activeCopyStart) const;
-    void ReadDirectoryAt(uint64_t offset, Directory& directory);
+    // Up to `slotLimit` slots read as one run from `offset`.
+    void ReadDirectoryAt(uint64_t offset, Directory& directory, uint32_t slotLimit = Directory::kReadLimit);
+    void ReadDirectoryFromBytes(std::vector<uint8_t> bytes, Directory& directory);
+    // In-use folders follow their chain, never past DataLength; NoFatChain and
+    // deleted folders are one run of DataLength bytes.
+    void ReadFolder(const DirEntry& folder, bool inUse, Directory& directory);
+    ClusterUsage ReadAllocationBitmap();
     int Walk(Directory& directory, DirEntry& parent, int depth);
     // A sub-directory is read only when it lies in the heap, is not an
     // ancestor or earlier directory, and the tree is not too deep.
@@ -138,6 +153,7 @@ private:
 
     std::unordered_set<uint64_t> walkedDirectories_; // start offsets read during this walk
     std::vector<bool> visitedClusters_;          // chain loop guard, cleared after each chain
+    std::optional<ClusterUsage> liveClusters_;
 };
 
 } // namespace FSAccessLib::ExFAT

@@ -14,7 +14,7 @@ bool IsDotName(const AAA::WString& name) { return name == u"." || name == u"..";
 
 // ---- Entry sets ----------------------------------------------------------------------------------
 
-DirEntry FSAccessExFAT::EntrySetToDirEntry(Directory& directory) {
+DirEntry FSAccessExFAT::EntrySetToDirEntry(Directory& directory, bool* inUseOut) {
     DirEntry entry; // unnamed, so left out unless a whole set names it
     const size_t end = directory.StoredCount();
     if (directory.readPosition >= end)
@@ -49,6 +49,8 @@ DirEntry FSAccessExFAT::EntrySetToDirEntry(Directory& directory) {
     entry.start = ClusterToOffset(entry.firstCluster);
     // The in-use bit shows only here: a deleted set yields the same entry as a live one.
     const bool inUse = (primaryType & kInUseBit) != 0;
+    if (inUseOut != nullptr)
+        *inUseOut = inUse;
     AAA::DebugLog(7, "\texFAT: %08x ", entry.firstCluster);
     AAA::DebugLog(7, entry.noFatChain ? "NoFatChain " : "           ");
     AAA::DebugLog(7, inUse ? "        " : "deleted ");
@@ -70,14 +72,17 @@ int FSAccessExFAT::BuildTree(DirEntry& root) {
 int FSAccessExFAT::Walk(Directory& directory, DirEntry& parent, int depth) {
     int count = 0;
     while (directory.readPosition < directory.StoredCount()) {
-        DirEntry entry = EntrySetToDirEntry(directory);
+        bool inUse = true;
+        DirEntry entry = EntrySetToDirEntry(directory, &inUse);
         if (entry.name.empty() || IsDotName(entry.name))
             continue;
         if (!entry.deleted)
             BuildDataChain(entry);
+        if (!inUse && !entry.isDirectory)
+            ReadAroundUsedClusters(*this, LiveClusters(), entry);
         if (entry.isDirectory && ShouldDescend(entry, depth)) {
             SubDirectory subDirectory;
-            ReadDirectoryAt(entry.start, subDirectory);
+            ReadFolder(entry, inUse, subDirectory);
             count += Walk(subDirectory, entry, depth + 1);
         }
         const bool isFile = !entry.isDirectory;
@@ -108,6 +113,63 @@ bool FSAccessExFAT::ShouldDescend(const DirEntry& entry, int depth) {
         return false;
     }
     return true;
+}
+
+// ---- Folders and the allocation bitmap -------------------------------------------------------
+
+void FSAccessExFAT::ReadFolder(const DirEntry& folder, bool inUse, Directory& directory) {
+    const uint64_t maxBytes = std::min<uint64_t>(folder.length, uint64_t{Directory::kReadLimit} * 32);
+    if (inUse && !folder.noFatChain) {
+        const ClusterChain chain = FollowClusterChain(*this, TableView(), folder.firstCluster, maxBytes);
+        if (!chain.brokenAtFirstStep) {
+            AAA::DebugLog(7, "\tfolder %s: read along its chain, %d runs\n", folder.name,
+                          static_cast<int>(chain.runs.size()));
+            ReadDirectoryFromBytes(ReadRuns(*stream, chain.runs), directory);
+            return;
+        }
+    }
+    AAA::DebugLog(7, "\tfolder %s: read as one run from its first cluster\n", folder.name);
+    ReadDirectoryAt(folder.start, directory, static_cast<uint32_t>(maxBytes / 32));
+}
+
+ChainView FSAccessExFAT::TableView() const {
+    return {&fat, [](const void* table, uint32_t cluster) {
+                return static_cast<const FileAllocationTable*>(table)->Entry.Value(cluster);
+            },
+            [](const void*, uint32_t value) { return value == kEndOfChain; }, fat.Entry.size(), clusterLimit};
+}
+
+const ClusterUsage& FSAccessExFAT::LiveClusters() {
+    if (!liveClusters_)
+        liveClusters_ = ReadAllocationBitmap();
+    return *liveClusters_;
+}
+
+// Bit n of the bitmap stands for cluster n + 2.
+ClusterUsage FSAccessExFAT::ReadAllocationBitmap() {
+    const uint64_t clusters = bootSector.ClusterCount.Value();
+    for (size_t i = 0; i < rootDirectory.StoredCount(); ++i) {
+        if (rootDirectory.StoredType(i) != kTypeAllocationBitmap)
+            continue;
+        const DirectoryEntry& entry = rootDirectory.Entry(i);
+        const uint32_t first = entry.FirstCluster.Value();
+        const uint64_t bytes = (clusters + 7) / 8;
+        if (entry.DataLength.Value64() < bytes || first < 2 || first >= clusterLimit)
+            break;
+        ClusterChain chain = FollowClusterChain(*this, TableView(), first, bytes);
+        if (chain.brokenAtFirstStep)
+            chain.runs = {{ClusterToOffset(first), bytes}};
+        const std::vector<uint8_t> bitmap = ReadRuns(*stream, chain.runs);
+        if (bitmap.size() < bytes)
+            break;
+        ClusterUsage usage(clusterLimit);
+        for (uint64_t n = 0; n < clusters; ++n)
+            if (bitmap[n / 8] != 0 && (bitmap[n / 8] >> (n % 8) & 1) != 0)
+                usage.MarkUsed(static_cast<uint32_t>(n + 2));
+        return usage;
+    }
+    AAA::DebugLog(7, "\texFAT: no usable allocation bitmap; deleted files are read as one run\n");
+    return ClusterUsage();
 }
 
 // ---- Chains ------------------------------------------------------------------------------------------------

@@ -100,11 +100,19 @@ int FSAccessFAT1216::AddFoundDirectory(DirEntry& root, uint64_t offset, uint64_t
     return FatCommon::AddFoundDirectory(*this, root, offset, directorySize);
 }
 
-void FSAccessFAT1216::BuildDataChain(DirEntry& entry) {
+ChainView FSAccessFAT1216::TableView() {
     FileAllocationTable1216Base& table = Table();
-    const FatCommon::ChainTable view{&table, &TableEntry, &TableEndOfChain, table.Entry.size(),
-                                     table.clusterLimit};
-    FatCommon::BuildChain(*this, view, entry);
+    return {&table, &TableEntry, &TableEndOfChain, table.Entry.size(), table.clusterLimit};
+}
+
+const ClusterUsage& FSAccessFAT1216::LiveClusters() {
+    if (!liveClusters_)
+        liveClusters_ = FatCommon::UsageFromTable(TableView());
+    return *liveClusters_;
+}
+
+void FSAccessFAT1216::BuildDataChain(DirEntry& entry) {
+    FatCommon::BuildChain(*this, TableView(), entry);
 }
 
 uint32_t FSAccessFAT1216::FirstCluster(AAA::Block& record) {

@@ -4,8 +4,11 @@
 // walk of every directory, live and deleted, into the tree.
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "AAA_WideString.h"
+#include "ClusterRuns.h"
+#include "ClusterUsage.h"
 #include "FSAccessBase.h"
 #include "FSSpecFAT16Records.h"
 
@@ -23,8 +26,13 @@ public:
     void BuildDataChain(DirEntry& entry) override;
     uint32_t FirstCluster(AAA::Block& record) override;
 
-    // A sub-directory at a byte offset of the volume, with its size in bytes.
+    using SubDirectoryRecord = SubDirectory1216;
+    // A sub-directory read as one run from a byte offset of the volume, with its size in bytes.
     std::unique_ptr<SubDirectory1216> ReadSubDirectory(uint64_t offset, uint64_t& size);
+    // The loaded table as chain walks see it.
+    ChainView TableView();
+    // The clusters live files own (table entry not 0), worked out on first use.
+    const ClusterUsage& LiveClusters();
     // fat12 on FAT12 volumes (fatType 1), fat16 otherwise.
     FileAllocationTable1216Base& Table();
 
@@ -34,6 +42,7 @@ public:
     Directory1216 rootDirectory;
 
 private:
+    std::optional<ClusterUsage> liveClusters_;
     void ComputeGeometry();
 };
 

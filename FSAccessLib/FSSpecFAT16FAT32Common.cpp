@@ -93,6 +93,15 @@ void BuildChain(const FSAccessBase& reader, const ChainTable& table, DirEntry& e
     FitChainTo(entry.chain, static_cast<int64_t>(entry.length) - std::max<int64_t>(unheld, 0), runs.KeptBytes());
 }
 
+ClusterUsage UsageFromTable(const ChainTable& table) {
+    const auto limit = static_cast<uint32_t>(std::min<uint64_t>(table.entryCount, table.clusterLimit));
+    ClusterUsage usage(limit);
+    for (uint32_t c = 2; c < limit; ++c)
+        if (table.entryAt(table.table, c) != 0)
+            usage.MarkUsed(c);
+    return usage;
+}
+
 bool WalkGuard::Enter(uint64_t offset, bool deleted) {
     if (depth_ >= kMaxDirectoryDepth)
         return false;

@@ -9,8 +9,12 @@
 #include <utility>
 #include <vector>
 
+#include "AAA_DebugLog.h"
 #include "AAA_Exceptions.h"
 #include "AAA_Stream.h"
+#include "ClusterRuns.h"
+#include "ClusterUsage.h"
+#include "FatDirectorySlots.h"
 #include "Commands.h"
 #include "DirEntry.h"
 #include "FSAccessBase.h"
@@ -24,20 +28,16 @@ constexpr uint64_t kDirectoryByteLimit = uint64_t{kDirectorySlotLimit} * 32;
 // folders; damaged cards can describe endless nesting.
 constexpr int kMaxDirectoryDepth = 512;
 
-// The view of one allocation table a chain walk needs.
-struct ChainTable {
-    const void* table;
-    uint32_t (*entryAt)(const void* table, uint32_t cluster);
-    bool (*isEndOfChain)(const void* table, uint32_t value);
-    uint64_t entryCount;    // entries held in memory
-    uint32_t clusterLimit;  // cluster numbers at or above end the walk
-};
+using ChainTable = ChainView;
 
 // Fills entry.chain from the table, starting at entry.firstCluster, and sets
 // chainBroken unless the walk ends on an end-of-chain value. Loops and cluster
 // numbers the table does not hold end the walk as broken; the extents total
 // the entry's length (never less than zero per extent).
 void BuildChain(const FSAccessBase& reader, const ChainTable& table, DirEntry& entry);
+
+// Clusters whose table entry is not 0 (free).
+ClusterUsage UsageFromTable(const ChainTable& table);
 
 // Directories already walked, and the current depth. A directory offset is
 // walked at most once through a live entry and once through a deleted one, so
@@ -90,6 +90,23 @@ std::vector<DirEntry> WalkableEntries(Reader& reader, Directory& directory) {
 template <class Reader>
 int WalkEntries(Reader& reader, std::vector<DirEntry> entries, DirEntry& parent, WalkGuard& guard);
 
+// A live folder is read along its chain; a deleted one (its chain was freed),
+// or one whose chain says nothing from its first step, as one run from its start.
+template <class Reader>
+std::unique_ptr<typename Reader::SubDirectoryRecord> ReadFolder(Reader& reader, const DirEntry& folder, uint64_t& size) {
+    if (!folder.deleted) {
+        const ClusterChain chain = FollowClusterChain(reader, reader.TableView(), folder.firstCluster, kDirectoryByteLimit);
+        if (!chain.brokenAtFirstStep) {
+            AAA::DebugLog(7, "\tfolder %s: read along its chain, %d runs\n", folder.name, static_cast<int>(chain.runs.size()));
+            auto directory = std::make_unique<typename Reader::SubDirectoryRecord>();
+            size = ReadDirectoryFromBytes(ReadRuns(*reader.stream, chain.runs), *directory);
+            return directory;
+        }
+    }
+    AAA::DebugLog(7, "\tfolder %s: read as one run from its first cluster\n", folder.name);
+    return reader.ReadSubDirectory(folder.start, size);
+}
+
 // Descends into a folder. Its records are turned into tree entries and freed
 // before going deeper: a slot record costs kilobytes, a tree entry far less,
 // so deep trees of full directories stay bounded by what is found.
@@ -100,7 +117,7 @@ int WalkSubDirectory(Reader& reader, DirEntry& folder, WalkGuard& guard) {
     std::vector<DirEntry> entries;
     {
         uint64_t size = 0;
-        auto subDirectory = reader.ReadSubDirectory(folder.start, size);
+        auto subDirectory = ReadFolder(reader, folder, size);
         entries = WalkableEntries(reader, *subDirectory);
     }
     const int count = WalkEntries(reader, std::move(entries), folder, guard);
@@ -116,6 +133,8 @@ int WalkEntries(Reader& reader, std::vector<DirEntry> entries, DirEntry& parent,
     for (DirEntry& entry : entries) {
         if (!entry.deleted)
             reader.BuildDataChain(entry);
+        else if (!entry.isDirectory)
+            ReadAroundUsedClusters(reader, reader.LiveClusters(), entry);
         if (entry.isDirectory)
             count += WalkSubDirectory(reader, entry, guard);
         const bool isFile = !entry.isDirectory;

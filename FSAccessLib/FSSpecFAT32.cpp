@@ -82,7 +82,17 @@ void FSAccessFAT32::ReadRootDirectory() {
     FatCommon::RequireOnDevice(startOfRootDir + directoryEntrySize, FatCommon::DeviceBytes(*stream), kSourceFile,
                                __LINE__);
     rootDirectory.NumberOfEntries.SetValue(FatCommon::kDirectorySlotLimit);
-    ReadDirectoryAt(*stream, startOfRootDir, rootDirectory);
+    // The root is a chain like any folder; one the table says nothing about
+    // is read as one run from RootCluster.
+    const ClusterChain chain =
+        FollowClusterChain(*this, TableView(), bootSector.RootCluster.Value(), FatCommon::kDirectoryByteLimit);
+    if (chain.brokenAtFirstStep) {
+        AAA::DebugLog(7, "\troot folder: read as one run from its first cluster\n");
+        ReadDirectoryAt(*stream, startOfRootDir, rootDirectory);
+        return;
+    }
+    AAA::DebugLog(7, "\troot folder: read along its chain, %d runs\n", static_cast<int>(chain.runs.size()));
+    FatCommon::ReadDirectoryFromBytes(ReadRuns(*stream, chain.runs), rootDirectory);
 }
 
 std::unique_ptr<SubDirectory32> FSAccessFAT32::ReadSubDirectory(uint64_t offset, uint64_t& size) {
@@ -103,9 +113,18 @@ int FSAccessFAT32::AddFoundDirectory(DirEntry& root, uint64_t offset, uint64_t& 
     return FatCommon::AddFoundDirectory(*this, root, offset, directorySize);
 }
 
+ChainView FSAccessFAT32::TableView() {
+    return {&fat, &TableEntry, &IsEndOfChain, fat.Entry.size(), clusterLimit};
+}
+
+const ClusterUsage& FSAccessFAT32::LiveClusters() {
+    if (!liveClusters_)
+        liveClusters_ = FatCommon::UsageFromTable(TableView());
+    return *liveClusters_;
+}
+
 void FSAccessFAT32::BuildDataChain(DirEntry& entry) {
-    const FatCommon::ChainTable table{&fat, &TableEntry, &IsEndOfChain, fat.Entry.size(), clusterLimit};
-    FatCommon::BuildChain(*this, table, entry);
+    FatCommon::BuildChain(*this, TableView(), entry);
 }
 
 uint32_t FSAccessFAT32::FirstCluster(AAA::Block& record) {

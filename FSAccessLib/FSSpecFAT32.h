@@ -3,8 +3,11 @@
 // memory, and the walk of every directory, live and deleted, into the tree.
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "AAA_WideString.h"
+#include "ClusterRuns.h"
+#include "ClusterUsage.h"
 #include "FSAccessBase.h"
 #include "FSSpecFAT32Records.h"
 
@@ -22,8 +25,13 @@ public:
     void BuildDataChain(DirEntry& entry) override;
     uint32_t FirstCluster(AAA::Block& record) override;
 
-    // A sub-directory at a byte offset of the volume, with its size in bytes.
+    using SubDirectoryRecord = SubDirectory32;
+    // A sub-directory read as one run from a byte offset of the volume, with its size in bytes.
     std::unique_ptr<SubDirectory32> ReadSubDirectory(uint64_t offset, uint64_t& size);
+    // The loaded table as chain walks see it.
+    ChainView TableView();
+    // The clusters live files own (table entry not 0), worked out on first use.
+    const ClusterUsage& LiveClusters();
 
     PartitionBootSector bootSector;
     FsInfo fsInfo;
@@ -33,6 +41,7 @@ public:
     uint32_t startOfFsInfo = 0;
 
 private:
+    std::optional<ClusterUsage> liveClusters_;
     void ComputeGeometry();
     void LogOpenedGeometry() const;
 };

@@ -1,7 +1,9 @@
 #pragma once
 // How a FAT12/16 or FAT32 directory takes in its 32-byte slots: up to the end
 // mark or the count, valid slots kept, and the bytes up to the last one kept.
+#include <algorithm>
 #include <cstdint>
+#include <vector>
 
 #include "AAA_BitReader.h"
 #include "AAA_Stream.h"
@@ -37,6 +39,16 @@ uint64_t ReadDirectoryAt(AAA::Stream& stream, uint64_t offset, Directory& direct
     stream.Seek(static_cast<int64_t>(offset), AAA::SeekBegin);
     AAA::BitReader reader(stream);
     return directory.ReadEntries(reader);
+}
+
+// A directory read from its clusters gathered in chain order: the slots end
+// with the chain, so the read limit shrinks to what the bytes hold.
+template <class Directory>
+uint64_t ReadDirectoryFromBytes(std::vector<uint8_t> bytes, Directory& directory) {
+    const auto slots = static_cast<uint32_t>(std::min<uint64_t>(bytes.size() / 32, UINT32_MAX));
+    directory.NumberOfEntries.SetValue(std::min(directory.NumberOfEntries.Value(), slots));
+    AAA::MemoryStream memory(std::move(bytes));
+    return ReadDirectoryAt(memory, 0, directory);
 }
 
 } // namespace FSAccessLib::FatCommon

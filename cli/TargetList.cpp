@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "Commands.h"
-#include "SafeHostPath.h"
+#include "HostPathPlan.h"
 
 namespace KalvoryCli {
 namespace {
@@ -14,7 +14,8 @@ public:
         if (!entry.target)
             return;
         TargetInfo info;
-        std::string path = AAA::ToUtf8(FSAccessLib::SafeHostPath(u"", entry));
+        // The names the copy will give, collisions of the run numbered alike.
+        std::string path = AAA::ToUtf8(planner.Assign(entry));
         if (!path.empty() && path.front() == '/')
             path.erase(0, 1);
         info.path = path;
@@ -32,6 +33,7 @@ public:
         targets.push_back(std::move(info));
     }
     std::vector<TargetInfo> targets;
+    FSAccessLib::HostPathPlanner planner{u""};
 };
 
 std::string Flags(const TargetInfo& target) {

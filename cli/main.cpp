@@ -23,13 +23,15 @@ using namespace KalvoryCli;
 enum ExitCode : int { kRecovered = 0, kNothing = 1, kUsage = 2, kFailed = 3, kCancelled = 130 };
 
 const std::map<std::string, Restore::StrategyType> kModes = {
+    {"dir-and-sector", Restore::StrategyType::DirAndSector},
+    {"sector", Restore::StrategyType::Sector},
     {"directory", Restore::StrategyType::Directory},
 };
 
 struct Options {
     int logLevel = 0;
     std::string logFile;
-    std::string mode = "directory";
+    std::string mode = "dir-and-sector";
     std::string source;
     std::string destination;
     bool json = false;
@@ -133,6 +135,10 @@ int RunRecover(const Options& options) {
     if (saved != 0)
         return ExitForFailure(*job);
     PrintSummary(2000, recovered, where);
+    if (const int unplaced = job->Strategy()->UnplacedPictures(); unplaced > 0)
+        std::printf("%s\n", AAA::FillPlaceholders(Text(2009), {std::to_string(unplaced)}).c_str());
+    if (const int renamed = job->Strategy()->RenamedCount(); renamed > 0)
+        std::printf("%s\n", AAA::FillPlaceholders(Text(2008), {std::to_string(renamed)}).c_str());
     return recovered.Files() > 0 ? kRecovered : kNothing;
 }
 
@@ -153,8 +159,11 @@ int main(int argc, char** argv) {
     app.add_option("--log-file", options.logFile, "Write the diagnostic log to this file instead of standard error");
 
     const auto modeOption = [&](CLI::App* command) {
-        command->add_option("--mode", options.mode, "Search strategy")
-            ->check(CLI::IsMember({"directory"}))
+        command
+            ->add_option("--mode", options.mode,
+                         "dir-and-sector: the directories, then a scan of the sectors they leave; "
+                         "sector: the scan alone (after a format); directory: the directories alone")
+            ->check(CLI::IsMember({"dir-and-sector", "sector", "directory"}))
             ->capture_default_str();
     };
     CLI::App* recover = app.add_subcommand("recover", "Recover the card's files into DEST");

@@ -5,6 +5,9 @@
 #include "AAA_DebugLog.h"
 #include "AAA_Exceptions.h"
 #include "AAA_Progress.h"
+#include "AVCHD_Files.h"
+#include "Picture_Files.h"
+#include "SectorSearch.h"
 #include "FSSpecExFAT.h"
 #include "FSSpecFAT16.h"
 #include "FSSpecFAT32.h"
@@ -175,7 +178,14 @@ void KalvoryBase::Save() {
     root_.Apply(total);
     Restore::SetProgressTotal(total.total);
     FSAccessLib::CommandCopyToDst copy(destination_, reader_->stream.get(), reader_->totalBytes);
-    root_.Apply(copy);
+    renamedCount_ = 0;
+    try {
+        root_.Apply(copy);
+    } catch (...) {
+        renamedCount_ = copy.RenamedCount();
+        throw;
+    }
+    renamedCount_ = copy.RenamedCount();
 }
 
 int Kalvory_Directory::Verify() {
@@ -196,6 +206,94 @@ int Kalvory_Directory::Verify() {
     AAA::DebugLog(7, "---ListUp---\n");
     root_.Apply(display);
     return targetCount_;
+}
+
+int Kalvory_Sector::Verify() {
+    reader_->ReadAllocationTable();
+    reader_->ReadRootDirectory();
+    AAA::DebugLog(7, "---SectorSearch---\n");
+    SectorSearch(*reader_, root_);
+    FSAccessLib::CommandDisplay display;
+    return SelectRenameAndCount(display);
+}
+
+namespace {
+
+// Whether anything at or below `entry` will be written. The renaming steps
+// make their folders whether or not they file anything into them; a made
+// folder left empty is not written.
+bool Writes(DirEntry& entry, size_t depth) {
+    if (!entry.isDirectory)
+        return entry.target;
+    bool below = false;
+    if (depth < FSAccessLib::kMaxTreeDepth)
+        for (DirEntry& child : entry.children)
+            below = Writes(child, depth + 1) || below;
+    if (entry.carved && !below)
+        entry.target = false;
+    return below || entry.target;
+}
+
+} // namespace
+
+int Kalvory_Sector::SelectRenameAndCount(FSAccessLib::CommandDisplay& display) {
+    AAA::DebugLog(7, "---SlectTarget---\n");
+    CommandSlectTarget select(reader_->stream.get());
+    root_.Apply(select);
+    AAA::DebugLog(7, "---RenameFormattedDvFiles---\n");
+    AAA::DebugLog(7, "---RenameAndMoveAvchdFiles---\n");
+    RenameAndMoveAvchdFiles(root_);
+    AAA::DebugLog(7, "---RenameAndMoveDcimFiles---\n");
+    unplacedPictures_ = RenameAndMoveDcimFiles(root_);
+    for (DirEntry& child : root_.children)
+        Writes(child, 1);
+    AAA::DebugLog(7, "---ListUp---\n");
+    FSAccessLib::CommandCountTarget count;
+    root_.Apply(count);
+    targetCount_ = count.count;
+    root_.Apply(display);
+    return targetCount_;
+}
+
+int Kalvory_DirAndSector::Verify() {
+    reader_->ReadAllocationTable();
+    reader_->ReadRootDirectory();
+    AAA::DebugLog(7, "---DirSearch---\n");
+    reader_->BuildTree(root_);
+    AAA::DebugLog(7, "---foundTree---\n");
+    FSAccessLib::CommandDisplay display;
+    root_.Apply(display);
+    AAA::DebugLog(7, "---RenameDeleted---\n");
+    CommandRenameDeleted rename;
+    root_.Apply(rename);
+    AAA::DebugLog(7, "---SectorSearch---\n");
+    SectorSearch(*reader_, root_);
+    return SelectRenameAndCount(display);
+}
+
+namespace {
+
+bool Contains(const WString& name, const char16_t* part) { return name.find(part) != WString::npos; }
+
+bool Selected(const DirEntry& entry, AAA::Stream* source) {
+    if (Contains(entry.name, u".XM~"))
+        return false;
+    if (!entry.isDirectory && entry.length == 0 && !Contains(entry.name, u"THUMB.TDT"))
+        return false; // empty files are dropped, but the thumbnail table
+    if (entry.carved && Contains(entry.name, u".MTS") &&
+        (source == nullptr || !Kalvory::IsPlausibleMts(*source, entry.start, entry.length)))
+        return false;
+    if (Contains(entry.name, u".JPG") && !IsInDcfFolder(entry))
+        return false;
+    return entry.isDirectory || entry.name.empty() || entry.name.front() != u'.';
+}
+
+} // namespace
+
+void CommandSlectTarget::Execute(DirEntry& entry) {
+    entry.target = Selected(entry, source);
+    if (entry.target && !entry.isDirectory)
+        ++count;
 }
 
 WString RebuildDeletedName(const DirEntry& entry) {
@@ -233,9 +331,11 @@ std::unique_ptr<KalvoryBase> MakeStrategy(int type, const WString& devicePath) {
     switch (type) {
     case 0:
         return std::make_unique<Kalvory_Directory>(devicePath);
+    case 1:
+        return std::make_unique<Kalvory_DirAndSector>(devicePath);
+    case 2:
+        return std::make_unique<Kalvory_Sector>(devicePath);
     default:
-        // The sector strategies (types 1 and 2) are not built yet; like any
-        // unknown type they find nothing.
         return std::make_unique<KalvoryBase>(devicePath);
     }
 }

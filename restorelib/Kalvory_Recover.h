@@ -27,12 +27,18 @@ public:
     FSAccessLib::DirEntry& Root() { return root_; }
     const AAA::WString& Destination() const { return destination_; }
     int TargetCount() const { return targetCount_; }
+    // Files the last Save gave a numbered name, their own being taken in the run.
+    int RenamedCount() const { return renamedCount_; }
+    // Carved pictures Verify left out because every DCF folder name was taken.
+    int UnplacedPictures() const { return unplacedPictures_; }
 
 protected:
     std::unique_ptr<FSAccessLib::FSAccessBase> reader_;
     AAA::WString devicePath_;
     AAA::WString destination_;
     int targetCount_ = 0;
+    int renamedCount_ = 0;
+    int unplacedPictures_ = 0;
     FSAccessLib::DirEntry root_;
 };
 
@@ -41,6 +47,36 @@ class Kalvory_Directory : public KalvoryBase {
 public:
     using KalvoryBase::KalvoryBase;
     int Verify() override;
+};
+
+// The sector search alone: only what the scan finds (the directories are not walked).
+class Kalvory_Sector : public KalvoryBase {
+public:
+    using KalvoryBase::KalvoryBase;
+    int Verify() override;
+
+protected:
+    // Selection, the media renaming steps and the final count, shared by both
+    // sector strategies.
+    int SelectRenameAndCount(FSAccessLib::CommandDisplay& display);
+};
+
+// The directory search, then the sector search over what it left uncovered.
+class Kalvory_DirAndSector : public Kalvory_Sector {
+public:
+    using Kalvory_Sector::Kalvory_Sector;
+    int Verify() override;
+};
+
+// Chooses the targets among found entries: drops empty files, dot files,
+// implausible carved streams, and pictures outside a DCF folder.
+class CommandSlectTarget : public FSAccessLib::Command {
+public:
+    explicit CommandSlectTarget(Restore::ProgressFileStream* sourceStream) : source(sourceStream) {}
+    void Execute(FSAccessLib::DirEntry& entry) override;
+
+    Restore::ProgressFileStream* source;
+    int count = 0;
 };
 
 // Rebuilds the names of entries found deleted (first character lost) from the
@@ -53,8 +89,8 @@ public:
 // The rebuilt name of a deleted entry (exposed for tests).
 AAA::WString RebuildDeletedName(const FSAccessLib::DirEntry& entry);
 
-// The strategy for a job type: 0 directory search; other types join with the
-// sector search; unknown types give a strategy that finds nothing.
+// The strategy for a job type: 0 directory search, 1 directory and sector
+// search, 2 sector search; unknown types give a strategy that finds nothing.
 std::unique_ptr<KalvoryBase> MakeStrategy(int type, const AAA::WString& devicePath);
 
 } // namespace Kalvory

@@ -13,5 +13,5 @@ apt-get update
 apt-get install -y --no-install-recommends \
   cmake ninja-build g++ make \
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev \
-  mtools dosfstools exfatprogs \
+  mtools dosfstools exfatprogs ffmpeg \
   qt6-base-dev qt6-svg-dev libudev-dev pkg-config fonts-noto-cjk

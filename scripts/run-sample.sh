@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Kalvory, writes the built-in sample card (a small FAT16 image with live
-# and deleted camcorder files) and recovers it into ./recovered.
+# and deleted camcorder files, and a clip and stills an earlier quick format
+# left in its free space) and recovers it into ./recovered.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh >/dev/null

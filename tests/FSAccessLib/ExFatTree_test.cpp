@@ -432,17 +432,22 @@ TEST(ExFatDirectoryGuards, FolderOutsideTheHeapIsNotRead) {
     EXPECT_TRUE(tree.root.children[1].children.empty());
 }
 
-TEST(ExFatDirectoryGuards, FolderIsReadAsConsecutiveBytesFromItsFirstCluster) {
+TEST(ExFatDirectoryGuards, LiveFolderIsReadAlongItsChainAndNeverPastItsDataLength) {
     TempDir dir;
     ExFatImageBuilder image;
     image.AddFolder("F", {.clusters = {50, 52}});
     const int files = 60; // 3 slots each: more than one 4 KiB cluster holds
     for (int i = 0; i < files; ++i)
         image.AddFile("F/C" + std::to_string(1000 + i) + ".MTS", "c");
+    image.AddFolder("G", {.clusters = {60}});
+    image.AddFile("G/OTHER.MTS", "o");
+    // F's chain runs on into G's cluster; F's DataLength (two clusters) ends it first.
+    image.SetFatEntry(52, 60);
     Tree tree = BuildTreeOf(image, dir);
     const DirEntry* folder = Child(tree.root, u"F");
     ASSERT_NE(folder, nullptr);
-    EXPECT_EQ(folder->children.size(), 4096u / 96) << "the sets in cluster 52 are not reached";
+    EXPECT_EQ(folder->children.size(), static_cast<size_t>(files)) << "the sets in cluster 52 are reached";
+    EXPECT_EQ(Child(*folder, u"OTHER.MTS"), nullptr);
 }
 
 // ---- Files of 4 GiB and more -----------------------------------------------------------------------------------

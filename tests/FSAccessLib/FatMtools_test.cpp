@@ -154,6 +154,58 @@ TEST_P(FatMtoolsCrossCheck, TreeAndBytesMatchWhatMtoolsStored) {
     EXPECT_EQ(DataOf(volumeBytes, mov), deletedBytes) << "deleted contiguous data is read back whole";
 }
 
+TEST_P(FatMtoolsCrossCheck, FoldersOfHundredsOfLongNamesInterleavedWithTheirFiles) {
+    // One mcopy per folder, as a camera fills it: every few files the folder
+    // takes its next cluster after the files written so far.
+    const std::pair<const char*, int> folders[] = {{"DCIM/100CDPFP", 300}, {"DCIM/101CDPFP", 200}};
+    Mtools("mmd", {"::/DCIM"});
+    for (const auto& [folder, count] : folders) {
+        Mtools("mmd", {std::string("::/") + folder});
+        const auto staging = dir_ / folder;
+        std::filesystem::create_directories(staging);
+        std::vector<std::string> arguments;
+        for (int i = 0; i < count; ++i) {
+            const std::string name = "picture of the day " + std::to_string(1000 + i) + ".jpg";
+            const Bytes data = Pattern(GetParam().clusterSize - static_cast<size_t>(i % 5), 100 + i + 1000 * count);
+            TestSupport::WriteFileBytes(staging / name, std::string(data.begin(), data.end()));
+            arguments.push_back((staging / name).string());
+            written_[std::string(folder) + "/" + name] = data;
+        }
+        arguments.push_back(std::string("::/") + folder + "/");
+        Mtools("mcopy", arguments);
+    }
+
+    const std::string volume = TestSupport::ReadFileBytes(image_);
+    const Bytes volumeBytes(volume.begin(), volume.end());
+    auto reader = OpenReader();
+    ASSERT_TRUE(reader);
+    reader->ReadAllocationTable();
+    reader->ReadRootDirectory();
+    DirEntry root;
+    EXPECT_EQ(reader->BuildTree(root), 500);
+
+    // The reader lists short names; mdir -b lists long ones. Match through the bytes.
+    const auto text = [](const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); };
+    std::map<std::string, std::string> byContent;
+    for (const auto& [path, data] : written_)
+        byContent[text(data)] = path;
+    std::set<std::string> matched;
+    for (const auto& [path, entry] : Flatten(root)) {
+        if (entry->isDirectory)
+            continue;
+        const auto found = byContent.find(text(DataOf(volumeBytes, *entry)));
+        ASSERT_NE(found, byContent.end()) << path << " holds bytes no file was written with";
+        EXPECT_EQ(path.substr(0, 14), found->second.substr(0, 14)) << "in the wrong folder: " << path;
+        matched.insert(found->second);
+    }
+    EXPECT_EQ(matched.size(), written_.size());
+    std::set<std::string> listed = MtoolsListing();
+    listed.erase("DCIM");
+    for (const auto& [folder, count] : folders)
+        listed.erase(folder);
+    EXPECT_EQ(listed, matched);
+}
+
 INSTANTIATE_TEST_SUITE_P(FATMtools, FatMtoolsCrossCheck,
                          ::testing::Values(Format{"Fat12", {"-F", "12", "-r", "512", "-s", "4"}, 2048, 2048},
                                            Format{"Fat16", {"-F", "16", "-r", "512", "-s", "4"}, 32768, 2048},

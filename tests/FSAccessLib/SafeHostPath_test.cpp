@@ -90,9 +90,7 @@ TEST(SafeCopyTest, HostileNamesStayInsideTheDestination) {
     uint64_t offset = 0;
     for (const std::u16string& name : hostileNames)
         root.children.push_back(target(File(name, offset += 16, 8)));
-    // Hostile folders with hostile files inside, one of them a chain. (A file
-    // and a folder mapping to one name would end the copy, as any file in the
-    // way of a folder does.)
+    // Hostile folders with hostile files inside, one of them a chain.
     root.children.push_back(target(Folder(u"..")));
     root.children.back().children.push_back(target(File(u"..", 100, 8)));
     DirEntry chained = target(File(u"../../escape", 0, 0));
@@ -114,16 +112,19 @@ TEST(SafeCopyTest, HostileNamesStayInsideTheDestination) {
         EXPECT_EQ(end, out.end()) << real;
         ++created;
     }
-    EXPECT_EQ(Listing(out), (std::set<std::string>{"_..", "_.", "_", "a_b", ".._.._x", "_x", ".._.."}));
+    EXPECT_EQ(Listing(out),
+              (std::set<std::string>{"_..", "_.", "_", "_ (2)", "_ (3)", "a_b", ".._.._x", "_x", ".._.."}));
     EXPECT_EQ(Listing(out / "_.."), (std::set<std::string>{"_..", ".._.._escape"}));
     EXPECT_EQ(Listing(out / ".._.."), (std::set<std::string>{"_"}));
-    EXPECT_EQ(created, 10u);
-    // "" came before "\xD800" and "/", which map to the same "_": the first wins.
+    EXPECT_EQ(created, 12u);
+    // "", "\xD800" and "/" all map to "_": each is kept, numbered in walk order.
     EXPECT_EQ(TestSupport::ReadFileBytes(out / "_"), image.substr(32, 8));
+    EXPECT_EQ(TestSupport::ReadFileBytes(out / "_ (2)"), image.substr(96, 8));
+    EXPECT_EQ(TestSupport::ReadFileBytes(out / "_ (3)"), image.substr(112, 8));
     EXPECT_EQ(TestSupport::ReadFileBytes(out / "_.." / ".._.._escape"), image.substr(200, 8));
 }
 
-TEST(SafeCopyTest, LongNamesAreCappedAndCollisionsKeepTheFirst) {
+TEST(SafeCopyTest, LongNamesAreCappedAndTheirCollisionsNumberedWithinTheCap) {
     FSAccessTest::ProgressReset reset;
     const std::string image = FSAccessTest::PatternImage();
     FSAccessTest::CopyScene scene(image);
@@ -135,8 +136,10 @@ TEST(SafeCopyTest, LongNamesAreCappedAndCollisionsKeepTheFirst) {
     root.Relink(nullptr);
     CommandCopyToDst copy(scene.Destination(), scene.source.get(), image.size());
     root.Apply(copy);
-    EXPECT_EQ(Listing(scene.Out()), (std::set<std::string>{std::string(255, 'L')}));
+    const std::string numbered = std::string(251, 'L') + " (2)";
+    EXPECT_EQ(Listing(scene.Out()), (std::set<std::string>{std::string(255, 'L'), numbered}));
     EXPECT_EQ(TestSupport::ReadFileBytes(scene.Out() / std::string(255, 'L')), image.substr(0, 4));
+    EXPECT_EQ(TestSupport::ReadFileBytes(scene.Out() / numbered), image.substr(50, 4));
 }
 
 } // namespace

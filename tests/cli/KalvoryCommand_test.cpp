@@ -16,11 +16,12 @@ namespace {
 
 using namespace CliTest;
 
-// The sample card's files, live and deleted, with their sizes.
+// The sample card's files, live, deleted and carved, with their sizes.
 struct SampleFile {
     const char* path;
     uint64_t size;
     bool deleted;
+    bool carved = false;
 };
 constexpr SampleFile kSampleFiles[] = {
     {"DCIM/100CDPFP/IMGA0001.JPG", 48 * 1024, false},
@@ -31,6 +32,10 @@ constexpr SampleFile kSampleFiles[] = {
     {"PRIVATE/AVCHD/BDMV/CLIPINF/00000.CPI", 15, false},
     {"PRIVATE/AVCHD/BDMV/STREAM/00000.MTS", 1600 * 192, false},
     {"PRIVATE/AVCHD/BDMV/STREAM/00001.MTS", 1200 * 192, true},
+    // Left in the free space by an earlier format, named as the camcorder would.
+    {"PRIVATE/AVCHD/BDMV/STREAM/00002.MTS", 7000 * 192, false, true},
+    {"DCIM/102CDPFP/IMGA0001.JPG", 61472, false, true},
+    {"DCIM/102CDPFP/IMGA0002.JPG", 46112, false, true},
 };
 
 class KalvoryCommand : public ::testing::Test {
@@ -67,12 +72,12 @@ TEST_F(KalvoryCommand, RecoverBesideTheImageRestoresEveryFile) {
         EXPECT_EQ(fs::file_size(out / file.path), file.size) << file.path;
         total += file.size;
     }
-    EXPECT_EQ(outcome.out, "Recovered 8 files (" + KalvoryCli::HumanBytes(total) + ") into " + out.string() + "\n");
+    EXPECT_EQ(outcome.out, "Recovered 11 files (" + KalvoryCli::HumanBytes(total) + ") into " + out.string() + "\n");
 
     // Live files against mtools' own reading of the card; deleted ones by their formats.
     if (TestSupport::HaveFatTools()) {
         for (const SampleFile& file : kSampleFiles) {
-            if (file.deleted)
+            if (file.deleted || file.carved)
                 continue;
             const auto expected = TestSupport::McopyOut(card, file.path, dir / "mcopy.tmp");
             ASSERT_TRUE(expected.has_value()) << file.path;
@@ -82,6 +87,8 @@ TEST_F(KalvoryCommand, RecoverBesideTheImageRestoresEveryFile) {
     EXPECT_TRUE(IsJpeg(ReadText(out / "DCIM/100CDPFP/IMGA0002.JPG")));
     EXPECT_TRUE(IsJpeg(ReadText(out / "DCIM/101CDPFP/IMGA0003.JPG")));
     EXPECT_TRUE(IsTransportStream(ReadText(out / "PRIVATE/AVCHD/BDMV/STREAM/00001.MTS")));
+    EXPECT_TRUE(IsTransportStream(ReadText(out / "PRIVATE/AVCHD/BDMV/STREAM/00002.MTS")));
+    EXPECT_TRUE(IsJpeg(ReadText(out / "DCIM/102CDPFP/IMGA0002.JPG")));
 }
 
 TEST_F(KalvoryCommand, ListShowsEveryTargetWithItsFlags) {
@@ -90,7 +97,8 @@ TEST_F(KalvoryCommand, ListShowsEveryTargetWithItsFlags) {
     ASSERT_EQ(text.exitCode, 0) << text.err;
     EXPECT_NE(text.out.find("folder,deleted  DCIM/101CDPFP\n"), std::string::npos) << text.out;
     for (const SampleFile& file : kSampleFiles) {
-        const std::regex line("(^|\\n) *" + std::to_string(file.size) + "  " + (file.deleted ? "deleted" : "-") +
+        const std::string flags = file.carved ? "carved" : file.deleted ? "deleted" : "-";
+        const std::regex line("(^|\\n) *" + std::to_string(file.size) + "  " + flags +
                               "  " + file.path + "  \\[0x[0-9a-f]+\\+0x[0-9a-f]+\\]\\n");
         EXPECT_TRUE(std::regex_search(text.out, line)) << file.path << " in\n" << text.out;
     }
@@ -112,14 +120,14 @@ TEST_F(KalvoryCommand, ListJsonDescribesTargetsAndExtents) {
         targets[(*it)[1]] = *it;
         folders += (*it)[3] == "true" ? 1 : 0;
     }
-    EXPECT_EQ(targets.size(), 16u) << json.out;
-    EXPECT_EQ(folders, 8);
+    EXPECT_EQ(targets.size(), 20u) << json.out;
+    EXPECT_EQ(folders, 9);
     for (const SampleFile& file : kSampleFiles) {
         ASSERT_EQ(targets.count(file.path), 1u) << file.path;
         const std::smatch& target = targets.at(file.path);
         EXPECT_EQ(std::stoull(target[2]), file.size) << file.path;
         EXPECT_EQ(target[4] == "true", file.deleted) << file.path;
-        EXPECT_EQ(target[5], "false");
+        EXPECT_EQ(target[5] == "true", file.carved) << file.path;
         const std::string extents = target[7];
         uint64_t covered = 0;
         for (auto e = std::sregex_iterator(extents.begin(), extents.end(), extent); e != std::sregex_iterator(); ++e)
@@ -133,7 +141,7 @@ TEST_F(KalvoryCommand, BadUsageExitsWithTwo) {
     const fs::path card = SampleCard();
     for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
              {}, {"restore", card.string()}, {"recover", card.string()}, {"list"},
-             {"recover", "--mode", "sector", card.string(), (dir / "out").string()}}) {
+             {"recover", "--mode", "everything", card.string(), (dir / "out").string()}}) {
         const Outcome outcome = Run(arguments);
         EXPECT_EQ(outcome.exitCode, 2) << ::testing::PrintToString(arguments) << outcome.err;
     }

@@ -107,4 +107,33 @@ TEST(KalvoryInterrupt, InterruptDuringSavingKeepsOnlyWholeFiles) {
                                "; the file being written was removed.\n");
 }
 
+TEST(KalvoryInterrupt, InterruptDuringTheSectorScanStopsWithinASecond) {
+    if (!TestSupport::HaveFatTools())
+        GTEST_SKIP() << "mkfs.fat not installed";
+    TestSupport::TempDir dir("kalvory-interrupt");
+    const fs::path card = dir / "sparse.img";
+    TestSupport::WriteFileBytes(card, "");
+    fs::resize_file(card, 8ull << 30);
+    ASSERT_EQ(TestSupport::MkfsFat(card, {"-F", "32"}).exitCode, 0);
+
+    Child kalvory(KALVORY_BINARY, {"list", card.string()}, dir.Path());
+    // The scan moves the progress as it reads: a plain line every tenth.
+    const auto progressLines = [&] {
+        const std::string err = kalvory.ErrSoFar();
+        size_t lines = 0;
+        for (size_t at = 0; (at = err.find("Verifying: ", at)) != std::string::npos; ++at)
+            ++lines;
+        return lines;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (progressLines() < 2 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const auto interrupted = std::chrono::steady_clock::now();
+    ::kill(kalvory.Pid(), SIGINT);
+    const Outcome outcome = kalvory.Finish();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - interrupted).count();
+    EXPECT_EQ(outcome.exitCode, 130) << outcome.err;
+    EXPECT_LT(seconds, 1.0);
+}
+
 } // namespace

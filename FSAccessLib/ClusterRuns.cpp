@@ -1,0 +1,55 @@
+#include "ClusterRuns.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+namespace FSAccessLib {
+
+ClusterChain FollowClusterChain(const FSAccessBase& reader, const ChainView& view, uint32_t first, uint64_t maxBytes) {
+    ClusterChain folder;
+    const auto isCluster = [&](uint32_t c) { return 2 <= c && c < view.clusterLimit && c < view.entryCount; };
+    if (!isCluster(first)) {
+        folder.brokenAtFirstStep = true;
+        return folder;
+    }
+    const uint32_t second = view.entryAt(view.table, first);
+    if (!isCluster(second) && !view.isEndOfChain(view.table, second)) {
+        folder.brokenAtFirstStep = true;
+        return folder;
+    }
+    std::unordered_set<uint32_t> visited;
+    uint64_t bytes = 0;
+    for (uint32_t c = first; isCluster(c) && bytes < maxBytes && visited.insert(c).second;) {
+        const uint64_t offset = reader.ClusterToOffset(c);
+        const uint64_t take = std::min<uint64_t>(reader.clusterSize, maxBytes - bytes);
+        if (!folder.runs.empty() && folder.runs.back().start + folder.runs.back().length == offset)
+            folder.runs.back().length += take;
+        else
+            folder.runs.push_back({offset, take});
+        bytes += take;
+        const uint32_t next = view.entryAt(view.table, c);
+        if (view.isEndOfChain(view.table, next))
+            break;
+        c = next;
+    }
+    return folder;
+}
+
+std::vector<uint8_t> ReadRuns(AAA::Stream& source, const std::vector<ByteRun>& runs) {
+    uint64_t total = 0;
+    for (const ByteRun& run : runs)
+        total += run.length;
+    std::vector<uint8_t> bytes(total);
+    size_t filled = 0;
+    for (const ByteRun& run : runs) {
+        source.Seek(static_cast<int64_t>(run.start), AAA::SeekBegin);
+        const auto got = source.Read(bytes.data() + filled, static_cast<uint32_t>(run.length));
+        filled += got;
+        if (got < run.length)
+            break;
+    }
+    bytes.resize(filled);
+    return bytes;
+}
+
+} // namespace FSAccessLib

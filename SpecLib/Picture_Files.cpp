@@ -1,0 +1,233 @@
+#include "Picture_Files.h"
+
+#include <array>
+#include <cstring>
+
+#include "AAA_DebugLog.h"
+#include "AAA_Exceptions.h"
+#include "TreeFolders.h"
+
+namespace Kalvory {
+namespace {
+
+using FSAccessLib::DirEntry;
+
+constexpr const char* kSourceFile = "SpecLib/Picture_Files";
+constexpr uint64_t kLongestJpeg = uint64_t{1} << 32;
+constexpr uint32_t kScanBlock = 32768;
+
+// Reads the picture from `start` on, a block at a time, so that the walk's
+// byte-wise reads cost no call each. Every refill seeks, which moves the
+// progress and lets a cancel through.
+class JpegReader {
+public:
+    JpegReader(AAA::Stream& stream, uint64_t start) : stream_(stream), start_(start) {}
+
+    // The byte at `position` (relative to the start); false past the medium
+    // or past the longest picture taken.
+    bool ByteAt(uint64_t position, uint8_t& byte) {
+        if (position >= kLongestJpeg)
+            return false;
+        if (position < blockStart_ || position >= blockStart_ + blockBytes_ || blockBytes_ == 0) {
+            blockStart_ = position;
+            stream_.Seek(static_cast<int64_t>(start_ + position), AAA::SeekBegin);
+            blockBytes_ = stream_.Read(block_.data(), kScanBlock);
+            if (blockBytes_ == 0)
+                return false;
+        }
+        byte = block_[position - blockStart_];
+        return true;
+    }
+    // The next 0xFF at or after `position`, searched through whole blocks.
+    bool NextFF(uint64_t& position) {
+        for (uint8_t byte = 0;;) {
+            if (!ByteAt(position, byte))
+                return false;
+            const size_t at = position - blockStart_;
+            const void* found = std::memchr(block_.data() + at, 0xFF, blockBytes_ - at);
+            if (found != nullptr) {
+                position = blockStart_ + (static_cast<const uint8_t*>(found) - block_.data());
+                return true;
+            }
+            position = blockStart_ + blockBytes_;
+        }
+    }
+
+private:
+    AAA::Stream& stream_;
+    uint64_t start_;
+    std::array<uint8_t, kScanBlock> block_{};
+    uint64_t blockStart_ = 0;
+    uint32_t blockBytes_ = 0;
+};
+
+uint64_t Broken(const char* text) {
+    AAA::DebugLog(7, "%S", text);
+    return 0;
+}
+
+bool IsRestart(uint8_t code) { return code >= 0xD0 && code <= 0xD7; }
+
+// After a start of scan: the offset of the first 0xFF that begins a marker.
+bool SkipEntropyCodedData(JpegReader& reader, uint64_t& position) {
+    for (;;) {
+        if (!reader.NextFF(position))
+            return false;
+        uint8_t next = 0;
+        if (!reader.ByteAt(position + 1, next))
+            return false;
+        if (next != 0x00 && !IsRestart(next))
+            return true;
+        position += 2;
+    }
+}
+
+bool HasExifHeader(AAA::Stream& stream, uint64_t start) {
+    uint8_t head[11] = {};
+    stream.Seek(static_cast<int64_t>(start), AAA::SeekBegin);
+    return stream.Read(head, sizeof head) == sizeof head && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF &&
+           head[3] == 0xE1 && std::memcmp(head + 6, "Exif", 4) == 0 && head[10] == 0;
+}
+
+} // namespace
+
+uint64_t CheckAsJpeg(AAA::Stream& stream, uint64_t start) {
+    if (!HasExifHeader(stream, start))
+        return 0;
+    AAA::DebugLog(7, "CheckAsJpeg(0x%016I64X) segment =", start);
+    JpegReader reader(stream, start);
+    uint64_t position = 2;
+    for (;;) {
+        uint8_t byte = 0;
+        if (!reader.ByteAt(position, byte))
+            return Broken("BROKEN JPEG\n");
+        if (byte != 0xFF)
+            return Broken("BROKEN JPEG (Not Marker)\n");
+        while (byte == 0xFF) // fill bytes before the code
+            if (!reader.ByteAt(++position, byte))
+                return Broken("BROKEN JPEG\n");
+        const uint8_t code = byte;
+        ++position;
+        AAA::DebugLog(7, " %02X", code);
+        if (IsRestart(code) || code == 0x01)
+            continue;
+        if (code == 0xD9) {
+            AAA::DebugLog(7, "\n");
+            return position;
+        }
+        if (!((code >= 0xC0 && code <= 0xCF) || code >= 0xDA))
+            return Broken("BROKEN JPEG\n");
+        uint8_t high = 0, low = 0;
+        if (!reader.ByteAt(position, high) || !reader.ByteAt(position + 1, low))
+            return Broken("BROKEN JPEG\n");
+        const uint32_t length = uint32_t{high} << 8 | low;
+        if (length < 2) // would leave the walk where it is, or move it back
+            return Broken("BROKEN JPEG\n");
+        position += length;
+        if (code == 0xDA && !SkipEntropyCodedData(reader, position))
+            return Broken("BROKEN JPEG\n");
+    }
+}
+
+bool IsInDcfFolder(const DirEntry& entry) {
+    const AAA::WString path = entry.FullPath();
+    for (const FSAccessLib::EntryNameRule& rule : FSAccessLib::DcfRuleTable())
+        if (rule.folderRule && path.find(rule.prefix) != AAA::WString::npos)
+            return true;
+    return false;
+}
+
+DirEntry* MakeNumberedFolder(uint32_t& counter, DirEntry& parent, const FSAccessLib::EntryNameRule& rule) {
+    const AAA::WString name = FirstFreeName(rule, counter, ChildNames(parent));
+    if (name.empty())
+        return nullptr;
+    DirEntry folder;
+    folder.name = name;
+    folder.isDirectory = rule.folderRule;
+    folder.carved = true;
+    folder.target = true;
+    parent.children.push_back(std::move(folder));
+    return &parent.children.back();
+}
+
+namespace {
+
+bool Contains(const AAA::WString& name, const char16_t* part) { return name.find(part) != AAA::WString::npos; }
+
+// Where the carved pictures go: numbered folders under DCIM, 9,999 pictures each.
+class DcfFiling {
+public:
+    explicit DcfFiling(DirEntry& dcim) : dcim_(dcim) {}
+
+    // A copy of `picture` under its DCF name in the current folder, the
+    // picture itself unselected; false when no folder can be made.
+    bool File(DirEntry& picture) {
+        if (current_ == nullptr && !NextFolder())
+            return false;
+        const auto& fileRule = FSAccessLib::DcfRuleTable()[FSAccessLib::kDcfFileRuleRow];
+        picture.name = FSAccessLib::NewEntry(fileRule, 2, nullptr, &fileNumber_);
+        picture.target = true;
+        current_->children.push_back(picture);
+        picture.target = false;
+        if (++fileNumber_ > fileRule.max2) {
+            fileNumber_ = fileRule.min2;
+            current_ = nullptr;
+        }
+        return true;
+    }
+
+private:
+    // Only folder rules 1 and 2 make folders; rule 3 only marks DCF folders.
+    bool NextFolder() {
+        const auto& rules = FSAccessLib::DcfRuleTable();
+        for (; ruleIndex_ < 2; folderNumber_ = ++ruleIndex_ < 2 ? rules[ruleIndex_].min1 : 0) {
+            current_ = MakeNumberedFolder(folderNumber_, dcim_, rules[ruleIndex_]);
+            ++folderNumber_;
+            if (current_ != nullptr)
+                return true;
+        }
+        return false;
+    }
+
+    DirEntry& dcim_;
+    DirEntry* current_ = nullptr; // stays valid until the next folder is made
+    size_t ruleIndex_ = 0;
+    uint32_t folderNumber_ = FSAccessLib::DcfRuleTable()[0].min1;
+    uint32_t fileNumber_ = FSAccessLib::DcfRuleTable()[FSAccessLib::kDcfFileRuleRow].min2;
+};
+
+} // namespace
+
+int RenameAndMoveDcimFiles(DirEntry& root) {
+    DirEntry* dcim = FindOrMakeFolder(root, u"DCIM", u"");
+    if (dcim == nullptr)
+        AAA::ThrowLogged<AAA::InvalidDataException>(kSourceFile, __LINE__, "AAA::InvalidDataException()");
+    DcfFiling filing(*dcim);
+    int unplaced = 0;
+    const size_t children = root.children.size();
+    for (size_t i = 0; i < children; ++i) {
+        DirEntry& entry = root.children[i];
+        if (!entry.carved || entry.isDirectory)
+            continue;
+        if (!Contains(entry.name, u"JPG")) {
+            // A stream still selected here found no free stream name and is
+            // recovered as it is; anything else no step took is not recovered.
+            if (!(entry.target && Contains(entry.name, u".MTS")))
+                entry.target = false;
+            continue;
+        }
+        // With every folder name taken the pictures stay here; the other
+        // carved files after them are still unselected.
+        if (unplaced > 0 || !filing.File(entry)) {
+            entry.target = false;
+            ++unplaced;
+        }
+    }
+    if (unplaced > 0)
+        AAA::DebugLog(3, "%d carved pictures found no free DCF folder name under DCIM; they are not recovered\n",
+                      unplaced);
+    root.Relink(nullptr);
+    return unplaced;
+}
+
+} // namespace Kalvory

@@ -1,0 +1,232 @@
+#include "SectorSearch.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "AAA_DebugLog.h"
+#include "AVCHD_Files.h"
+#include "AVCHD_ManagementFiles.h"
+#include "DV_Icon.h"
+#include "Picture_Files.h"
+
+namespace Kalvory {
+namespace {
+
+using FSAccessLib::DirEntry;
+
+enum class NameStyle { Hex8, Hex7, Hex7Clip, Fixed };
+
+bool StartsWith(const uint8_t* sector, uint32_t available, const char* text) {
+    const size_t n = std::strlen(text);
+    return available >= n && std::memcmp(sector, text, n) == 0;
+}
+
+std::string BaseName(NameStyle style, uint32_t sectorNumber, const char* fixed) {
+    char text[32];
+    switch (style) {
+    case NameStyle::Hex8:
+        std::snprintf(text, sizeof text, "%08X", sectorNumber);
+        return text;
+    case NameStyle::Hex7:
+        std::snprintf(text, sizeof text, "%07X", sectorNumber);
+        return text;
+    case NameStyle::Hex7Clip:
+        std::snprintf(text, sizeof text, "%07X1", sectorNumber);
+        return text;
+    case NameStyle::Fixed:
+        break;
+    }
+    return fixed;
+}
+
+// A first look that rules out almost every sector at once: each signature
+// begins with one of these bytes, or has the sync byte at 4.
+bool MayHoldSignature(const uint8_t* sector, uint32_t available) {
+    switch (sector[0]) {
+    case 'H': case 'R': case '<': case 'B': case 'M': case 'I': case 'T': case 0xFF:
+        return true;
+    default:
+        return available > 4 && sector[4] == 0x47;
+    }
+}
+
+} // namespace
+
+struct SectorSearcher::Row {
+    const char* signature;   // at the sector's start; null: the packet test
+    NameStyle style;
+    const char* fixedName;
+    const char* extension;
+    LengthSource length;
+};
+
+// In the order of testing.
+const SectorSearcher::Row SectorSearcher::kRows[] = {
+    {"HDMV", NameStyle::Hex8, nullptr, "CPI", LengthSource::ClipInformation},
+    {nullptr, NameStyle::Hex8, nullptr, "MTS", LengthSource::Stream},
+    {"RIFF", NameStyle::Hex7Clip, nullptr, "AVI", LengthSource::Clip},
+    {"<?xml ", NameStyle::Hex7, nullptr, "XML", LengthSource::Xml},
+    {"BM", NameStyle::Hex7, nullptr, "BMP", LengthSource::Bitmap},
+    {"MPLS", NameStyle::Hex8, nullptr, "MPL", LengthSource::Playlist},
+    {"INDX", NameStyle::Fixed, "INDEX", "BDM", LengthSource::Index},
+    {"MOBJ", NameStyle::Fixed, "MOVIEOBJ", "BDM", LengthSource::MovieObject},
+    {"TIDX", NameStyle::Fixed, "THUMB", "TID", LengthSource::ThumbnailIndex},
+    {"\xFF\xD8", NameStyle::Hex8, nullptr, "JPG", LengthSource::Jpeg},
+};
+
+CarvingFormats KnownCarvingFormats() {
+    CarvingFormats formats;
+    formats.jpegLength = &CheckAsJpeg;
+    return formats;
+}
+
+SectorSearcher::SectorSearcher(FSAccessLib::FSAccessBase& reader, DirEntry& root, CarvingFormats formats)
+    : reader_(reader), root_(root), formats_(formats), coverage_(root) {}
+
+int SectorSearch(FSAccessLib::FSAccessBase& reader, DirEntry& root) {
+    SectorSearcher searcher(reader, root);
+    return searcher.Run();
+}
+
+int SectorSearcher::Run() {
+    const uint64_t step = std::max<uint32_t>(reader_.searchStep, 1);
+    int count = 0;
+    for (uint64_t position = reader_.startOfDataArea; position < reader_.totalBytes;) {
+        uint64_t advance = 0;
+        count += ScanChunk(position, advance);
+        position += advance < step ? step : (advance + step - 1) / step * step;
+    }
+    return count;
+}
+
+uint32_t SectorSearcher::LoadChunk(uint64_t position) {
+    chunk_.resize(kSearchChunkBytes);
+    // Never past the volume: what lies beyond it is not the card's data.
+    const auto wanted = static_cast<uint32_t>(std::min<uint64_t>(kSearchChunkBytes, reader_.totalBytes - position));
+    // After a file that ended inside this chunk, the bytes after it are here
+    // already; only the rest is read (one seek, one read).
+    uint32_t kept = 0;
+    if (chunkStart_ < position && position < chunkStart_ + chunkBytes_) {
+        kept = std::min<uint32_t>(static_cast<uint32_t>(chunkStart_ + chunkBytes_ - position), wanted);
+        std::memmove(chunk_.data(), chunk_.data() + (position - chunkStart_), kept);
+    }
+    uint32_t got = 0;
+    if (kept < wanted) {
+        reader_.stream->Seek(static_cast<int64_t>(position + kept), AAA::SeekBegin);
+        got = reader_.stream->Read(chunk_.data() + kept, wanted - kept);
+    }
+    chunkStart_ = position;
+    chunkBytes_ = kept + got;
+    return chunkBytes_;
+}
+
+int SectorSearcher::ScanChunk(uint64_t position, uint64_t& advance) {
+    const uint32_t bytes = LoadChunk(position);
+    if (bytes == 0)
+        return 0;
+    const uint32_t step = std::max<uint32_t>(reader_.searchStep, 1);
+    for (uint32_t offset = 0; offset < bytes; offset += step) {
+        advance = offset;
+        ++sectorsTested_;
+        const uint8_t* sector = chunk_.data() + offset;
+        const uint32_t available = bytes - offset;
+        uint64_t coveredEnd = 0;
+        if (coverage_.Covered(position + offset, coveredEnd)) {
+            // A clip the directories found with scattered data is still
+            // parsed, so that its extents are filled in.
+            if (StartsWith(sector, available, "RIFF")) {
+                if (const int made = RunClipHandler(position, advance); made != 0)
+                    return made;
+            }
+            advance = coveredEnd - position;
+            return 0;
+        }
+        if (const int made = TestSector(sector, available, position, advance); made != 0)
+            return made;
+    }
+    advance = (bytes + step - 1) / step * step;
+    return 0;
+}
+
+int SectorSearcher::TestSector(const uint8_t* sector, uint32_t available, uint64_t position, uint64_t& advance) {
+    if (!MayHoldSignature(sector, available))
+        return 0;
+    const uint64_t start = position + advance;
+    for (const Row& row : kRows) {
+        const bool matches =
+            row.signature != nullptr ? StartsWith(sector, available, row.signature) : IsAvchdPacket(sector, available);
+        if (!matches)
+            continue;
+        if (row.length == LengthSource::Clip) {
+            if (const int made = RunClipHandler(position, advance); made != 0)
+                return made;
+            continue;
+        }
+        const uint64_t length = Length(row.length, start);
+        if (length == 0)
+            continue;
+        advance += length;
+        return AddCarvedEntry(row, start, length);
+    }
+    return 0;
+}
+
+int SectorSearcher::RunClipHandler(uint64_t position, uint64_t& advance) {
+    if (formats_.clip == nullptr)
+        return 0;
+    const uint64_t offset = advance;
+    const size_t before = root_.children.size();
+    const auto sectorNumber = static_cast<uint32_t>((position + offset) / std::max<uint32_t>(reader_.sectorSize, 1));
+    const int made =
+        formats_.clip(*reader_.stream, root_, position, advance, BaseName(NameStyle::Hex7Clip, sectorNumber, nullptr));
+    // A clip may also complete the extents of entries the directories found.
+    if (advance != offset)
+        coverage_.Rebuild();
+    else if (made != 0)
+        coverage_.ChildrenAppended(before);
+    if (made != 0)
+        return made;
+    // Found, but every entry existed: the scan goes on with the next sector,
+    // which those entries now cover.
+    advance = offset;
+    return 0;
+}
+
+uint64_t SectorSearcher::Length(LengthSource source, uint64_t start) {
+    AAA::Stream& stream = *reader_.stream;
+    uint64_t length = 0;
+    switch (source) {
+    case LengthSource::ClipInformation: length = ClipInformationLength(stream, start); break;
+    case LengthSource::Stream: return MtsLength(stream, start, reader_.sectorSize, streamBuffer_);
+    case LengthSource::Xml: return formats_.xmlLength ? formats_.xmlLength(stream, start) : 0;
+    case LengthSource::Bitmap: length = BitmapLength(stream, start); break;
+    case LengthSource::Playlist: length = PlaylistLength(stream, start); break;
+    case LengthSource::Index: length = IndexLength(stream, start); break;
+    case LengthSource::MovieObject: length = MovieObjectLength(stream, start); break;
+    case LengthSource::ThumbnailIndex: length = ThumbnailIndexLength(stream, start); break;
+    case LengthSource::Jpeg: return formats_.jpegLength ? formats_.jpegLength(stream, start) : 0;
+    case LengthSource::Clip: return 0;
+    }
+    // A length a header declares that runs past the volume is no file: taking
+    // it would skip everything after it.
+    return length <= reader_.totalBytes - std::min(start, reader_.totalBytes) ? length : 0;
+}
+
+int SectorSearcher::AddCarvedEntry(const Row& row, uint64_t start, uint64_t length) {
+    const auto sectorNumber = static_cast<uint32_t>(start / std::max<uint32_t>(reader_.sectorSize, 1));
+    DirEntry entry(BaseName(row.style, sectorNumber, row.fixedName), row.extension);
+    entry.start = start;
+    entry.length = length;
+    entry.isDirectory = false;
+    entry.carved = true;
+    const size_t before = root_.children.size();
+    root_.children.push_back(std::move(entry));
+    root_.Relink(nullptr);
+    AAA::DebugLog(7, "Start=0x%016I64X, Size=0x%08I64X, ", start, length);
+    AAA::DebugLog(7, "%s\n", root_.children.back().name);
+    coverage_.ChildrenAppended(before);
+    return 1;
+}
+
+} // namespace Kalvory

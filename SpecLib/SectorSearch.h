@@ -1,0 +1,80 @@
+#pragma once
+// Finds media files the file system no longer describes: reads the volume's
+// data area in 1 MiB chunks and tests the start of every sector for the
+// signatures of the files camcorders write. Each hit's length comes from the
+// file's own headers; the file becomes a carved entry under the root, and the
+// scan resumes after it. Sectors any entry of the tree covers are skipped.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "AAA_Stream.h"
+#include "CoverageCursor.h"
+#include "DirEntry.h"
+#include "FSAccessBase.h"
+
+namespace Kalvory {
+
+constexpr uint32_t kSearchChunkBytes = 0x100000;
+
+// A length function: the length of the file of its type at `start`, 0 when
+// there is none (or it cannot be read).
+using LengthFunction = uint64_t (*)(AAA::Stream& stream, uint64_t start);
+// The clip handler: parses the clip at position + advance, makes or completes
+// its entries under `root`, adds the clip's length to `advance` when it found
+// one, and returns the number of entries it made.
+using ClipHandler = int (*)(AAA::Stream& stream, FSAccessLib::DirEntry& root, uint64_t position, uint64_t& advance,
+                            const std::string& baseName);
+
+// The formats other parts of the media knowledge plug into the signature
+// table: "RIFF" clips, "<?xml " clip descriptions and 0xFF 0xD8 stills. A
+// row without its function finds nothing.
+struct CarvingFormats {
+    ClipHandler clip = nullptr;
+    LengthFunction xmlLength = nullptr;
+    LengthFunction jpegLength = nullptr;
+};
+// Every format this build knows.
+CarvingFormats KnownCarvingFormats();
+
+class SectorSearcher {
+public:
+    SectorSearcher(FSAccessLib::FSAccessBase& reader, FSAccessLib::DirEntry& root,
+                   CarvingFormats formats = KnownCarvingFormats());
+
+    // Scans from the data area to the end of the volume; returns the entries made.
+    int Run();
+
+    uint64_t SectorsTested() const { return sectorsTested_; }
+    size_t CoverageQueries() const { return coverage_.IndexQueries(); }
+
+private:
+    enum class LengthSource {
+        ClipInformation, Stream, Clip, Xml, Bitmap, Playlist, Index, MovieObject, ThumbnailIndex, Jpeg
+    };
+    struct Row;
+    static const Row kRows[];
+
+    int ScanChunk(uint64_t position, uint64_t& advance);
+    // Fills the chunk buffer for `position`, keeping bytes already read.
+    uint32_t LoadChunk(uint64_t position);
+    int TestSector(const uint8_t* sector, uint32_t available, uint64_t position, uint64_t& advance);
+    int RunClipHandler(uint64_t position, uint64_t& advance);
+    uint64_t Length(LengthSource source, uint64_t start);
+    int AddCarvedEntry(const Row& row, uint64_t start, uint64_t length);
+
+    FSAccessLib::FSAccessBase& reader_;
+    FSAccessLib::DirEntry& root_;
+    CarvingFormats formats_;
+    CoverageCursor coverage_;
+    std::vector<uint8_t> chunk_;
+    uint64_t chunkStart_ = 0;
+    uint32_t chunkBytes_ = 0;
+    std::vector<uint8_t> streamBuffer_;
+    uint64_t sectorsTested_ = 0;
+};
+
+// One search over the reader's volume, adding what it finds below `root`.
+int SectorSearch(FSAccessLib::FSAccessBase& reader, FSAccessLib::DirEntry& root);
+
+} // namespace Kalvory
