@@ -18,10 +18,10 @@ namespace WizardTest {
 
 namespace fs = std::filesystem;
 
-// The strategy the tests run. Type 1 (what the wizard runs) finds nothing
-// until the sector search lands; then set this to 1: every test is written to
-// pass with either.
-constexpr int32_t kCardStrategy = 0;
+// The strategy the tests run: the wizard's own (directory and sector search).
+// Set it to 0 (directory search alone) to tell a sector-search fault from a
+// wizard fault; every test passes with either.
+constexpr int32_t kCardStrategy = kWizardStrategyType;
 
 class ScriptedPrompter final : public Prompter {
 public:
