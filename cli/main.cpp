@@ -11,6 +11,7 @@
 #include "AAA_StringTable.h"
 #include "DestinationCheck.h"
 #include "JobRunner.h"
+#include "KalvoryVersion.h"
 #include "Kalvory_Recover.h"
 #include "RecoveredFiles.h"
 #include "Restore_Thread.h"
@@ -161,6 +162,8 @@ void ConfigureLog(const Options& options) {
 int main(int argc, char** argv) {
     Options options;
     CLI::App app{"Kalvory: recovers a camcorder card's videos and photos (FAT12/16/32, exFAT), read-only."};
+    app.set_version_flag("--version", std::string("kalvory ") + KALVORY_VERSION +
+                                          (*KALVORY_COMMIT ? std::string(" (commit ") + KALVORY_COMMIT + ")" : ""));
     app.require_subcommand(1);
     app.add_option("-l,--log-level", options.logLevel, "Diagnostic log threshold (3 errors, 7 results, 8 everything)");
     app.add_option("--log-file", options.logFile, "Write the diagnostic log to this file instead of standard error");
