@@ -9,6 +9,7 @@
 #include <string>
 
 #include "AAA_DebugLog.h"
+#include "AAA_Exceptions.h"
 #include "AAA_StringTable.h"
 #include "DestinationCheck.h"
 #include "JobRunner.h"
@@ -38,6 +39,7 @@ struct Options {
     std::string destination;
     bool json = false;
     bool partial = false;
+    bool check = false;
 };
 
 std::string Text(int id) { return AAA::LoadStringUtf8(id); }
@@ -74,12 +76,31 @@ int32_t Run(Restore::RestoreMain& job, Operation operation) {
     return RunOperation(job, operation, view);
 }
 
+// Reads the targets' data on this thread; false (with the job's result state
+// set) when cancelled or failed.
+bool ReadTargetData(Restore::RestoreMain& job) {
+    try {
+        job.Strategy()->ReadTargetData();
+        return true;
+    } catch (const AAA::CancellationException&) {
+        job.record.ResultState = 2;
+    } catch (const AAA::ExceptionBase& error) {
+        job.record.ResultState = -1;
+        std::u16string text = error.MessageText().substr(0, std::size(job.record.ErrorString) - 1);
+        std::copy(text.begin(), text.end(), job.record.ErrorString);
+        job.record.ErrorString[text.size()] = u'\0';
+    }
+    return false;
+}
+
 int RunList(const Options& options) {
     auto job = MakeJob(options);
     if (!job)
         return kFailed;
     const int32_t verified = Run(*job, Operation::Verify);
     if (verified != 0 && verified != 1)
+        return ExitForFailure(*job);
+    if (options.check && verified == 0 && !ReadTargetData(*job))
         return ExitForFailure(*job);
     const Kalvory::KalvoryBase& strategy = *job->Strategy();
     const std::vector<TargetInfo> targets = CollectTargets(job->Strategy()->Root(), ListContextOf(strategy));
@@ -193,6 +214,8 @@ int main(int argc, char** argv) {
     CLI::App* list = app.add_subcommand("list", "List what could be recovered, without copying");
     modeOption(list);
     list->add_flag("--json", options.json, "Print the list as JSON");
+    list->add_flag("--check", options.check,
+                   "Read every listed file's data too, so that damaged (unreadable) parts are all listed");
     list->add_option("SOURCE", options.source, "Block device or image file of the card's volume")->required();
 
     try {

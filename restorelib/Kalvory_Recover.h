@@ -49,6 +49,9 @@ public:
     int MovedUpCount() const { return movedUpCount_; }
     // Bytes of the card no read could get (zeros stand in for them).
     uint64_t UnreadableBytes() const;
+    // Reads every target file's data, so that UnreadableBytes and the stream's
+    // record of unreadable sectors cover all of it (a listing without a save).
+    void ReadTargetData();
 
 protected:
     std::unique_ptr<FSAccessLib::FSAccessBase> reader_;

@@ -1,7 +1,10 @@
 // The saving step of every strategy: the destination's file-size limit, the
 // copy, and the record of what became of each target.
+#include <algorithm>
 #include <string>
 #include <unordered_set>
+
+#include "AAA_CopyHelpers.h"
 
 #include "AAA_DebugLog.h"
 #include "AAA_DestinationFolder.h"
@@ -99,6 +102,35 @@ void KalvoryBase::KeepOutcomes(const FSAccessLib::CommandCopyToDst& copy) {
         missing.length = file->length;
         missing.status = FSAccessLib::SaveStatus::NotReached;
         saveOutcomes_.push_back(std::move(missing));
+    }
+}
+
+void KalvoryBase::ReadTargetData() {
+    CommandCollectTargetFiles targets;
+    root_.Apply(targets);
+    uint64_t total = 0;
+    for (const DirEntry* file : targets.files)
+        total += file->length;
+    Restore::SetProgressTotal(total); // seeks move the percent and see a cancel
+    Restore::ProgressFileStream& source = *reader_->stream;
+    const uint64_t end = std::min<uint64_t>(reader_->totalBytes, static_cast<uint64_t>(source.Length()));
+    std::vector<uint8_t> buffer(AAA::kCopyPieceSize);
+    const auto readRange = [&](uint64_t start, uint64_t length) {
+        length = start >= end ? 0 : std::min(length, end - start);
+        while (length > 0) {
+            const auto piece = static_cast<uint32_t>(std::min<uint64_t>(length, buffer.size()));
+            source.Seek(static_cast<int64_t>(start), AAA::SeekBegin);
+            if (source.Read(buffer.data(), piece) == 0)
+                return;
+            start += piece;
+            length -= piece;
+        }
+    };
+    for (const DirEntry* file : targets.files) {
+        if (file->chain.empty())
+            readRange(file->start, file->length);
+        for (const FSAccessLib::DataBlock& block : file->chain)
+            readRange(block.start, block.length);
     }
 }
 

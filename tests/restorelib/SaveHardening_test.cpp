@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <set>
 #include <thread>
 
@@ -134,6 +135,26 @@ TEST_F(SaveHardening, AFullDestinationEndsTheSaveWith111AndNamesTheFile) {
     EXPECT_EQ(files.size(), 1u) << "the partial file stays";
     EXPECT_TRUE(files.at(kFirst) == Pattern(kFirstSize, 1));
     EXPECT_EQ(Find(*job->Strategy(), kThird)->status, SaveStatus::NotReached);
+}
+
+uint64_t Plenty(const AAA::WString&) { return UINT64_MAX; }
+
+TEST_F(SaveHardening, ARealFileSystemRunningFullMidFileKeepsNoPartialFile) {
+    const Card card = WriteCard(dir.Path());
+    const fs::path out = Destination();
+    const std::string mount = "mount -t tmpfs -o size=512k tmpfs '" + out.string() + "' 2>/dev/null";
+    if (std::system(mount.c_str()) != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    Restore::SetFreeSpaceProbeForTesting(&Plenty); // the card is larger than this folder
+    auto job = VerifiedJob(card, 0, out);
+    const int32_t state = SaveNow(*job, completion);
+    const auto files = FilesUnder(out);
+    std::system(("umount '" + out.string() + "'").c_str());
+    ASSERT_EQ(state, -1);
+    const std::string error = AAA::ToUtf8(job->ErrorText());
+    EXPECT_NE(error.find((out / kSecond).string() + ": No space left on device"), std::string::npos) << error;
+    EXPECT_EQ(files.size(), 1u) << "the partial file stays";
+    EXPECT_TRUE(files.at(kFirst) == Pattern(kFirstSize, 1));
 }
 
 uint64_t ExactlyTheSecondFile(int) { return kSecondSize; }
