@@ -213,6 +213,7 @@ void FileStream::RaiseReadFault(int error) {
     if (ClassifyReadError(error) == ReadFault::Lost) {
         SourceLostException lost;
         lost.SetErrorNumber(error);
+        lost.AddDetail(path_ + u": " + SystemReason(error));
         ThrowLogged<SourceLostException>(kSourceFile, __LINE__, "SourceLostException()", lost);
     }
     IOException failure;

@@ -165,14 +165,8 @@ void CommandCopyToDst::Failed(const AAA::ExceptionBase& error, const HostPlace& 
     if (!EndsTheWalk(error))
         return;
     outcomes_.push_back(outcome);
-    if (cancelled)
-        throw;
-    if (dynamic_cast<const AAA::SourceLostException*>(&error) != nullptr) {
-        AAA::SourceLostException lost;
-        lost.SetErrorNumber(error.ErrorNumber());
-        lost.AddDetail(source->Path() + u": " + why);
-        throw lost;
-    }
+    if (cancelled || dynamic_cast<const AAA::SourceLostException*>(&error) != nullptr)
+        throw; // the stream named the card and the reason
     AAA::IOException full(111);
     full.SetErrorNumber(error.ErrorNumber());
     full.AddDetail(outcome.reason);

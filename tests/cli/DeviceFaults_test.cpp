@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "CliTestSupport.h"
+#include "restorelib/RestoreJobTestSupport.h"
 #include "support/FatImageBuilder.h"
 #include "support/TempDir.h"
 
@@ -21,21 +22,13 @@ const char* const kPicture = "DCIM/100CDPFP/IMGA0001.JPG";
 const char* const kSecondPicture = "DCIM/100CDPFP/IMGA0002.JPG";
 const char* const kStream = "PRIVATE/AVCHD/BDMV/STREAM/00000.MTS";
 
-std::string Bytes(size_t size, uint32_t seed) {
-    std::string bytes(size, '\0');
-    uint32_t state = seed * 2654435761u + 7;
-    for (char& byte : bytes) {
-        state = state * 1664525u + 1013904223u;
-        byte = static_cast<char>(state >> 24);
-    }
-    return bytes;
-}
+using RestoreTest::Pattern;
 
 TestSupport::FatImage WriteCard(const fs::path& image) {
     FatImageBuilder builder(FatVolumeOptions::Defaults(FatType::Fat16));
-    builder.AddFile(kPicture, Bytes(100 * 1024, 1));
-    builder.AddFile(kSecondPicture, Bytes(30 * 1024, 2));
-    builder.AddFile(kStream, Bytes(900 * 1024, 3));
+    builder.AddFile(kPicture, Pattern(100 * 1024, 1));
+    builder.AddFile(kSecondPicture, Pattern(30 * 1024, 2));
+    builder.AddFile(kStream, Pattern(900 * 1024, 3));
     TestSupport::FatImage built = builder.Build();
     built.WriteTo(image);
     return built;
@@ -104,13 +97,13 @@ TEST(DeviceFaults, SectorsFailingWithEioCostOnlyThemselves) {
     const fs::path out = dir / "out";
     const Outcome recovered = RunKalvory({"recover", mount.Card().string(), out.string()}, dir.Path());
     ASSERT_EQ(recovered.exitCode, 0) << recovered.err;
-    std::string picture = Bytes(100 * 1024, 1);
+    std::string picture = Pattern(100 * 1024, 1);
     std::fill_n(picture.begin() + 50 * 1024, 512, '\0');
-    std::string stream = Bytes(900 * 1024, 3);
+    std::string stream = Pattern(900 * 1024, 3);
     std::fill_n(stream.begin() + 700 * 1024, 512, '\0');
-    EXPECT_TRUE(TestSupport::ReadFileBytes(out / kPicture) == picture);
-    EXPECT_TRUE(TestSupport::ReadFileBytes(out / kStream) == stream);
-    EXPECT_TRUE(TestSupport::ReadFileBytes(out / kSecondPicture) == Bytes(30 * 1024, 2));
+    EXPECT_TRUE(TestSupport::ReadFilePattern(out / kPicture) == picture);
+    EXPECT_TRUE(TestSupport::ReadFilePattern(out / kStream) == stream);
+    EXPECT_TRUE(TestSupport::ReadFilePattern(out / kSecondPicture) == Pattern(30 * 1024, 2));
     EXPECT_NE(recovered.out.find("2 files have parts the card could not read"), std::string::npos) << recovered.out;
     EXPECT_NE(recovered.out.find((out / kPicture).string() + ": bytes 51200-51711\n"), std::string::npos)
         << recovered.out;
