@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
+#include <fstream>
+#include <optional>
 #include <thread>
 
 #include "CliTestSupport.h"
@@ -53,7 +56,10 @@ int RunQuietly(const std::string& program, const std::vector<std::string>& argum
 // The card image behind a FUSE mount whose reads fail at chosen offsets.
 class FaultyMount {
 public:
-    FaultyMount(const fs::path& image, const fs::path& where, const std::vector<uint64_t>& badOffsets)
+    // With `pauseAt`, the first read touching it waits: `where`/paused appears,
+    // and the read goes on once `where`/resume exists.
+    FaultyMount(const fs::path& image, const fs::path& where, const std::vector<uint64_t>& badOffsets,
+                std::optional<uint64_t> pauseAt = std::nullopt)
         : mountpoint_(where / "mnt"), scratch_(where / "fuse") {
         fs::create_directories(mountpoint_);
         fs::create_directories(scratch_);
@@ -63,6 +69,10 @@ public:
         std::vector<std::string> arguments{KALVORY_FAULTY_FUSE, image.string(), mountpoint_.string()};
         for (const uint64_t offset : badOffsets)
             arguments.push_back(std::to_string(offset));
+        if (pauseAt) {
+            arguments.push_back("--pause-at");
+            arguments.push_back(std::to_string(*pauseAt));
+        }
         server_ = std::make_unique<Child>(kPython, arguments, scratch_);
         for (int i = 0; i < 100 && !Mounted(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -101,9 +111,9 @@ TEST(DeviceFaults, SectorsFailingWithEioCostOnlyThemselves) {
     std::fill_n(picture.begin() + 50 * 1024, 512, '\0');
     std::string stream = Pattern(900 * 1024, 3);
     std::fill_n(stream.begin() + 700 * 1024, 512, '\0');
-    EXPECT_TRUE(TestSupport::ReadFilePattern(out / kPicture) == picture);
-    EXPECT_TRUE(TestSupport::ReadFilePattern(out / kStream) == stream);
-    EXPECT_TRUE(TestSupport::ReadFilePattern(out / kSecondPicture) == Pattern(30 * 1024, 2));
+    EXPECT_TRUE(TestSupport::ReadFileBytes(out / kPicture) == picture);
+    EXPECT_TRUE(TestSupport::ReadFileBytes(out / kStream) == stream);
+    EXPECT_TRUE(TestSupport::ReadFileBytes(out / kSecondPicture) == Pattern(30 * 1024, 2));
     EXPECT_NE(recovered.out.find("2 files have parts the card could not read"), std::string::npos) << recovered.out;
     EXPECT_NE(recovered.out.find((out / kPicture).string() + ": bytes 51200-51711\n"), std::string::npos)
         << recovered.out;
@@ -115,6 +125,74 @@ TEST(DeviceFaults, SectorsFailingWithEioCostOnlyThemselves) {
     EXPECT_NE(listed.out.find(std::string("\"path\": \"") + kPicture), std::string::npos);
     EXPECT_NE(listed.out.find("\"damaged\": [{\"start\": 51200, \"length\": 512}]"), std::string::npos) << listed.out;
     EXPECT_NE(listed.out.find("\"damaged\": [{\"start\": 716800, \"length\": 512}]"), std::string::npos) << listed.out;
+}
+
+bool WaitFor(const fs::path& file) {
+    for (int i = 0; i < 500 && !fs::exists(file); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return fs::exists(file);
+}
+
+// Whether `pid` has taken SIGINT off its pending set (its handler has run or
+// is running), read from /proc.
+bool InterruptTaken(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("ShdPnd:", 0) == 0)
+            return (std::stoull(line.substr(7), nullptr, 16) & (1ull << (SIGINT - 1))) == 0;
+    return true;
+}
+
+struct CancelPoint {
+    const char* what;
+    std::vector<std::string> mode;
+    const char* file; // null: an offset in the card's free space
+    uint64_t offset;
+    std::vector<const char*> kept;
+};
+
+// Ctrl-C while a read of the card is held: 130, only whole files, a summary
+// that counts what DEST holds.
+TEST(DeviceFaults, CancelWhileAReadIsHeldLeavesOnlyWholeFiles) {
+    const CancelPoint points[] = {
+        {"during the scan", {}, nullptr, 20u << 20, {}},
+        {"during the stream's copy", {"--mode", "directory"}, kStream, 500 * 1024, {kPicture, kSecondPicture}},
+    };
+    for (const CancelPoint& point : points) {
+        TestSupport::TempDir dir("kalvory-faults");
+        const TestSupport::FatImage image = WriteCard(dir / "card.img");
+        const uint64_t at = point.file ? VolumeOffset(image, point.file, point.offset) : point.offset;
+        FaultyMount mount(dir / "card.img", dir.Path(), {}, at);
+        if (!mount.Mounted())
+            GTEST_SKIP() << "FUSE cannot mount here (python3-fusepy, fuse and /dev/fuse are needed)";
+        const fs::path out = dir / "out";
+        std::vector<std::string> arguments{"recover"};
+        arguments.insert(arguments.end(), point.mode.begin(), point.mode.end());
+        arguments.insert(arguments.end(), {mount.Card().string(), out.string()});
+        fs::create_directory(dir / "run");
+        Child kalvory(KALVORY_BINARY, arguments, dir / "run");
+        ASSERT_TRUE(WaitFor(dir / "paused")) << point.what;
+        ::kill(kalvory.Pid(), SIGINT);
+        // The held read goes on only once the interrupt was taken: on a busy
+        // machine the rest of the copy could otherwise finish before it.
+        for (int i = 0; i < 500 && !InterruptTaken(kalvory.Pid()); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        TestSupport::WriteFileBytes(dir / "resume", "");
+        const Outcome outcome = kalvory.Finish();
+        EXPECT_EQ(outcome.exitCode, 130) << point.what << outcome.err;
+        size_t files = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(out))
+            files += entry.is_regular_file() ? 1 : 0;
+        EXPECT_EQ(files, point.kept.size()) << point.what;
+        for (const char* kept : point.kept) {
+            const std::vector<uint8_t>& data = image.Entry(kept).data;
+            EXPECT_TRUE(TestSupport::ReadFileBytes(out / kept) == std::string(data.begin(), data.end())) << kept;
+        }
+        if (!point.kept.empty()) {
+            EXPECT_EQ(outcome.out.rfind("Cancelled. The " + std::to_string(files) + " files", 0), 0u) << outcome.out;
+        }
+    }
 }
 
 TEST(DeviceFaults, AFileSizeLimitIsFoundBeforeAnythingIsWritten) {

@@ -2,13 +2,17 @@
 """Serves one image file read-only through FUSE; reads that touch one of the
 given 512-byte sectors fail with EIO, like a card with bad sectors.
 
-Usage: faulty_fuse.py IMAGE MOUNTPOINT [BAD_OFFSET ...]
-The image appears as MOUNTPOINT/card.img. Runs in the foreground until unmounted.
+Usage: faulty_fuse.py IMAGE MOUNTPOINT [BAD_OFFSET ...] [--pause-at OFFSET]
+The image appears as MOUNTPOINT/card.img. With --pause-at, the first read that
+touches OFFSET creates MOUNTPOINT/../paused and waits until MOUNTPOINT/../resume
+exists, so that a test can act at that exact point. Runs in the foreground
+until unmounted.
 """
 import errno
 import os
 import stat
 import sys
+import time
 
 try:
     import fusepy as fuse  # Debian's python3-fusepy
@@ -19,8 +23,10 @@ SECTOR = 512
 
 
 class FaultyImage(fuse.Operations):
-    def __init__(self, image, bad_offsets):
+    def __init__(self, image, bad_offsets, pause_at, pause_dir):
         self.image = image
+        self.pause_at = pause_at
+        self.pause_dir = pause_dir
         self.size = os.path.getsize(image)
         self.bad = sorted({offset // SECTOR * SECTOR for offset in bad_offsets})
         self.fd = os.open(image, os.O_RDONLY)
@@ -41,6 +47,11 @@ class FaultyImage(fuse.Operations):
         return 0
 
     def read(self, path, size, offset, fh):
+        if self.pause_at is not None and offset <= self.pause_at < offset + size:
+            self.pause_at = None
+            open(os.path.join(self.pause_dir, "paused"), "w").close()
+            while not os.path.exists(os.path.join(self.pause_dir, "resume")):
+                time.sleep(0.01)
         for bad in self.bad:
             if offset < bad + SECTOR and bad < offset + size:
                 raise fuse.FuseOSError(errno.EIO)
@@ -49,9 +60,16 @@ class FaultyImage(fuse.Operations):
 
 def main():
     image, mountpoint = sys.argv[1], sys.argv[2]
-    bad = [int(value, 0) for value in sys.argv[3:]]
+    rest = sys.argv[3:]
+    pause_at = None
+    if "--pause-at" in rest:
+        at = rest.index("--pause-at")
+        pause_at = int(rest[at + 1], 0)
+        del rest[at:at + 2]
+    bad = [int(value, 0) for value in rest]
+    pause_dir = os.path.dirname(os.path.abspath(mountpoint))
     # direct_io: every read reaches this process with its own offset and size.
-    fuse.FUSE(FaultyImage(image, bad), mountpoint, foreground=True, ro=True, direct_io=True, nothreads=True)
+    fuse.FUSE(FaultyImage(image, bad, pause_at, pause_dir), mountpoint, foreground=True, ro=True, direct_io=True, nothreads=True)
 
 
 if __name__ == "__main__":
