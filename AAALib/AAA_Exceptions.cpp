@@ -1,24 +1,42 @@
 #include "AAA_Exceptions.h"
 
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 
 #include "AAA_StringTable.h"
 
 namespace AAA {
 
-ExceptionBase::ExceptionBase(int messageId) : message_(LoadString(messageId)) {}
+ExceptionBase::ExceptionBase(int messageId) : message_(LoadString(messageId)), id_(messageId) {}
 
 void ThrowFromErrno() { ThrowFromErrno(errno); }
 
+namespace {
+
+template <class E>
+[[noreturn]] void ThrowWithErrno(E exception, int errorNumber) {
+    exception.SetErrorNumber(errorNumber);
+    throw exception;
+}
+
+} // namespace
+
 void ThrowFromErrno(int errorNumber) {
     switch (errorNumber) {
-    case ENOENT: throw FileNotFoundException();
-    case ENOMEM: throw InsufficientMemoryException();
-    case EINVAL: throw ArgumentException();
-    case ENOSPC: throw IOException(111);
-    default: throw IOException(106);
+    case ENOENT: ThrowWithErrno(FileNotFoundException(), errorNumber);
+    case ENOMEM: ThrowWithErrno(InsufficientMemoryException(), errorNumber);
+    case EINVAL: ThrowWithErrno(ArgumentException(), errorNumber);
+    case ENOSPC:
+    case EDQUOT: ThrowWithErrno(IOException(111), errorNumber);
+    default: ThrowWithErrno(IOException(106), errorNumber);
     }
+}
+
+WString SystemReason(int errorNumber) {
+    char buffer[256];
+    // GNU strerror_r: returns the text, which may or may not be in `buffer`.
+    return FromUtf8(::strerror_r(errorNumber, buffer, sizeof buffer));
 }
 
 const char16_t* UnexpectedErrorText() {

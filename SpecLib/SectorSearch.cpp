@@ -96,12 +96,17 @@ int SectorSearch(FSAccessLib::FSAccessBase& reader, DirEntry& root, FoundFolders
 
 int SectorSearcher::Run() {
     const uint64_t step = std::max<uint32_t>(reader_.searchStep, 1);
+    // A chunk the card fails to give is read again sector by sector by the
+    // stream; zeros stand in for the bad sectors, which no signature matches.
+    const uint64_t unreadableBefore = reader_.stream->Unreadable().Bytes();
     int count = 0;
     for (uint64_t position = reader_.startOfDataArea; position < reader_.totalBytes;) {
         uint64_t advance = 0;
         count += ScanChunk(position, advance);
         position += advance < step ? step : (advance + step - 1) / step * step;
     }
+    if (const uint64_t stepped = reader_.stream->Unreadable().Bytes() - unreadableBefore; stepped > 0)
+        AAA::DebugLog(3, "Sector search: stepped over %I64d unreadable bytes\n", stepped);
     return count;
 }
 

@@ -4,21 +4,22 @@
 
 #include "Commands.h"
 #include "HostPathPlan.h"
+#include "Kalvory_Recover.h"
 
 namespace KalvoryCli {
 namespace {
 
 class CommandCollectTargets : public FSAccessLib::Command {
 public:
+    explicit CommandCollectTargets(const ListContext& listContext) : context(listContext) {}
     void Execute(FSAccessLib::DirEntry& entry) override {
         if (!entry.target)
             return;
         TargetInfo info;
         // The names the copy will give, collisions of the run numbered alike.
-        std::string path = AAA::ToUtf8(planner.Assign(entry));
-        if (!path.empty() && path.front() == '/')
-            path.erase(0, 1);
-        info.path = path;
+        const FSAccessLib::HostPlace place = planner.AssignPlace(entry);
+        info.path = AAA::ToUtf8(place.relative);
+        info.pathShortened = place.movedUp;
         info.size = entry.length;
         info.directory = entry.isDirectory;
         info.deleted = entry.deleted;
@@ -30,9 +31,23 @@ public:
                 info.extents.emplace_back(entry.start, entry.length);
             for (const FSAccessLib::DataBlock& block : entry.chain)
                 info.extents.emplace_back(block.start, block.length);
+            AddDamage(info);
         }
         targets.push_back(std::move(info));
     }
+    // Extents past the image's end make the file partial; unreadable source
+    // bytes inside the extents are damage, by file offset.
+    void AddDamage(TargetInfo& info) const {
+        uint64_t at = 0;
+        for (const auto& [start, length] : info.extents) {
+            info.partial = info.partial || start + length > context.imageEnd;
+            if (context.unreadable)
+                for (const AAA::ByteRange& bad : context.unreadable->Within(start, length))
+                    info.damaged.push_back({at + (bad.start - start), bad.length});
+            at += length;
+        }
+    }
+    const ListContext& context;
     std::vector<TargetInfo> targets;
     FSAccessLib::HostPathPlanner planner{u""};
 };
@@ -51,6 +66,8 @@ std::string Flags(const TargetInfo& target) {
     add(target.carved, "carved");
     add(target.chainBroken, "chain-broken");
     add(target.partial, "partial");
+    add(!target.damaged.empty(), "damaged");
+    add(target.pathShortened, "path-shortened");
     return flags.empty() ? "-" : flags;
 }
 
@@ -60,10 +77,27 @@ std::string Hex(uint64_t value) {
     return text;
 }
 
+std::string RangesJson(const std::vector<AAA::ByteRange>& ranges) {
+    std::string json = "[";
+    for (size_t k = 0; k < ranges.size(); ++k)
+        json += (k ? ", " : "") + std::string("{\"start\": ") + std::to_string(ranges[k].start) +
+                ", \"length\": " + std::to_string(ranges[k].length) + "}";
+    return json + "]";
+}
+
 } // namespace
 
-std::vector<TargetInfo> CollectTargets(FSAccessLib::DirEntry& root) {
-    CommandCollectTargets collect;
+ListContext ListContextOf(const Kalvory::KalvoryBase& strategy) {
+    ListContext context;
+    if (const auto& source = strategy.Reader().stream) {
+        context.imageEnd = static_cast<uint64_t>(source->Length());
+        context.unreadable = &source->Unreadable();
+    }
+    return context;
+}
+
+std::vector<TargetInfo> CollectTargets(FSAccessLib::DirEntry& root, const ListContext& context) {
+    CommandCollectTargets collect(context);
     root.Apply(collect);
     return std::move(collect.targets);
 }
@@ -125,7 +159,9 @@ std::string FormatTargetsJson(const std::string& source, const std::vector<Targe
             json += "{\"start\": " + std::to_string(t.extents[k].first) +
                     ", \"length\": " + std::to_string(t.extents[k].second) + "}";
         }
-        json += "]}";
+        json += "]";
+        json += std::string(", \"pathShortened\": ") + (t.pathShortened ? "true" : "false");
+        json += ", \"damaged\": " + RangesJson(t.damaged) + "}";
     }
     json += targets.empty() ? "]\n}\n" : "\n  ]\n}\n";
     return json;

@@ -5,7 +5,12 @@
 #include <utility>
 #include <vector>
 
+#include "AAA_ByteRanges.h"
 #include "DirEntry.h"
+
+namespace Kalvory {
+class KalvoryBase;
+}
 
 namespace KalvoryCli {
 
@@ -16,11 +21,22 @@ struct TargetInfo {
     bool deleted = false;
     bool carved = false;
     bool chainBroken = false;
-    bool partial = false;
+    bool partial = false;        // cut short, or crossing the end of the image
+    bool pathShortened = false;  // its card folders are too deep: placed higher up
     std::vector<std::pair<uint64_t, uint64_t>> extents; // start, length
+    // Parts of the file, by file offset, on sectors the verification could not
+    // read (a save writes zeros there).
+    std::vector<AAA::ByteRange> damaged;
 };
 
-std::vector<TargetInfo> CollectTargets(FSAccessLib::DirEntry& root);
+// What the tree alone does not tell about a target.
+struct ListContext {
+    uint64_t imageEnd = UINT64_MAX;             // bytes the source really holds
+    const AAA::ByteRangeSet* unreadable = nullptr; // source bytes no read could get
+};
+ListContext ListContextOf(const Kalvory::KalvoryBase& strategy);
+
+std::vector<TargetInfo> CollectTargets(FSAccessLib::DirEntry& root, const ListContext& context = {});
 
 std::string FormatTargetsText(const std::vector<TargetInfo>& targets);
 std::string FormatTargetsJson(const std::string& source, const std::vector<TargetInfo>& targets);

@@ -1,6 +1,7 @@
 // kalvory: recovers a camcorder card's videos and photos from the command line.
 #include <CLI/CLI.hpp>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "AAA_DebugLog.h"
+#include "AAA_Exceptions.h"
 #include "AAA_StringTable.h"
 #include "DestinationCheck.h"
 #include "JobRunner.h"
@@ -15,6 +17,7 @@
 #include "Kalvory_Recover.h"
 #include "RecoveredFiles.h"
 #include "Restore_Thread.h"
+#include "SaveSummary.h"
 #include "TargetList.h"
 
 namespace {
@@ -36,6 +39,8 @@ struct Options {
     std::string source;
     std::string destination;
     bool json = false;
+    bool partial = false;
+    bool check = false;
 };
 
 std::string Text(int id) { return AAA::LoadStringUtf8(id); }
@@ -72,6 +77,23 @@ int32_t Run(Restore::RestoreMain& job, Operation operation) {
     return RunOperation(job, operation, view);
 }
 
+// Reads the targets' data on this thread; false (with the job's result state
+// set) when cancelled or failed.
+bool ReadTargetData(Restore::RestoreMain& job) {
+    try {
+        job.Strategy()->ReadTargetData();
+        return true;
+    } catch (const AAA::CancellationException&) {
+        job.record.ResultState = 2;
+    } catch (const AAA::ExceptionBase& error) {
+        job.record.ResultState = -1;
+        std::u16string text = error.MessageText().substr(0, std::size(job.record.ErrorString) - 1);
+        std::copy(text.begin(), text.end(), job.record.ErrorString);
+        job.record.ErrorString[text.size()] = u'\0';
+    }
+    return false;
+}
+
 int RunList(const Options& options) {
     auto job = MakeJob(options);
     if (!job)
@@ -79,7 +101,12 @@ int RunList(const Options& options) {
     const int32_t verified = Run(*job, Operation::Verify);
     if (verified != 0 && verified != 1)
         return ExitForFailure(*job);
-    const std::vector<TargetInfo> targets = CollectTargets(job->Strategy()->Root());
+    if (options.check && verified == 0 && !ReadTargetData(*job))
+        return ExitForFailure(*job);
+    const Kalvory::KalvoryBase& strategy = *job->Strategy();
+    const std::vector<TargetInfo> targets = CollectTargets(job->Strategy()->Root(), ListContextOf(strategy));
+    if (strategy.UnreadableBytes() > 0)
+        PrintError(AAA::FillPlaceholders(Text(2018), {HumanBytes(strategy.UnreadableBytes())}));
     const std::string out = options.json ? FormatTargetsJson(options.source, targets) : FormatTargetsText(targets);
     std::fwrite(out.data(), 1, out.size(), stdout);
     return verified == 0 ? kRecovered : kNothing;
@@ -118,6 +145,7 @@ int RunRecover(const Options& options) {
     job->SetDestination(AAA::FromUtf8(options.destination));
     if (job->ResultState() != 0)
         return ExitForFailure(*job);
+    job->Strategy()->SetPartialFiles(options.partial ? FSAccessLib::PartialFiles::Write : FSAccessLib::PartialFiles::Skip);
     const int32_t verified = Run(*job, Operation::Verify);
     if (verified == 1) {
         std::printf("%s\n", AAA::FillPlaceholders(Text(2001), {options.source}).c_str());
@@ -129,14 +157,16 @@ int RunRecover(const Options& options) {
     RecoveredFiles recovered(options.destination);
     const int32_t saved = Run(*job, Operation::Save);
     recovered.Measure();
-    if (saved == 2) {
-        PrintSummary(2002, recovered, where);
-        return kCancelled;
-    }
-    if (saved != 0)
-        return ExitForFailure(*job);
-    PrintSummary(2000, recovered, where);
     const Kalvory::KalvoryBase& strategy = *job->Strategy();
+    const std::string problems =
+        FormatSaveProblems(strategy, saved == 2 ? UnreachedFiles::Omit : UnreachedFiles::List);
+    if (saved != 0) {
+        const int exitCode = saved == 2 ? kCancelled : ExitForFailure(*job);
+        PrintSummary(saved == 2 ? 2002 : 2019, recovered, where);
+        std::fputs(problems.c_str(), stdout);
+        return exitCode;
+    }
+    PrintSummary(2000, recovered, where);
     if (strategy.FoundFolderFiles() > 0 || strategy.CarvedFiles() > 0)
         std::printf("%s\n", AAA::FillPlaceholders(Text(2010), {std::to_string(strategy.FoundFolderFiles()),
                                                                std::to_string(strategy.CarvedFiles())})
@@ -147,6 +177,7 @@ int RunRecover(const Options& options) {
         std::printf("%s\n", AAA::FillPlaceholders(Text(2009), {std::to_string(unplaced)}).c_str());
     if (const int renamed = job->Strategy()->RenamedCount(); renamed > 0)
         std::printf("%s\n", AAA::FillPlaceholders(Text(2008), {std::to_string(renamed)}).c_str());
+    std::fputs(problems.c_str(), stdout);
     return recovered.Files() > 0 ? kRecovered : kNothing;
 }
 
@@ -180,10 +211,14 @@ int main(int argc, char** argv) {
     modeOption(recover);
     recover->add_option("SOURCE", options.source, "Block device or image file of the card's volume")->required();
     recover->add_option("DEST", options.destination, "Folder that receives the files (created if missing)")->required();
+    recover->add_flag("--partial", options.partial,
+                      "Save files that cross the end of a short image up to the end (skipped and listed otherwise)");
 
     CLI::App* list = app.add_subcommand("list", "List what could be recovered, without copying");
     modeOption(list);
     list->add_flag("--json", options.json, "Print the list as JSON");
+    list->add_flag("--check", options.check,
+                   "Read every listed file's data too, so that damaged (unreadable) parts are all listed");
     list->add_option("SOURCE", options.source, "Block device or image file of the card's volume")->required();
 
     try {
@@ -194,5 +229,8 @@ int main(int argc, char** argv) {
     }
     ConfigureLog(options);
     InstallInterruptHandler();
+    // A file-size limit then fails the write (and the save says which file)
+    // instead of killing the process.
+    std::signal(SIGXFSZ, SIG_IGN);
     return recover->parsed() ? RunRecover(options) : RunList(options);
 }

@@ -176,21 +176,6 @@ KalvoryBase::KalvoryBase(const WString& devicePath) : devicePath_(devicePath) {
 
 KalvoryBase::~KalvoryBase() = default;
 
-void KalvoryBase::Save() {
-    FSAccessLib::CommandTotalFileLength total;
-    root_.Apply(total);
-    Restore::SetProgressTotal(total.total);
-    FSAccessLib::CommandCopyToDst copy(destination_, reader_->stream.get(), reader_->totalBytes);
-    renamedCount_ = 0;
-    try {
-        root_.Apply(copy);
-    } catch (...) {
-        renamedCount_ = copy.RenamedCount();
-        throw;
-    }
-    renamedCount_ = copy.RenamedCount();
-}
-
 int Kalvory_Directory::Verify() {
     reader_->ReadAllocationTable();
     reader_->ReadRootDirectory();
@@ -292,7 +277,7 @@ void Kalvory_DirAndSector::StitchRunStreams() {
     std::vector<uint8_t> buffer;
     for (const FSAccessLib::EntryKey& key : collect.keys)
         if (DirEntry* stream = FSAccessLib::Resolve(root_, key))
-            partialFiles_ += StitchStreamFragments(*reader_->stream, *reader_, *stream, buffer) ==
+            partialFiles_count_ += StitchStreamFragments(*reader_->stream, *reader_, *stream, buffer) ==
                              StreamFragments::Partial;
 }
 

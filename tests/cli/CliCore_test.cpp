@@ -79,13 +79,16 @@ TEST(FormatTargetsJson, WritesSourceFlagsAndExtents) {
     clip.deleted = true;
     clip.chainBroken = true;
     clip.extents = {{4096, 3000}, {16384, 2000}};
+    clip.pathShortened = true;
+    clip.damaged = {{512, 512}, {3584, 1024}};
     EXPECT_EQ(FormatTargetsJson("/dev/sdb1", {folder, clip}),
               "{\n  \"source\": \"/dev/sdb1\",\n  \"targets\": [\n"
               "    {\"path\": \"DCIM\", \"size\": 0, \"folder\": true, \"deleted\": false, \"carved\": false, "
-              "\"chainBroken\": false, \"partial\": false, \"extents\": []},\n"
+              "\"chainBroken\": false, \"partial\": false, \"extents\": [], \"pathShortened\": false, \"damaged\": []},\n"
               "    {\"path\": \"PRIVATE/00001.MTS\", \"size\": 5000, \"folder\": false, \"deleted\": true, "
               "\"carved\": false, \"chainBroken\": true, \"partial\": false, \"extents\": [{\"start\": 4096, \"length\": 3000}, "
-              "{\"start\": 16384, \"length\": 2000}]}\n  ]\n}\n");
+              "{\"start\": 16384, \"length\": 2000}], \"pathShortened\": true, "
+              "\"damaged\": [{\"start\": 512, \"length\": 512}, {\"start\": 3584, \"length\": 1024}]}\n  ]\n}\n");
 }
 
 TEST(HumanBytes, UsesBinaryUnitsWithOneDecimal) {

@@ -113,7 +113,8 @@ TEST_F(KalvoryCommand, ListJsonDescribesTargetsAndExtents) {
     EXPECT_NE(json.out.find("\"source\": \"" + card.string() + "\""), std::string::npos);
     const std::regex object(
         R"re(\{"path": "([^"]*)", "size": (\d+), "folder": (true|false), "deleted": (true|false), )re"
-        R"re("carved": (true|false), "chainBroken": (true|false), "partial": (true|false), "extents": \[([^\]]*)\]\})re");
+        R"re("carved": (true|false), "chainBroken": (true|false), "partial": (true|false), "extents": \[([^\]]*)\], )re"
+        R"re("pathShortened": false, "damaged": \[\]\})re");
     const std::regex extent(R"re(\{"start": (\d+), "length": (\d+)\})re");
     std::map<std::string, std::smatch> targets;
     int folders = 0;

@@ -110,7 +110,7 @@ TEST_F(WizardCancel, WorkerErrorDuringSavingIsShownAndClosesTheWizard) {
     GoOnToSaving(WorkerHold::Then::Fail);
     ASSERT_TRUE(run.WaitClosed());
 
-    EXPECT_EQ(run.Prompts().errors, QStringList{Message(106)});
+    EXPECT_EQ(run.Prompts().errors, QStringList{Message(115)});
     EXPECT_EQ(run.Result(), QDialog::Rejected);
     EXPECT_EQ(run.Sheet().Job(), nullptr);
     EXPECT_EQ(run.Visited().back(), kPageSaving);

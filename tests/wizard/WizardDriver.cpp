@@ -120,7 +120,7 @@ void Checkpoint(Restore::JobProgress& job) {
         return;
     state.fired = true;
     if (state.then == Then::Fail)
-        throw AAA::IOException();
+        throw AAA::SourceLostException(); // ends the job: a single file's failure no longer does
     if (state.percent > 0)
         job.percent.store(state.percent);
     std::unique_lock<std::mutex> lock(state.mutex);

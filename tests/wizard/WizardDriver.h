@@ -100,7 +100,7 @@ private:
 // writes), so a test acts at a known point. One hold per process at a time.
 namespace WorkerHold {
 enum class At { FirstCheckpoint, AfterFirstWrite };
-enum class Then { Wait, Fail }; // wait for Release(), or raise an I/O error there
+enum class Then { Wait, Fail }; // wait for Release(), or lose the card there
 // `percent` > 0 is reported as the job's progress when the hold is reached.
 void Install(Restore::RestoreMain& job, At at, Then then = Then::Wait, int percent = 0);
 bool WaitHeld(int timeoutMs = 15000);
