@@ -15,23 +15,29 @@ void ThrowFromErrno() { ThrowFromErrno(errno); }
 namespace {
 
 template <class E>
-[[noreturn]] void ThrowWithErrno(E exception, int errorNumber) {
+[[noreturn]] void ThrowWithErrno(E exception, int errorNumber, const WString* path) {
     exception.SetErrorNumber(errorNumber);
+    if (path != nullptr)
+        exception.AddDetail(*path + u": " + SystemReason(errorNumber));
     throw exception;
+}
+
+[[noreturn]] void ThrowMatching(int errorNumber, const WString* path) {
+    switch (errorNumber) {
+    case ENOENT: ThrowWithErrno(FileNotFoundException(), errorNumber, path);
+    case ENOMEM: ThrowWithErrno(InsufficientMemoryException(), errorNumber, path);
+    case EINVAL: ThrowWithErrno(ArgumentException(), errorNumber, path);
+    case ENOSPC:
+    case EDQUOT: ThrowWithErrno(IOException(111), errorNumber, path);
+    default: ThrowWithErrno(IOException(106), errorNumber, path);
+    }
 }
 
 } // namespace
 
-void ThrowFromErrno(int errorNumber) {
-    switch (errorNumber) {
-    case ENOENT: ThrowWithErrno(FileNotFoundException(), errorNumber);
-    case ENOMEM: ThrowWithErrno(InsufficientMemoryException(), errorNumber);
-    case EINVAL: ThrowWithErrno(ArgumentException(), errorNumber);
-    case ENOSPC:
-    case EDQUOT: ThrowWithErrno(IOException(111), errorNumber);
-    default: ThrowWithErrno(IOException(106), errorNumber);
-    }
-}
+void ThrowFromErrno(int errorNumber) { ThrowMatching(errorNumber, nullptr); }
+
+void ThrowFromErrnoFor(const WString& path, int errorNumber) { ThrowMatching(errorNumber, &path); }
 
 WString SystemReason(int errorNumber) {
     char buffer[256];

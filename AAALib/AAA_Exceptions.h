@@ -24,12 +24,17 @@ public:
     int ErrorNumber() const { return errorNumber_; }
     void SetErrorNumber(int errorNumber) { errorNumber_ = errorNumber; }
     // Appends a line that names what failed and why ("\n\n" + detail).
-    void AddDetail(const WString& detail) { message_ += u"\n\n" + detail; }
+    void AddDetail(const WString& detail) {
+        message_ += u"\n\n" + detail;
+        hasDetail_ = true;
+    }
+    bool HasDetail() const { return hasDetail_; }
 
 private:
     WString message_;
     int id_ = 0;
     int errorNumber_ = 0;
+    bool hasDetail_ = false;
 };
 
 #define AAA_DECLARE_EXCEPTION(Name, Base, Id)          \
@@ -65,6 +70,8 @@ AAA_DECLARE_EXCEPTION(MakerModelException, VerifyExceptionBase, 113);
 // Raises the exception matching `errno` (or the given error number).
 [[noreturn]] void ThrowFromErrno();
 [[noreturn]] void ThrowFromErrno(int errorNumber);
+// The same, naming `path` and the system's reason in its detail.
+[[noreturn]] void ThrowFromErrnoFor(const WString& path, int errorNumber);
 
 // The system's text for an error number ("No space left on device").
 WString SystemReason(int errorNumber);

@@ -67,7 +67,7 @@ int OpenWithRetries(const std::string& path, int flags) {
         fd = openFunction.load()(path.c_str(), flags | O_CLOEXEC, 0666);
     }
     if (fd < 0)
-        ThrowFromErrno();
+        ThrowFromErrnoFor(FromUtf8(path), errno);
     return fd;
 }
 

@@ -177,6 +177,23 @@ constexpr Entry kTable[] = {
            "保存が中断されるまでに {0} 個のファイル ({1}) を {2} に保存しました。",
            "保存中止前已将 {0} 个文件 ({1}) 保存到 {2}。"},
     {2020, " and {0} more", " ほか {0} 個", " 以及另外 {0} 个"},
+    // What failed and why, beside the message of a failure.
+    {2021, "{0} is a folder, not a card or an image",
+           "{0} はフォルダーです。カードやイメージではありません",
+           "{0} 是文件夹，不是存储卡或镜像"},
+    {2022, "{0} is empty", "{0} は空です", "{0} 是空的"},
+    {2023, "{0}: permission denied: run as root or join the disk group",
+           "{0}: アクセスが拒否されました。root として実行するか、disk グループに参加してください",
+           "{0}：权限被拒绝：请以 root 身份运行或加入 disk 组"},
+    {2024, "{0} holds no FAT12, FAT16, FAT32 or exFAT volume",
+           "{0} には FAT12、FAT16、FAT32、exFAT のボリュームがありません",
+           "{0} 中没有 FAT12、FAT16、FAT32 或 exFAT 卷"},
+    {2025, "{0}: the card's file system does not read as it should",
+           "{0}: カードのファイルシステムを正しく読み取れません",
+           "{0}：无法正常读取存储卡的文件系统"},
+    {2026, "{0}: {1} free, the card holds {2}",
+           "{0}: 空き {1}、カードの容量 {2}",
+           "{0}：可用空间 {1}，存储卡容量 {2}"},
     // Desktop wizard texts of its own: the image-file source, the read-access
     // hint and the buttons the platform's wizard would have named.
     {3000, "Image file…", "イメージファイル…", "镜像文件…"},

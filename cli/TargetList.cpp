@@ -123,6 +123,17 @@ std::string FormatTargetsText(const std::vector<TargetInfo>& targets) {
     return text;
 }
 
+std::string OneLine(const std::string& text) {
+    std::string line;
+    for (const char c : text) {
+        if (c != '\n')
+            line += c;
+        else if (!line.empty() && line.back() != ' ')
+            line += ' ';
+    }
+    return line;
+}
+
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
     for (const char c : text) {

@@ -44,4 +44,7 @@ std::string FormatTargetsJson(const std::string& source, const std::vector<Targe
 // JSON string literal for UTF-8 text (quotes included).
 std::string JsonString(const std::string& text);
 
+// The text with its line breaks folded into single blanks.
+std::string OneLine(const std::string& text);
+
 } // namespace KalvoryCli

@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 
 #include <csignal>
+#include <clocale>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -45,7 +46,8 @@ struct Options {
 
 std::string Text(int id) { return AAA::LoadStringUtf8(id); }
 
-void PrintError(const std::string& text) { std::fprintf(stderr, "kalvory: %s\n", text.c_str()); }
+// One line per failure: the message, then what failed and why.
+void PrintError(const std::string& text) { std::fprintf(stderr, "kalvory: %s\n", OneLine(text).c_str()); }
 
 RemainingWords WordsFor(Operation operation) {
     const int base = operation == Operation::Verify ? 1032 : 1052;
@@ -191,6 +193,7 @@ void ConfigureLog(const Options& options) {
 } // namespace
 
 int main(int argc, char** argv) {
+    std::setlocale(LC_MESSAGES, ""); // the system's reasons in the user's language
     Options options;
     CLI::App app{"Kalvory: recovers a camcorder card's videos and photos (FAT12/16/32, exFAT), read-only."};
     app.set_version_flag("--version", std::string("kalvory ") + KALVORY_VERSION +

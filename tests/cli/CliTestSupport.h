@@ -34,7 +34,9 @@ inline std::string ReadText(const fs::path& path) {
 // A started child whose output goes to two files in `scratch`.
 class Child {
 public:
-    Child(const std::string& program, const std::vector<std::string>& arguments, const fs::path& scratch)
+    // `asUser`: the user id the child runs as (root's tests can act as a plain user).
+    Child(const std::string& program, const std::vector<std::string>& arguments, const fs::path& scratch,
+          int asUser = -1)
         : outPath_(scratch / "child.out"), errPath_(scratch / "child.err") {
         std::vector<std::string> argv{program};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
@@ -47,6 +49,8 @@ public:
             if (!std::freopen(outPath_.c_str(), "w", stdout) || !std::freopen(errPath_.c_str(), "w", stderr))
                 ::_exit(126);
             ::setenv("LC_ALL", "C", 1);
+            if (asUser >= 0 && (::setgid(static_cast<gid_t>(asUser)) != 0 || ::setuid(static_cast<uid_t>(asUser)) != 0))
+                ::_exit(125);
             ::execv(program.c_str(), raw.data());
             ::_exit(127);
         }
@@ -93,9 +97,14 @@ inline fs::path WriteSampleCard(const fs::path& image, const fs::path& scratch) 
     return image;
 }
 
-// The English text of a message, as the binary prints it after "kalvory: ".
+// The English text of a message on one line, as the binary prints it after "kalvory: ".
 inline std::string Message(int id) {
-    return "kalvory: " + AAA::ToUtf8(AAA::LoadString(id, AAA::Language::English)) + "\n";
+    std::string text = AAA::ToUtf8(AAA::LoadString(id, AAA::Language::English));
+    for (size_t at; (at = text.find("\n\n")) != std::string::npos;)
+        text.replace(at, 2, " ");
+    for (char& c : text)
+        c = c == '\n' ? ' ' : c;
+    return "kalvory: " + text + "\n";
 }
 
 } // namespace CliTest

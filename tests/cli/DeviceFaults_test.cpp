@@ -225,7 +225,7 @@ TEST(DeviceFaults, ADestinationThatRunsOutEndsTheSaveWith111) {
     const bool streamAbsent = !fs::exists(out / kStream);
     RunQuietly("/bin/umount", {out.string()}, dir / "umount");
     EXPECT_EQ(outcome.exitCode, 3) << outcome.err;
-    EXPECT_NE(outcome.err.find(Message(111).substr(0, Message(111).size() - 1) + "\n\n" + (out / "PRIVATE").string() +
+    EXPECT_NE(outcome.err.find(Message(111).substr(0, Message(111).size() - 1) + " " + (out / "PRIVATE").string() +
                                ": No space left on device"),
               std::string::npos)
         << outcome.err;

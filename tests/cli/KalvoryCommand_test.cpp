@@ -5,6 +5,8 @@
 
 #include <map>
 #include <regex>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include "CliTestSupport.h"
 #include "RecoveredFiles.h"
@@ -160,23 +162,49 @@ TEST_F(KalvoryCommand, DestinationHoldingPrivateIsRefused) {
     EXPECT_FALSE(fs::exists(dir / "out/DCIM"));
 }
 
-TEST_F(KalvoryCommand, FailuresExitWithThreeAndTheJobsMessage) {
-    const Outcome missing = Run({"recover", (dir / "absent.img").string(), (dir / "out").string()});
-    EXPECT_EQ(missing.exitCode, 3);
-    EXPECT_EQ(missing.err, Message(104));
-
-    const fs::path noise = dir / "noise.img";
-    TestSupport::WriteFileBytes(noise, std::string(1 << 20, '\x5A'));
-    const Outcome unknown = Run({"recover", noise.string(), (dir / "out").string()});
-    EXPECT_EQ(unknown.exitCode, 3);
-    EXPECT_EQ(unknown.err, Message(114));
-    const Outcome listed = Run({"list", noise.string()});
-    EXPECT_EQ(listed.exitCode, 3);
-    EXPECT_EQ(listed.err, Message(114));
+TEST_F(KalvoryCommand, FailuresNameWhatFailedAndWhyOnTheMessagesLine) {
+    TestSupport::WriteFileBytes(dir / "noise.img", std::string(1 << 20, '\x5A'));
+    TestSupport::WriteFileBytes(dir / "empty.img", "");
+    fs::create_directories(dir / "folder");
+    struct Case {
+        std::string source;
+        int message;
+        std::string detail;
+    };
+    const Case cases[] = {
+        {(dir / "absent.img").string(), 104, (dir / "absent.img").string() + ": No such file or directory"},
+        {(dir / "folder").string(), 106, (dir / "folder").string() + " is a folder, not a card or an image"},
+        {(dir / "empty.img").string(), 110, (dir / "empty.img").string() + " is empty"},
+        {(dir / "noise.img").string(), 114, (dir / "noise.img").string() + " holds no FAT12, FAT16, FAT32 or exFAT volume"},
+    };
+    for (const Case& c : cases)
+        for (const char* command : {"recover", "list"}) {
+            std::vector<std::string> arguments{command, c.source};
+            if (std::string(command) == "recover")
+                arguments.push_back((dir / "out").string());
+            const Outcome outcome = Run(arguments);
+            EXPECT_EQ(outcome.exitCode, 3) << c.source;
+            const std::string message = Message(c.message);
+            EXPECT_EQ(outcome.err, message.substr(0, message.size() - 1) + " " + c.detail + "\n");
+        }
 
     const Outcome noParent = Run({"recover", SampleCard().string(), (dir / "no/such/out").string()});
     EXPECT_EQ(noParent.exitCode, 3);
     EXPECT_EQ(noParent.err.rfind("kalvory: The destination folder cannot be created: ", 0), 0u) << noParent.err;
+}
+
+// A device node the user may not read: the message says how to get access.
+TEST_F(KalvoryCommand, AnUnreadableDeviceTellsHowToGetAccess) {
+    const fs::path node = dir / "sdz1";
+    if (::geteuid() != 0 || ::mknod(node.c_str(), S_IFBLK | 0600, makedev(7, 0)) != 0)
+        GTEST_SKIP() << "making a device node needs root";
+    fs::permissions(dir.Path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+    Child kalvory(KALVORY_BINARY, {"list", node.string()}, dir.Path(), /*asUser=*/65534);
+    const Outcome outcome = kalvory.Finish();
+    EXPECT_EQ(outcome.exitCode, 3);
+    EXPECT_NE(outcome.err.find(node.string() + ": permission denied: run as root or join the disk group"),
+              std::string::npos)
+        << outcome.err;
 }
 
 TEST_F(KalvoryCommand, SecondRecoverIntoTheSameFolderNeverOverwrites) {

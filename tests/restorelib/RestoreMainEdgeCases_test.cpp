@@ -71,13 +71,16 @@ TEST_F(RestoreMainEdgeCases, DestinationNeedsTheWholeCardsSizeFree) {
     simulatedFreeBytes = cardBytes - 1;
     job.SetDestination(Wide(Destination()));
     EXPECT_EQ(job.ResultState(), -1);
-    EXPECT_EQ(job.ErrorText(), AAA::LoadString(111));
+    const AAA::WString refused = AAA::LoadString(111) + u"\n\n" + Wide(Destination()) + u": " +
+                                 AAA::FromUtf8(std::to_string(cardBytes - 1)) + u" bytes free, the card holds " +
+                                 AAA::FromUtf8(std::to_string(cardBytes)) + u" bytes";
+    EXPECT_EQ(job.ErrorText(), refused);
 
     simulatedFreeBytes = cardBytes;
     job.SetDestination(Wide(Destination()));
     EXPECT_EQ(job.ResultState(), 0);
     // A success leaves the earlier failure's text in place.
-    EXPECT_EQ(job.ErrorText(), AAA::LoadString(111));
+    EXPECT_EQ(job.ErrorText(), refused);
     EXPECT_EQ(job.destinationPath, Wide(Destination()));
 }
 
