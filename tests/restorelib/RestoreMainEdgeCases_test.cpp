@@ -53,7 +53,8 @@ TEST_F(RestoreMainEdgeCases, VolumeNoReaderAcceptsFailsWith114AndLogsTheResult) 
 TEST_F(RestoreMainEdgeCases, MissingSourceFailsWith104) {
     Restore::RestoreMain job(0, Wide(dir / "no-such-card.img"));
     EXPECT_EQ(job.ResultState(), -1);
-    EXPECT_EQ(Narrow(job.ErrorText()), AAA::LoadStringUtf8(104));
+    EXPECT_EQ(Narrow(job.ErrorText()),
+              AAA::LoadStringUtf8(104) + "\n\n" + (dir / "no-such-card.img").string() + ": No such file or directory");
     EXPECT_EQ(job.Strategy(), nullptr);
 }
 
