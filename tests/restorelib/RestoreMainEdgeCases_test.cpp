@@ -42,11 +42,13 @@ TEST_F(RestoreMainEdgeCases, VolumeNoReaderAcceptsFailsWith114AndLogsTheResult) 
     AAATest::LogCapture log(8);
     Restore::RestoreMain job(0, Wide(image));
     EXPECT_EQ(job.ResultState(), -1);
-    EXPECT_EQ(job.ErrorText(), AAA::LoadString(114));
+    const std::string expected =
+        AAA::LoadStringUtf8(114) + "\n\n" + image.string() + " holds no FAT12, FAT16, FAT32 or exFAT volume";
+    EXPECT_EQ(Narrow(job.ErrorText()), expected);
     EXPECT_EQ(job.Strategy(), nullptr);
     const std::string text = log.Text();
     EXPECT_NE(text.find("restorelib/Kalvory_Recover(300): UnknownFileSystemException()\n"), std::string::npos) << text;
-    const std::string resultLines = "ResultState: -1  ErrorString: " + AAA::LoadStringUtf8(114) + "\n";
+    const std::string resultLines = "ResultState: -1  ErrorString: " + expected + "\n";
     EXPECT_NE(text.find(resultLines), std::string::npos) << text;
 }
 
