@@ -100,7 +100,9 @@ TEST_F(WizardFlow, SourceThatNoReaderAcceptsStaysOnTheDrivePageWithoutAJob) {
 
     EXPECT_EQ(run.Sheet().currentId(), kPageSelectDrive);
     EXPECT_EQ(run.Sheet().Job(), nullptr);
-    EXPECT_EQ(run.Prompts().errors, QStringList{Message(114)});
+    EXPECT_EQ(run.Prompts().errors,
+              QStringList{Message(114) + "\n\n" + QString::fromStdString(image.string()) +
+                          " holds no FAT12, FAT16, FAT32 or exFAT volume"});
 }
 
 struct FolderRefusal {
