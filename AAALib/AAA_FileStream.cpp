@@ -384,8 +384,10 @@ int64_t ProgressFileStream::Seek(int64_t offset, int origin) {
         job->Checkpoint();
     const int64_t position = FileStream::Seek(offset, origin);
     const uint64_t total = ProgressTotal.load();
-    if (job && total != 0 && ProgressWritten.load() == 0)
+    if (job && total != 0 && ProgressWritten.load() == 0) {
+        ProgressPosition.store(static_cast<uint64_t>(position));
         ReportProgress(*job, static_cast<uint64_t>(position) * 90 / total);
+    }
     return position;
 }
 

@@ -194,6 +194,11 @@ constexpr Entry kTable[] = {
     {2026, "{0}: {1} free, the card holds {2}",
            "{0}: 空き {1}、カードの容量 {2}",
            "{0}：可用空间 {1}，存储卡容量 {2}"},
+    {2027, "Checking", "確認中", "正在校验"},
+    {2028, "The recovery report is {0}", "復旧レポート: {0}", "恢复报告：{0}"},
+    {2029, "The recovery report cannot be written: {0}",
+           "復旧レポートを書き込めません: {0}",
+           "无法写入恢复报告：{0}"},
     // Desktop wizard texts of its own: the image-file source, the read-access
     // hint and the buttons the platform's wizard would have named.
     {3000, "Image file…", "イメージファイル…", "镜像文件…"},

@@ -1,5 +1,7 @@
 #include "CopyToDst.h"
 
+#include "AAA_Progress.h"
+
 #include <algorithm>
 #include <cerrno>
 
@@ -74,6 +76,7 @@ void CommandCopyToDst::Execute(DirEntry& entry) {
     outcome.folder = entry.isDirectory;
     outcome.length = entry.isDirectory ? 0 : entry.length;
     outcome.movedUp = place.movedUp;
+    outcome.renamed = place.numbered;
     created_ = false;
     try {
         if (entry.isDirectory) {
@@ -143,6 +146,7 @@ void CommandCopyToDst::CopyFile(DirEntry& entry, const HostPlace& place, SavedEn
         outcome.written += AppendHeldTail(entry.chain.back(), output);
     if (outcome.cutAtImageEnd)
         entry.partial = true;
+    Restore::ProgressFiles.fetch_add(1);
     if (!outcome.unreadable.empty())
         AAA::DebugLog(3, "%s: saved with zeros for the bytes the card could not give: %S\n", place.path,
                       RangesText(outcome.unreadable));

@@ -72,6 +72,10 @@ bool HostPathPlanner::Taken(const AAA::WString& relative, Kind kind) const {
     return found != taken_.end() && !(kind == Kind::Folder && found->second == Kind::Folder);
 }
 
+HostPathPlanner::HostPathPlanner(AAA::WString destination) : destination_(std::move(destination)) {
+    taken_.emplace(Folded(kReportFileName), Kind::File);
+}
+
 HostPlace HostPathPlanner::AssignPlace(const DirEntry& entry) {
     const Kind kind = entry.isDirectory ? Kind::Folder : Kind::File;
     const Folder parent = PlaceOfFolder(entry.parent);
@@ -83,7 +87,8 @@ HostPlace HostPathPlanner::AssignPlace(const DirEntry& entry) {
                       entry.FullPath(), Full(parent.relative));
         return {Full(parent.relative), parent.relative, true, true};
     }
-    if (Taken(path, kind)) {
+    const bool numbered = Taken(path, kind);
+    if (numbered) {
         int& next = nextNumber_.try_emplace(Folded(path), 2).first->second;
         do
             path = Join(parent.relative, NumberedName(component, next++, entry.isDirectory));
@@ -96,7 +101,7 @@ HostPlace HostPathPlanner::AssignPlace(const DirEntry& entry) {
         folders_[&entry] = {path, parent.movedUp};
     else if (parent.movedUp)
         ++movedUp_;
-    return {Full(path), path, parent.movedUp, false};
+    return {Full(path), path, parent.movedUp, false, numbered};
 }
 
 } // namespace FSAccessLib

@@ -24,7 +24,13 @@ struct HostPlace {
     // A folder too deep for the host: its contents go into `relative`, the
     // folder above, and there is nothing to make.
     bool mergedFolder = false;
+    // Its own name was taken in the run: it got "NAME (n).EXT".
+    bool numbered = false;
 };
+
+// The name the command line keeps beside the recovered files for its report:
+// no card entry at the top of the destination takes it.
+inline constexpr const char16_t* kReportFileName = u"kalvory-report.json";
 
 // Assigns host paths in walk order. A path an earlier entry of the run took
 // (file with file, file with folder) makes the later entry take the first free
@@ -37,7 +43,7 @@ struct HostPlace {
 // deepest folder that fits, numbered like any other meeting of names.
 class HostPathPlanner {
 public:
-    explicit HostPathPlanner(AAA::WString destination) : destination_(std::move(destination)) {}
+    explicit HostPathPlanner(AAA::WString destination);
 
     // The host path of `entry`, a target met in walk order (tree relinked).
     AAA::WString Assign(const DirEntry& entry) { return AssignPlace(entry).path; }

@@ -33,6 +33,7 @@ struct SavedEntry {
     SaveStatus status = SaveStatus::Written;
     bool cutAtImageEnd = false; // written only up to the end of the image
     bool movedUp = false;       // its card folders were too deep for the host
+    bool renamed = false;       // numbered: another entry of the run had its name
     int error = 0;              // the system's error number of a failure
     AAA::WString reason;        // the failure's message, naming the file
     // Ranges of the new file, by file offset, that hold zeros because the

@@ -16,6 +16,9 @@ namespace KalvoryCli {
 
 struct TargetInfo {
     std::string path; // relative host path the file would be saved under
+    std::string found;     // "directory", "deleted", "found-folder" or "carved"
+    std::string signature; // what a carved file was found by; empty otherwise
+    bool renamed = false;  // numbered: another entry of the run had its name
     uint64_t size = 0;
     bool directory = false;
     bool deleted = false;
@@ -37,6 +40,17 @@ struct ListContext {
 ListContext ListContextOf(const Kalvory::KalvoryBase& strategy);
 
 std::vector<TargetInfo> CollectTargets(FSAccessLib::DirEntry& root, const ListContext& context = {});
+// One target, saved (or to be saved) at `relativePath` below the destination.
+TargetInfo DescribeTarget(const FSAccessLib::DirEntry& entry, std::string relativePath, const ListContext& context);
+
+// The fields of a target's JSON object, without its braces; the listing and
+// the recovery report share them.
+std::string TargetJsonFields(const TargetInfo& target);
+// A JSON array of byte ranges.
+std::string RangesJson(const std::vector<AAA::ByteRange>& ranges);
+
+// The version of the JSON the listing and the report write.
+constexpr int kJsonFormat = 1;
 
 std::string FormatTargetsText(const std::vector<TargetInfo>& targets);
 std::string FormatTargetsJson(const std::string& source, const std::vector<TargetInfo>& targets);

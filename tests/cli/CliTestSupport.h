@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -84,6 +85,21 @@ private:
     pid_t pid_ = -1;
     bool reaped_ = false;
 };
+
+// Every file a recovery left under `root`, by relative path, its reports left
+// out (the report tests look at those).
+inline std::map<std::string, std::string> RecoveredFilesUnder(const fs::path& root) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string path = fs::relative(entry.path(), root).generic_string();
+        if (entry.is_regular_file() && path.rfind("kalvory-report", 0) != 0)
+            files[path] = ReadText(entry.path());
+    }
+    return files;
+}
+
+// The line `recover` ends with.
+inline std::string ReportLine(const fs::path& report) { return "The recovery report is " + report.string() + "\n"; }
 
 inline Outcome RunKalvory(const std::vector<std::string>& arguments, const fs::path& scratch) {
     Child child(KALVORY_BINARY, arguments, scratch);

@@ -181,9 +181,7 @@ TEST(DeviceFaults, CancelWhileAReadIsHeldLeavesOnlyWholeFiles) {
         TestSupport::WriteFileBytes(dir / "resume", "");
         const Outcome outcome = kalvory.Finish();
         EXPECT_EQ(outcome.exitCode, 130) << point.what << outcome.err;
-        size_t files = 0;
-        for (const auto& entry : fs::recursive_directory_iterator(out))
-            files += entry.is_regular_file() ? 1 : 0;
+        const size_t files = RecoveredFilesUnder(out).size();
         EXPECT_EQ(files, point.kept.size()) << point.what;
         for (const char* kept : point.kept) {
             const std::vector<uint8_t>& data = image.Entry(kept).data;

@@ -75,7 +75,8 @@ TEST_F(KalvoryCommand, RecoverBesideTheImageRestoresEveryFile) {
         total += file.size;
     }
     EXPECT_EQ(outcome.out, "Recovered 11 files (" + KalvoryCli::HumanBytes(total) + ") into " + out.string() +
-                               "\nOf these, 0 came from folders found after a format and 3 from the sector scan alone.\n");
+                               "\nOf these, 0 came from folders found after a format and 3 from the sector scan alone.\n" +
+                               ReportLine(out / "kalvory-report.json"));
 
     // Live files against mtools' own reading of the card; deleted ones by their formats.
     if (TestSupport::HaveFatTools()) {
@@ -114,9 +115,9 @@ TEST_F(KalvoryCommand, ListJsonDescribesTargetsAndExtents) {
     ASSERT_EQ(json.exitCode, 0) << json.err;
     EXPECT_NE(json.out.find("\"source\": \"" + card.string() + "\""), std::string::npos);
     const std::regex object(
-        R"re(\{"path": "([^"]*)", "size": (\d+), "folder": (true|false), "deleted": (true|false), )re"
-        R"re("carved": (true|false), "chainBroken": (true|false), "partial": (true|false), "extents": \[([^\]]*)\], )re"
-        R"re("pathShortened": false, "damaged": \[\]\})re");
+        R"re(\{"path": "([^"]*)", "size": (\d+), "folder": (true|false), "found": "[a-z-]+", "signature": [^,]+, )re"
+        R"re("deleted": (true|false), "carved": (true|false), "chainBroken": (true|false), "partial": (true|false), )re"
+        R"re("extents": \[([^\]]*)\], "pathShortened": false, "renamed": false, "damaged": \[\]\})re");
     const std::regex extent(R"re(\{"start": (\d+), "length": (\d+)\})re");
     std::map<std::string, std::smatch> targets;
     int folders = 0;
@@ -220,7 +221,8 @@ TEST_F(KalvoryCommand, SecondRecoverIntoTheSameFolderNeverOverwrites) {
 
     const Outcome again = Run({"recover", card.string(), out.string()});
     EXPECT_EQ(again.exitCode, 1) << again.err;
-    EXPECT_EQ(again.out, "Recovered 0 files (0 bytes) into " + out.string() + "\n");
+    EXPECT_EQ(again.out, "Recovered 0 files (0 bytes) into " + out.string() + "\n" +
+                             ReportLine(out / "kalvory-report (2).json"));
     EXPECT_EQ(ReadText(out / "DCIM/100CDPFP/IMGA0001.JPG"), "edited by the user");
     EXPECT_EQ(ReadText(out / "DCIM/100CDPFP/IMGA0002.JPG"), std::string(7000, 'b'));
 

@@ -165,11 +165,7 @@ protected:
             RunKalvory({"recover", "--mode", mode, image.string(), (dir / folder).string()}, dir.Path());
         EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
         summary = outcome.out;
-        std::map<std::string, std::string> recovered;
-        for (const auto& entry : fs::recursive_directory_iterator(dir / folder))
-            if (entry.is_regular_file())
-                recovered[fs::relative(entry.path(), dir / folder).generic_string()] = ReadText(entry.path());
-        return recovered;
+        return RecoveredFilesUnder(dir / folder);
     }
 
     // The card's files but the gap, which was deleted.
