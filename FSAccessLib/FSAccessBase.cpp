@@ -1,5 +1,7 @@
 #include "FSAccessBase.h"
 
+#include <string>
+
 #include "AAA_DebugLog.h"
 #include "AAA_Progress.h"
 
@@ -44,6 +46,18 @@ void FSAccessBase::LogGeometryTail() const {
 void FSAccessBase::LogGeometry() const {
     LogGeometryHead();
     LogGeometryTail();
+}
+
+void FSAccessBase::AppendFoundFolder(DirEntry& root, DirEntry folder, uint64_t offset, uint64_t size) const {
+    const uint64_t sector = sectorSize != 0 ? offset / sectorSize : 0;
+    folder.name = AAA::FromUtf8(std::to_string(sector) + ".dir");
+    folder.start = offset;
+    folder.length = size;
+    folder.isDirectory = true;
+    folder.carved = true;
+    MarkFromFoundFolder(folder);
+    root.children.push_back(std::move(folder));
+    root.Relink(nullptr);
 }
 
 bool FSAccessBase::BeginsFolder(const uint8_t*, size_t, uint64_t) const { return false; }

@@ -38,6 +38,10 @@ public:
     // cluster of a folder of this file system, for the sector search to read it.
     virtual bool BeginsFolder(const uint8_t* bytes, size_t size, uint64_t offset) const;
 
+    // A folder found at a raw offset goes under the root as "<sector>.dir",
+    // everything in it marked as read from a found folder; the root is relinked.
+    void AppendFoundFolder(DirEntry& root, DirEntry folder, uint64_t offset, uint64_t size) const;
+
     // 0 below cluster 2; otherwise the byte offset of cluster n.
     uint64_t ClusterToOffset(uint32_t cluster) const;
     // 1 = FAT12 (< 4085 clusters), 0 = exactly 4085, 2 = FAT16, 3 = FAT32 (>= 65525).

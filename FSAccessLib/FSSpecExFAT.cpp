@@ -251,16 +251,8 @@ int FSAccessExFAT::AddFoundDirectory(DirEntry& root, uint64_t offset, uint64_t& 
     walkedDirectories_.insert(offset);
     DirEntry folder;
     const int count = AddFoundEntries(root, found, folder);
-    if (count > 0) {
-        folder.name = AAA::FromUtf8(std::to_string(offset / sectorSize) + ".dir");
-        folder.start = offset;
-        folder.length = directorySize;
-        folder.isDirectory = true;
-        folder.carved = true;
-        MarkFromFoundFolder(folder);
-        root.children.push_back(std::move(folder));
-        root.Relink(nullptr);
-    }
+    if (count > 0)
+        AppendFoundFolder(root, std::move(folder), offset, directorySize);
     return count;
 }
 

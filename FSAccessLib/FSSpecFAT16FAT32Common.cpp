@@ -120,9 +120,4 @@ uint64_t DeviceBytes(AAA::Stream& stream) {
     return length > 0 ? static_cast<uint64_t>(length) : 0;
 }
 
-AAA::WString FoundDirectoryName(uint64_t offset, uint32_t sectorSize) {
-    const uint64_t sector = sectorSize != 0 ? offset / sectorSize : 0;
-    return AAA::FromUtf8(std::to_string(sector) + ".dir");
-}
-
 } // namespace FSAccessLib::FatCommon

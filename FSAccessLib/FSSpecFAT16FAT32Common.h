@@ -64,8 +64,6 @@ void RequireOnDevice(uint64_t end, uint64_t deviceBytes, const char* file, int l
 // The device's size in bytes (the stream's length).
 uint64_t DeviceBytes(AAA::Stream& stream);
 
-// "<sector>.dir", the name of a directory found at a raw byte offset.
-AAA::WString FoundDirectoryName(uint64_t offset, uint32_t sectorSize);
 
 inline bool IsDotName(const AAA::WString& name) {
     return name == u"." || name == u"..";
@@ -191,16 +189,8 @@ int AddFoundDirectory(Reader& reader, DirEntry& root, uint64_t offset, uint64_t&
         if (isFile)
             ++count;
     }
-    if (count > 0) {
-        folder.name = FoundDirectoryName(offset, reader.sectorSize);
-        folder.start = offset;
-        folder.length = directorySize;
-        folder.isDirectory = true;
-        folder.carved = true;
-        MarkFromFoundFolder(folder);
-        root.children.push_back(std::move(folder));
-        root.Relink(nullptr);
-    }
+    if (count > 0)
+        reader.AppendFoundFolder(root, std::move(folder), offset, directorySize);
     return count;
 }
 

@@ -41,7 +41,7 @@ public:
     int CarvedFiles() const { return carvedFiles_; }
     // Streams whose fragments could not all be found: kept up to what their
     // packets vouch for.
-    int PartialFiles() const { return partialFiles_count_; }
+    int PartialFiles() const { return partialStreams_; }
     // Every target file of the last Save, in walk order, with what became of
     // it (those the save never reached included when it stopped early).
     const std::vector<FSAccessLib::SavedEntry>& SaveOutcomes() const { return saveOutcomes_; }
@@ -54,6 +54,10 @@ public:
     void ReadTargetData();
 
 protected:
+    // The directory search and the deleted-name rebuild, with their headings;
+    // `display` logs the tree found.
+    void SearchDirectories(FSAccessLib::CommandDisplay& display);
+
     std::unique_ptr<FSAccessLib::FSAccessBase> reader_;
     AAA::WString devicePath_;
     AAA::WString destination_;
@@ -62,7 +66,7 @@ protected:
     int unplacedPictures_ = 0;
     int foundFolderFiles_ = 0;
     int carvedFiles_ = 0;
-    int partialFiles_count_ = 0;
+    int partialStreams_ = 0;
     FSAccessLib::PartialFiles partialFiles_ = FSAccessLib::PartialFiles::Skip;
     std::vector<FSAccessLib::SavedEntry> saveOutcomes_;
     int movedUpCount_ = 0;
