@@ -76,10 +76,10 @@ inline bool IsDotName(const AAA::WString& name) {
 template <class Reader, class Directory>
 std::vector<DirEntry> WalkableEntries(Reader& reader, Directory& directory) {
     std::vector<DirEntry> entries;
-    for (size_t i = 0; i < directory.entries.size(); ++i) {
+    for (size_t i = 0; i < directory.entries.Count(); ++i) {
         if constexpr (requires { directory.readPosition; })
             directory.readPosition = i;
-        DirEntry entry = DirEntryFromShortEntry(reader, directory.entries[i]);
+        DirEntry entry = DirEntryFromShortEntry(reader, directory.entries.At(i));
         if (entry.name.empty() || IsDotName(entry.name))
             continue;
         if (entry.start + entry.length > reader.totalBytes)
@@ -103,12 +103,12 @@ std::unique_ptr<typename Reader::SubDirectoryRecord> ReadFolder(Reader& reader, 
         if (!chain.brokenAtFirstStep) {
             AAA::DebugLog(7, "\tfolder %s: read along its chain, %d runs\n", folder.name, static_cast<int>(chain.runs.size()));
             auto directory = std::make_unique<typename Reader::SubDirectoryRecord>();
-            size = ReadDirectoryFromBytes(ReadRuns(*reader.stream, chain.runs), *directory);
+            size = ReadDirectoryFromBytes(ReadFolderRuns(reader, chain.runs, folder.name), *directory);
             return directory;
         }
     }
     AAA::DebugLog(7, "\tfolder %s: read as one run from its first cluster\n", folder.name);
-    return reader.ReadSubDirectory(folder.start, size);
+    return reader.ReadSubDirectory(folder.start, size, folder.name);
 }
 
 // Descends into a folder. Its records are turned into tree entries and freed
@@ -171,8 +171,8 @@ int AddFoundDirectory(Reader& reader, DirEntry& root, uint64_t offset, uint64_t&
     WalkGuard guard;
     guard.Enter(offset, false);
     int count = 0;
-    for (auto& record : found->entries) {
-        DirEntry entry = DirEntryFromShortEntry(reader, record);
+    for (size_t i = 0; i < found->entries.Count(); ++i) {
+        DirEntry entry = DirEntryFromShortEntry(reader, found->entries.At(i));
         entry.carved = true;
         if (entry.name.empty() || IsDotName(entry.name))
             continue;

@@ -314,8 +314,8 @@ TEST_F(FAT32ReaderTest, InvalidSlotsStayOutOfTheTree) {
     EXPECT_EQ(tree.size(), 2u);
     EXPECT_TRUE(tree.count("GOOD.TXT"));
     EXPECT_TRUE(tree.count("HIDDEN.TXT"));
-    for (const auto& record : reader.rootDirectory.entries)
-        EXPECT_NE(record.Attributes.Value() & 0x0F, 0x0Fu) << "no long-name slot is stored";
+    for (size_t i = 0; i < reader.rootDirectory.entries.Count(); ++i)
+        EXPECT_NE(reader.rootDirectory.entries.At(i).Attributes.Value() & 0x0F, 0x0Fu) << "no long-name slot is stored";
 }
 
 TEST_F(FAT32ReaderTest, FolderWhoseClusterHoldsOtherDataHasNoChildren) {
