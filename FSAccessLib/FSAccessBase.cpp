@@ -1,7 +1,10 @@
 #include "FSAccessBase.h"
 
+#include <algorithm>
+
 #include "AAA_DebugLog.h"
 #include "AAA_Progress.h"
+#include "Commands.h"
 
 namespace FSAccessLib {
 
@@ -57,8 +60,65 @@ void FSAccessBase::OpenSourceStream() {
 void FSAccessBase::ApplyGeometry() {
     if (stream && sectorSize != 0)
         stream->blockSize = sectorSize;
+    if (stream)
+        imageBytes = static_cast<uint64_t>(std::max<int64_t>(stream->Length(), 0));
+    if (imageBytes < totalBytes)
+        AAA::DebugLog(6, "the source ends at %I64d bytes, before the end of its volume (%I64d bytes)\n", imageBytes,
+                      totalBytes);
     fatType = FatTypeByClusterCount();
     Restore::SetProgressTotal(totalBytes);
+}
+
+void FSAccessBase::NoteFolderPastEnd(const AAA::WString& name, uint64_t offset, bool inPart) {
+    ++foldersPastEnd;
+    if (inPart)
+        AAA::DebugLog(6, "folder %s at 0x%016I64X runs past the end of the source; read up to it\n", name, offset);
+    else
+        AAA::DebugLog(6, "folder %s at 0x%016I64X lies past the end of the source; not read\n", name, offset);
+}
+
+namespace {
+
+// The data of `file` up to `end`: extents from the first one that reaches
+// past it are cut or dropped (a file is written front to back, so what
+// follows a missing piece is of no use), and at least one extent stays, as
+// an empty chain would mean `length` bytes from `start`.
+bool CutAt(DirEntry& file, uint64_t end) {
+    const auto past = [end](const DataBlock& block) { return block.start > end || block.length > end - block.start; };
+    if (file.chain.empty()) {
+        const DataBlock run(file.start, file.length, &file);
+        if (!past(run))
+            return false;
+        file.chain.push_back(run);
+    }
+    const auto first = std::find_if(file.chain.begin(), file.chain.end(), past);
+    if (first == file.chain.end())
+        return false;
+    first->length = first->start < end ? end - first->start : 0;
+    const bool keepFirst = first->length != 0 || first == file.chain.begin();
+    file.chain.erase(keepFirst ? first + 1 : first, file.chain.end());
+    return true;
+}
+
+} // namespace
+
+void FSAccessBase::CutFilesAtEnd(DirEntry& folder) {
+    class CommandCut : public Command {
+    public:
+        CommandCut(FSAccessBase& reader, uint64_t end) : reader_(reader), end_(end) {}
+        void Execute(DirEntry& entry) override {
+            if (entry.isDirectory || entry.partial || entry.length == 0 || !CutAt(entry, end_))
+                return;
+            entry.partial = true;
+            ++reader_.filesPastEnd;
+            AAA::DebugLog(6, "%s crosses the end of the source; kept as partial\n", entry.name);
+        }
+
+    private:
+        FSAccessBase& reader_;
+        uint64_t end_;
+    } cut(*this, ReadableEnd());
+    folder.Apply(cut);
 }
 
 DirEntry DirEntryFromShortEntry(FSAccessBase& reader, DirectoryEntryBase& record) {

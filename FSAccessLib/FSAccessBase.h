@@ -2,6 +2,7 @@
 // The abstract volume reader: opens the card, keeps its geometry and builds the
 // tree of found entries. FAT12/16, FAT32 and exFAT each implement it.
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <unordered_set>
 
@@ -66,6 +67,43 @@ public:
     // Start offsets of the folders the walks have read: a folder the sector
     // search meets again is no find.
     std::unordered_set<uint64_t> foldersRead;
+    // What the source holds, set by Open: an image that ends early holds
+    // less than totalBytes. Unknown counts as the whole volume.
+    uint64_t imageBytes = std::numeric_limits<uint64_t>::max();
+    // Folders past the end of the volume or the image: not read when they
+    // start there, read up to it when they run past it.
+    int foldersPastEnd = 0;
+    // Files that cross the end of the image: cut there and kept as partial.
+    int filesPastEnd = 0;
+
+    // Where reading stops: the end of the volume, or of the image when it ends first.
+    uint64_t ReadableEnd() const { return totalBytes < imageBytes ? totalBytes : imageBytes; }
+    // Reads a folder of up to `slotLimit` slots as one run from `offset`
+    // through `read(slots)`, never past ReadableEnd(): a folder starting
+    // there is not read, one running past it is read up to it; both are
+    // logged and counted in foldersPastEnd. `read` leaves the stream after
+    // the last slot it consumed.
+    template <class ReadSlots>
+    void ReadFolderRun(uint64_t offset, uint32_t slotLimit, const AAA::WString& name, ReadSlots read) {
+        constexpr uint64_t kSlotBytes = 32; // FAT and exFAT alike
+        const uint64_t end = ReadableEnd();
+        if (offset >= end) {
+            NoteFolderPastEnd(name, offset, false);
+            return;
+        }
+        const uint64_t room = (end - offset) / kSlotBytes;
+        const auto slots = static_cast<uint32_t>(room < slotLimit ? room : slotLimit);
+        read(slots);
+        // Every slot up to the end consumed: the folder goes on past it (or ends right there).
+        if (slots < slotLimit && stream->Seek(0, AAA::SeekCurrent) == static_cast<int64_t>(offset + slots * kSlotBytes))
+            NoteFolderPastEnd(name, offset, true);
+    }
+    // Logs and counts a folder past the end; `inPart`: read up to the end.
+    void NoteFolderPastEnd(const AAA::WString& name, uint64_t offset, bool inPart);
+    // Cuts every file under `folder` that crosses ReadableEnd() there and
+    // marks it partial (logged, counted in filesPastEnd): what an image that
+    // ends early holds of it. A file wholly past the end keeps no bytes.
+    void CutFilesAtEnd(DirEntry& folder);
 
 protected:
     // Opens `stream` read-only on devicePath and positions it at volumeOffset.

@@ -115,11 +115,6 @@ void RequireOnDevice(uint64_t end, uint64_t deviceBytes, const char* file, int l
         AAA::ThrowLogged<AAA::UnexpectedEofException>(file, line, "AAA::UnexpectedEofException()");
 }
 
-uint64_t DeviceBytes(AAA::Stream& stream) {
-    const int64_t length = stream.Length();
-    return length > 0 ? static_cast<uint64_t>(length) : 0;
-}
-
 AAA::WString FoundDirectoryName(uint64_t offset, uint32_t sectorSize) {
     const uint64_t sector = sectorSize != 0 ? offset / sectorSize : 0;
     return AAA::FromUtf8(std::to_string(sector) + ".dir");

@@ -61,9 +61,6 @@ private:
 // offset the volume claims to have, lies beyond the device.
 void RequireOnDevice(uint64_t end, uint64_t deviceBytes, const char* file, int line);
 
-// The device's size in bytes (the stream's length).
-uint64_t DeviceBytes(AAA::Stream& stream);
-
 // "<sector>.dir", the name of a directory found at a raw byte offset.
 AAA::WString FoundDirectoryName(uint64_t offset, uint32_t sectorSize);
 
@@ -87,12 +84,28 @@ std::vector<DirEntry> WalkableEntries(Reader& reader, Directory& directory) {
         entries.push_back(std::move(entry));
     }
     if constexpr (requires { directory.readPosition; })
-        directory.readPosition = directory.entries.size();
+        directory.readPosition = directory.entries.Count();
     return entries;
 }
 
 template <class Reader>
 int WalkEntries(Reader& reader, std::vector<DirEntry> entries, DirEntry& parent, WalkGuard& guard);
+
+// A directory record read as one run of up to `slotLimit` slots from
+// `offset`, never past the end of the volume or the image (see
+// FSAccessBase::ReadFolderRun); returns its size in bytes.
+template <class Reader, class Directory>
+uint64_t ReadDirectoryRun(Reader& reader, uint64_t offset, uint32_t slotLimit, const AAA::WString& name,
+                          Directory& directory) {
+    directory.entries.Clear();
+    directory.NumberOfEntries.SetValue(0);
+    uint64_t size = 0;
+    reader.ReadFolderRun(offset, slotLimit, name, [&](uint32_t slots) {
+        directory.NumberOfEntries.SetValue(slots);
+        size = ReadDirectoryAt(*reader.stream, offset, directory);
+    });
+    return size;
+}
 
 // A live folder is read along its chain; a deleted one (its chain was freed),
 // or one whose chain says nothing from its first step, as one run from its start.
@@ -163,7 +176,7 @@ int AddFoundDirectory(Reader& reader, DirEntry& root, uint64_t offset, uint64_t&
     directorySize = 0;
     if (reader.foldersRead.count(offset) != 0)
         return 0;
-    auto found = reader.ReadSubDirectory(offset, directorySize);
+    auto found = reader.ReadSubDirectory(offset, directorySize, FoundDirectoryName(offset, reader.sectorSize));
     if (directorySize == 0)
         return 0;
     reader.foldersRead.insert(offset);
@@ -198,6 +211,7 @@ int AddFoundDirectory(Reader& reader, DirEntry& root, uint64_t offset, uint64_t&
         folder.isDirectory = true;
         folder.carved = true;
         MarkFromFoundFolder(folder);
+        reader.CutFilesAtEnd(folder);
         root.children.push_back(std::move(folder));
         root.Relink(nullptr);
     }

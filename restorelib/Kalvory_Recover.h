@@ -38,6 +38,10 @@ public:
     // Streams whose fragments could not all be found: kept up to what their
     // packets vouch for.
     int PartialFiles() const { return partialFiles_; }
+    // Damage the reader stepped over: folders past the end of the volume or
+    // the image, and files cut by the end of an image that ends early.
+    int FoldersPastEnd() const { return reader_->foldersPastEnd; }
+    int FilesPastEnd() const { return reader_->filesPastEnd; }
 
 protected:
     std::unique_ptr<FSAccessLib::FSAccessBase> reader_;
