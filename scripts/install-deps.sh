@@ -13,4 +13,5 @@ apt-get update
 apt-get install -y --no-install-recommends \
   cmake ninja-build g++ make \
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev \
-  mtools dosfstools exfatprogs ffmpeg
+  mtools dosfstools exfatprogs ffmpeg \
+  clang libclang-rt-14-dev

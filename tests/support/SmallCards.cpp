@@ -31,6 +31,9 @@ SmallCard BuildFat(CardSystem system, const std::vector<CardItem>& items, const 
         else
             builder.AddFile(item.path, item.data, options);
     }
+    for (const CardItem& item : items)
+        if (item.deleted)
+            builder.DeleteEntry(item.path);
     FatImage image = builder.Build();
     const FatLayout& layout = image.Layout();
     if (!damage.folderPastVolume.empty()) {
@@ -68,6 +71,9 @@ SmallCard BuildExFat(const std::vector<CardItem>& items, const CardDamage& damag
         else
             builder.AddFile(item.path, item.data, options);
     }
+    for (const CardItem& item : items)
+        if (item.deleted)
+            builder.DeleteEntry(item.path);
     SmallCard card;
     card.clusterSize = builder.ClusterSize();
     card.dataOffset = builder.ClusterOffset(2);

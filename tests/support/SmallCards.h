@@ -19,6 +19,7 @@ struct CardItem {
     bool folder = false;
     std::vector<uint32_t> clusters{}; // explicit placement; empty: first free
     bool noFatChain = false;          // exFAT: contiguous, no table chain
+    bool deleted = false;             // deleted after every item is added
 };
 
 // Damage applied while building, by item path (empty: none).
