@@ -69,7 +69,8 @@ inline bool IsDotName(const AAA::WString& name) {
 }
 
 // The entries of a directory record that the walk keeps: every valid slot
-// except unnamed ones, dot entries and extents beyond the volume.
+// except unnamed ones, dot entries and extents beyond the volume (a folder
+// there is counted as past the end).
 template <class Reader, class Directory>
 std::vector<DirEntry> WalkableEntries(Reader& reader, Directory& directory) {
     std::vector<DirEntry> entries;
@@ -79,8 +80,11 @@ std::vector<DirEntry> WalkableEntries(Reader& reader, Directory& directory) {
         DirEntry entry = DirEntryFromShortEntry(reader, directory.entries.At(i));
         if (entry.name.empty() || IsDotName(entry.name))
             continue;
-        if (entry.start + entry.length > reader.totalBytes)
+        if (entry.start + entry.length > reader.totalBytes) {
+            if (entry.isDirectory)
+                reader.NoteFolderPastEnd(entry.name, entry.start, false);
             continue;
+        }
         entries.push_back(std::move(entry));
     }
     if constexpr (requires { directory.readPosition; })

@@ -38,7 +38,7 @@ SmallCard BuildFat(CardSystem system, const std::vector<CardItem>& items, const 
     const FatLayout& layout = image.Layout();
     if (!damage.folderPastVolume.empty()) {
         auto slot = image.Slot(image.Entry(damage.folderPastVolume).slotOffset);
-        const uint32_t past = layout.clusterCount + 2;
+        const uint32_t past = layout.clusterCount + 2 + damage.clustersPast;
         slot[26] = static_cast<uint8_t>(past);
         slot[27] = static_cast<uint8_t>(past >> 8);
         slot[20] = static_cast<uint8_t>(past >> 16);
@@ -65,7 +65,7 @@ SmallCard BuildExFat(const std::vector<CardItem>& items, const CardDamage& damag
         options.clusters = item.clusters;
         options.noFatChain = item.noFatChain || item.path == damage.folderAsOneRun;
         if (item.path == damage.folderPastVolume)
-            options.firstCluster = builder.ClusterCount() + 2;
+            options.firstCluster = builder.ClusterCount() + 2 + damage.clustersPast;
         if (item.folder)
             builder.AddFolder(item.path, options);
         else

@@ -24,8 +24,10 @@ struct CardItem {
 
 // Damage applied while building, by item path (empty: none).
 struct CardDamage {
-    // The folder's first cluster is set to the first cluster past the volume.
+    // The folder's first cluster is set past the volume: the first cluster
+    // after the last one, and `clustersPast` more.
     std::string folderPastVolume{};
+    uint32_t clustersPast = 0;
     // The live folder is read as one run from its first cluster: its table
     // entry is freed (FAT), it is written without a chain (exFAT).
     std::string folderAsOneRun{};
