@@ -21,11 +21,12 @@ FatVolumeOptions SmallFatOptions(CardSystem system) {
     return options;
 }
 
-SmallCard BuildFat(CardSystem system, const std::vector<CardItem>& items, const CardDamage& damage) {
-    FatImageBuilder builder(SmallFatOptions(system));
+// Adds every item with the options `optionsFor` gives it, then deletes the
+// items marked deleted.
+template <class Builder, class OptionsFor>
+void AddItems(Builder& builder, const std::vector<CardItem>& items, OptionsFor optionsFor) {
     for (const CardItem& item : items) {
-        FatEntryOptions options;
-        options.clusters = item.clusters;
+        const auto options = optionsFor(item);
         if (item.folder)
             builder.AddFolder(item.path, options);
         else
@@ -34,6 +35,15 @@ SmallCard BuildFat(CardSystem system, const std::vector<CardItem>& items, const 
     for (const CardItem& item : items)
         if (item.deleted)
             builder.DeleteEntry(item.path);
+}
+
+SmallCard BuildFat(CardSystem system, const std::vector<CardItem>& items, const CardDamage& damage) {
+    FatImageBuilder builder(SmallFatOptions(system));
+    AddItems(builder, items, [](const CardItem& item) {
+        FatEntryOptions options;
+        options.clusters = item.clusters;
+        return options;
+    });
     FatImage image = builder.Build();
     const FatLayout& layout = image.Layout();
     if (!damage.folderPastVolume.empty()) {
@@ -60,20 +70,14 @@ SmallCard BuildExFat(const std::vector<CardItem>& items, const CardDamage& damag
     ExFatGeometry geometry;
     geometry.volumeBytes = 4u << 20;
     ExFatImageBuilder builder(geometry);
-    for (const CardItem& item : items) {
+    AddItems(builder, items, [&](const CardItem& item) {
         ExFatEntryOptions options;
         options.clusters = item.clusters;
         options.noFatChain = item.noFatChain || item.path == damage.folderAsOneRun;
         if (item.path == damage.folderPastVolume)
             options.firstCluster = builder.ClusterCount() + 2 + damage.clustersPast;
-        if (item.folder)
-            builder.AddFolder(item.path, options);
-        else
-            builder.AddFile(item.path, item.data, options);
-    }
-    for (const CardItem& item : items)
-        if (item.deleted)
-            builder.DeleteEntry(item.path);
+        return options;
+    });
     SmallCard card;
     card.clusterSize = builder.ClusterSize();
     card.dataOffset = builder.ClusterOffset(2);
