@@ -58,7 +58,8 @@ std::vector<uint8_t> ReadFolderRuns(FSAccessBase& reader, const std::vector<Byte
     for (const ByteRun& run : runs)
         wanted += run.length;
     if (bytes.size() < wanted)
-        reader.NoteFolderPastEnd(name, runs.front().start, !bytes.empty());
+        reader.NoteFolderPastEnd(name, runs.front().start,
+                                 bytes.empty() ? FSAccessBase::FolderPart::NoneRead : FSAccessBase::FolderPart::ReadUpToEnd);
     return bytes;
 }
 

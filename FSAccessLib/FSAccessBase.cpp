@@ -69,9 +69,9 @@ void FSAccessBase::ApplyGeometry() {
     Restore::SetProgressTotal(totalBytes);
 }
 
-void FSAccessBase::NoteFolderPastEnd(const AAA::WString& name, uint64_t offset, bool inPart) {
+void FSAccessBase::NoteFolderPastEnd(const AAA::WString& name, uint64_t offset, FolderPart read) {
     ++foldersPastEnd;
-    if (inPart)
+    if (read == FolderPart::ReadUpToEnd)
         AAA::DebugLog(6, "folder %s at 0x%016I64X runs past the end of the source; read up to it\n", name, offset);
     else
         AAA::DebugLog(6, "folder %s at 0x%016I64X lies past the end of the source; not read\n", name, offset);

@@ -76,6 +76,8 @@ public:
     // Files that cross the end of the image: cut there and kept as partial.
     int filesPastEnd = 0;
 
+    // How much of a folder past the end was read.
+    enum class FolderPart { NoneRead, ReadUpToEnd };
     // Where reading stops: the end of the volume, or of the image when it ends first.
     uint64_t ReadableEnd() const { return totalBytes < imageBytes ? totalBytes : imageBytes; }
     // Reads a folder of up to `slotLimit` slots as one run from `offset`
@@ -88,7 +90,7 @@ public:
         constexpr uint64_t kSlotBytes = 32; // FAT and exFAT alike
         const uint64_t end = ReadableEnd();
         if (offset >= end) {
-            NoteFolderPastEnd(name, offset, false);
+            NoteFolderPastEnd(name, offset, FolderPart::NoneRead);
             return;
         }
         const uint64_t room = (end - offset) / kSlotBytes;
@@ -96,10 +98,10 @@ public:
         read(slots);
         // Every slot up to the end consumed: the folder goes on past it (or ends right there).
         if (slots < slotLimit && stream->Seek(0, AAA::SeekCurrent) == static_cast<int64_t>(offset + slots * kSlotBytes))
-            NoteFolderPastEnd(name, offset, true);
+            NoteFolderPastEnd(name, offset, FolderPart::ReadUpToEnd);
     }
-    // Logs and counts a folder past the end; `inPart`: read up to the end.
-    void NoteFolderPastEnd(const AAA::WString& name, uint64_t offset, bool inPart);
+    // Logs and counts a folder past the end.
+    void NoteFolderPastEnd(const AAA::WString& name, uint64_t offset, FolderPart read);
     // Cuts every file under `folder` that crosses ReadableEnd() there and
     // marks it partial (logged, counted in filesPastEnd): what an image that
     // ends early holds of it. A file wholly past the end keeps no bytes.

@@ -98,7 +98,7 @@ bool FSAccessExFAT::ShouldDescend(const DirEntry& entry, int depth) {
     // Slots outside the heap would be the boot region or beyond the volume.
     const uint64_t heapLimit = static_cast<uint64_t>(bootSector.ClusterCount.Value()) + 2;
     if (entry.firstCluster >= heapLimit) {
-        NoteFolderPastEnd(entry.name, entry.start, false);
+        NoteFolderPastEnd(entry.name, entry.start, FolderPart::NoneRead);
         return false;
     }
     if (entry.firstCluster < 2) {

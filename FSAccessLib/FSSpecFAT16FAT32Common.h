@@ -82,7 +82,7 @@ std::vector<DirEntry> WalkableEntries(Reader& reader, Directory& directory) {
             continue;
         if (entry.start + entry.length > reader.totalBytes) {
             if (entry.isDirectory)
-                reader.NoteFolderPastEnd(entry.name, entry.start, false);
+                reader.NoteFolderPastEnd(entry.name, entry.start, FSAccessBase::FolderPart::NoneRead);
             continue;
         }
         entries.push_back(std::move(entry));
