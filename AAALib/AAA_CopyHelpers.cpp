@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -24,7 +25,8 @@ uint8_t* CopyBuffer() {
 uint64_t TransferInKernel(Stream& source, uint64_t offset, uint64_t length, Stream& destination) {
     auto* from = dynamic_cast<FileStream*>(&source);
     auto* to = dynamic_cast<FileStream*>(&destination);
-    if (!from || !to)
+    // Known bad sectors are read around by the plain copy.
+    if (!from || !to || from->Unreadable().Intersects(offset, length))
         return length;
     while (length > 0) {
         const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(length, kCopyPieceSize));
@@ -52,12 +54,19 @@ bool PathExists(const WString& path) {
 void CopyExtentToNewFile(Stream& source, uint64_t offset, uint64_t length, const WString& path) {
     if (PathExists(path))
         return;
+    std::optional<Restore::ProgressFileStream> destination;
     try {
-        Restore::ProgressFileStream destination(path, OpenMode::Create, OpenAccess::Write);
-        CopyExtent(source, offset, length, destination);
-    } catch (const CancellationException&) {
-        DebugLog(7, "\nCANCELED\n");
-        DeleteFileForced(path);
+        destination.emplace(path, OpenMode::Create, OpenAccess::Write);
+        CopyExtent(source, offset, length, *destination);
+    } catch (const ExceptionBase& error) {
+        if (dynamic_cast<const CancellationException*>(&error))
+            DebugLog(7, "\nCANCELED\n");
+        // Whatever the failure, no partial file that looks recovered; a file
+        // that was there before the open is not ours to remove.
+        if (destination) {
+            destination.reset();
+            DeleteFileForced(path);
+        }
         throw;
     }
 }

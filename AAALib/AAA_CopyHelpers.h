@@ -14,7 +14,7 @@ constexpr uint32_t kCopyPieceSize = 0x80000;
 bool PathExists(const WString& path);
 
 // Copies `length` bytes at `offset` of `source` into a new file at `path`.
-// An existing path is left alone. On cancellation the partial file is removed.
+// An existing path is left alone. On any failure the partial file is removed.
 void CopyExtentToNewFile(Stream& source, uint64_t offset, uint64_t length, const WString& path);
 
 // Copies `length` bytes at `offset` of `source` to `destination`. A source that

@@ -19,8 +19,15 @@ constexpr const char* kSourceFile = "AAALib/AAA_FileStream";
 constexpr int kOpenRetries = 10;
 
 int DefaultOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
+ssize_t DefaultRead(int fd, void* buffer, size_t count) { return ::read(fd, buffer, count); }
+ssize_t DefaultWrite(int fd, const void* buffer, size_t count) { return ::write(fd, buffer, count); }
+
+// Sectors are re-read in units of this size until the owner sets blockSize.
+constexpr uint64_t kSalvageUnit = 512;
 
 std::atomic<FileStream::OpenFunction> openFunction{&DefaultOpen};
+std::atomic<FileStream::ReadFunction> readFunction{&DefaultRead};
+std::atomic<FileStream::WriteFunction> writeFunction{&DefaultWrite};
 std::atomic<int64_t> openRetryDelayMs{100};
 std::atomic<bool> kernelCopyEnabled{true};
 
@@ -60,14 +67,33 @@ int OpenWithRetries(const std::string& path, int flags) {
         fd = openFunction.load()(path.c_str(), flags | O_CLOEXEC, 0666);
     }
     if (fd < 0)
-        ThrowFromErrno();
+        ThrowFromErrnoFor(FromUtf8(path), errno);
     return fd;
 }
 
 } // namespace
 
+ReadFault ClassifyReadError(int errorNumber) {
+    switch (errorNumber) {
+    case EIO: case ENODATA: case EILSEQ: case EBADMSG: case EREMOTEIO: case ETIMEDOUT:
+        return ReadFault::Medium;
+    case ENODEV: case ENXIO: case ENOMEDIUM: case ESHUTDOWN:
+        return ReadFault::Lost;
+    default:
+        return ReadFault::Other;
+    }
+}
+
 void FileStream::SetOpenFunctionForTesting(OpenFunction function) {
     openFunction.store(function ? function : &DefaultOpen);
+}
+
+void FileStream::SetReadFunctionForTesting(ReadFunction function) {
+    readFunction.store(function ? function : &DefaultRead);
+}
+
+void FileStream::SetWriteFunctionForTesting(WriteFunction function) {
+    writeFunction.store(function ? function : &DefaultWrite);
 }
 
 void FileStream::SetOpenRetryDelayForTesting(std::chrono::milliseconds delay) {
@@ -79,7 +105,10 @@ FileStream::FileStream(const WString& path, int mode, int access) {
         ArgumentError(19);
     const int flags = OpenFlags(mode, access);
     fd_ = OpenWithRetries(ToUtf8(path), flags);
+    path_ = path;
 }
+
+FileStream::FileStream(int ownedDescriptor, WString path) : fd_(ownedDescriptor), path_(std::move(path)) {}
 
 FileStream::~FileStream() {
     if (fd_ >= 0)
@@ -93,7 +122,7 @@ int64_t FileStream::SystemSeek(int64_t offset, int whence) {
 ssize_t FileStream::SystemRead(void* buffer, size_t count) {
     ssize_t n;
     do {
-        n = ::read(fd_, buffer, count);
+        n = readFunction.load()(fd_, buffer, count);
     } while (n < 0 && errno == EINTR);
     return n;
 }
@@ -152,10 +181,22 @@ int64_t FileStream::Seek(int64_t offset, int origin) {
 }
 
 size_t FileStream::ReadFully(uint8_t* out, size_t count, bool& failed) {
+    // A read over a sector already known bad would only fail again, slowly.
+    if (unreadable_.Intersects(static_cast<uint64_t>(filePosition_), count))
+        return SalvageRead(out, count);
     size_t done = 0;
     while (done < count) {
         const ssize_t n = SystemRead(out + done, count - done);
         if (n < 0) {
+            const int error = errno;
+            const ReadFault fault = ClassifyReadError(error);
+            if (fault == ReadFault::Lost)
+                RaiseReadFault(error);
+            if (fault == ReadFault::Medium) {
+                filePosition_ += static_cast<int64_t>(done);
+                return done + SalvageRead(out + done, count - done);
+            }
+            readError_ = error;
             failed = true;
             break;
         }
@@ -164,6 +205,58 @@ size_t FileStream::ReadFully(uint8_t* out, size_t count, bool& failed) {
         done += static_cast<size_t>(n);
     }
     filePosition_ += static_cast<int64_t>(done);
+    return done;
+}
+
+void FileStream::RaiseReadFault(int error) {
+    DebugLog(3, "%s: %s\n", path_, SystemReason(error));
+    if (ClassifyReadError(error) == ReadFault::Lost) {
+        SourceLostException lost;
+        lost.SetErrorNumber(error);
+        lost.AddDetail(path_ + u": " + SystemReason(error));
+        ThrowLogged<SourceLostException>(kSourceFile, __LINE__, "SourceLostException()", lost);
+    }
+    IOException failure;
+    failure.SetErrorNumber(error);
+    ThrowLogged<IOException>(kSourceFile, __LINE__, "IOException()", failure);
+}
+
+ssize_t FileStream::ReadPieceAt(int64_t position, uint8_t* out, size_t count) {
+    if (SystemSeek(position, SEEK_SET) < 0)
+        ThrowFromErrno();
+    const ssize_t n = SystemRead(out, count);
+    if (n >= 0)
+        return n;
+    const int error = errno;
+    if (ClassifyReadError(error) != ReadFault::Medium)
+        RaiseReadFault(error);
+    std::memset(out, 0, count);
+    unreadable_.Add(static_cast<uint64_t>(position), count);
+    DebugLog(3, "%s: %I64d bytes at 0x%I64X cannot be read (%s); zeros stand in for them\n", path_,
+             static_cast<uint64_t>(count), static_cast<uint64_t>(position), SystemReason(error));
+    return -1;
+}
+
+size_t FileStream::SalvageRead(uint8_t* out, size_t count) {
+    const uint64_t unit = blockSize > 1 ? blockSize : kSalvageUnit;
+    const int64_t start = filePosition_;
+    size_t done = 0;
+    while (done < count) {
+        const auto position = static_cast<uint64_t>(start) + done;
+        const size_t piece = static_cast<size_t>(std::min<uint64_t>(count - done, unit - position % unit));
+        if (unreadable_.Covers(position, piece)) {
+            std::memset(out + done, 0, piece);
+            done += piece;
+            continue;
+        }
+        const ssize_t n = ReadPieceAt(static_cast<int64_t>(position), out + done, piece);
+        if (n == 0)
+            break; // the end of the file
+        done += n < 0 ? piece : static_cast<size_t>(n);
+    }
+    filePosition_ = start + static_cast<int64_t>(done);
+    if (SystemSeek(filePosition_, SEEK_SET) < 0)
+        ThrowFromErrno();
     return done;
 }
 
@@ -192,8 +285,11 @@ uint32_t FileStream::Read(void* buffer, uint32_t count) {
         if (bufferEnd_ == 0)
             break;
     }
-    if (done < count && failed)
-        ThrowLogged<IOException>(kSourceFile, 112, "IOException()");
+    if (done < count && failed) {
+        IOException failure;
+        failure.SetErrorNumber(readError_);
+        ThrowLogged<IOException>(kSourceFile, 112, "IOException()", failure);
+    }
     return done;
 }
 
@@ -209,7 +305,7 @@ void FileStream::Write(const void* buffer, uint32_t count) {
     const uint8_t* in = static_cast<const uint8_t*>(buffer);
     uint32_t done = 0;
     while (done < count) {
-        const ssize_t n = ::write(fd_, in + done, count - done);
+        const ssize_t n = writeFunction.load()(fd_, in + done, count - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -241,8 +337,13 @@ std::optional<uint32_t> FileStream::TransferFrom(FileStream& source, int64_t sou
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
-            if (done == 0 && KernelCopyUnsupported(errno))
+            // A bad or vanished sector (of either file): the plain copy reads
+            // around it or tells which side failed.
+            const bool readFault = ClassifyReadError(errno) != ReadFault::Other;
+            if (done == 0 && (KernelCopyUnsupported(errno) || readFault))
                 return std::nullopt;
+            if (readFault)
+                break;
             ThrowFromErrno();
         }
         if (n == 0)
@@ -283,8 +384,10 @@ int64_t ProgressFileStream::Seek(int64_t offset, int origin) {
         job->Checkpoint();
     const int64_t position = FileStream::Seek(offset, origin);
     const uint64_t total = ProgressTotal.load();
-    if (job && total != 0 && ProgressWritten.load() == 0)
+    if (job && total != 0 && ProgressWritten.load() == 0) {
+        ProgressPosition.store(static_cast<uint64_t>(position));
         ReportProgress(*job, static_cast<uint64_t>(position) * 90 / total);
+    }
     return position;
 }
 

@@ -9,6 +9,7 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "AAA_ByteRanges.h"
 #include "AAA_Stream.h"
 #include "AAA_WideString.h"
 
@@ -17,11 +18,19 @@ namespace AAA {
 enum class OpenMode : int { Create = 0, OpenExisting = 1 };
 enum class OpenAccess : int { Read = 0, ReadWrite = 1, Write = 2 };
 
+// How a failed read of the source is taken: a bad sector (read around it), a
+// source that went away (stop everything), or anything else (this read fails).
+enum class ReadFault { Medium, Lost, Other };
+ReadFault ClassifyReadError(int errorNumber);
+
 class FileStream : public Stream {
 public:
     FileStream(const WString& path, int mode, int access);
     FileStream(const WString& path, OpenMode mode, OpenAccess access)
         : FileStream(path, static_cast<int>(mode), static_cast<int>(access)) {}
+    // Takes over a descriptor already open (a file created relative to a
+    // folder); `path` names it in messages.
+    FileStream(int ownedDescriptor, WString path);
     ~FileStream() override;
     FileStream(const FileStream&) = delete;
     FileStream& operator=(const FileStream&) = delete;
@@ -44,12 +53,24 @@ public:
 
     uint32_t blockSize = 1;
 
+    // Bytes of the file that could not be read; reads return zeros for them.
+    // A read that fails on the medium is read again sector by sector (units of
+    // blockSize, or 512 before it is set), so only the bad sectors are lost.
+    const ByteRangeSet& Unreadable() const { return unreadable_; }
+    const WString& Path() const { return path_; }
+
     // Read-ahead size: large enough that byte-by-byte parsing costs no system call per byte.
     static constexpr size_t kBufferSize = 64 * 1024;
 
     // Test seams: how files are opened, and the pause between open retries.
     using OpenFunction = int (*)(const char* path, int flags, mode_t mode);
     static void SetOpenFunctionForTesting(OpenFunction function);
+    // How descriptors are read and written (read(2)/write(2) semantics); null
+    // restores the system's. Lets tests fail chosen reads and writes.
+    using ReadFunction = ssize_t (*)(int fd, void* buffer, size_t count);
+    using WriteFunction = ssize_t (*)(int fd, const void* buffer, size_t count);
+    static void SetReadFunctionForTesting(ReadFunction function);
+    static void SetWriteFunctionForTesting(WriteFunction function);
     static void SetOpenRetryDelayForTesting(std::chrono::milliseconds delay);
 
 protected:
@@ -61,8 +82,17 @@ private:
     void DropBuffer();
     uint32_t FillAndCopy(uint8_t* out, uint32_t count);
     size_t ReadFully(uint8_t* out, size_t count, bool& failed);
+    // Reads `count` bytes at the descriptor's place piece by piece, zeros for
+    // the pieces the medium cannot give; returns the bytes before the end.
+    size_t SalvageRead(uint8_t* out, size_t count);
+    // One piece at `position`: its byte count, or -1 for a bad sector.
+    ssize_t ReadPieceAt(int64_t position, uint8_t* out, size_t count);
+    [[noreturn]] void RaiseReadFault(int error);
 
     int fd_ = -1;
+    WString path_;
+    ByteRangeSet unreadable_;
+    int readError_ = 0;
     std::vector<uint8_t> buffer_;
     size_t bufferPos_ = 0;
     size_t bufferEnd_ = 0;

@@ -4,11 +4,15 @@ namespace Restore {
 
 std::atomic<uint64_t> ProgressTotal{0};
 std::atomic<uint64_t> ProgressWritten{0};
+std::atomic<uint64_t> ProgressPosition{0};
+std::atomic<uint64_t> ProgressFiles{0};
 std::atomic<JobProgress*> CurrentJob{nullptr};
 
 void SetProgressTotal(uint64_t total) {
     ProgressTotal.store(total);
     ProgressWritten.store(0);
+    ProgressPosition.store(0);
+    ProgressFiles.store(0);
 }
 
 void PauseGate::Close() {

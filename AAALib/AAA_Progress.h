@@ -43,6 +43,10 @@ struct JobProgress {
 
 extern std::atomic<uint64_t> ProgressTotal;
 extern std::atomic<uint64_t> ProgressWritten;
+// Where the card was last read (verification), and the files saved so far:
+// what a front end shows beside the percent.
+extern std::atomic<uint64_t> ProgressPosition;
+extern std::atomic<uint64_t> ProgressFiles;
 // The progress block of the job constructed last; null until the first job.
 extern std::atomic<JobProgress*> CurrentJob;
 

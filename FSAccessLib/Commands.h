@@ -8,7 +8,6 @@
 #include "AAA_FileStream.h"
 #include "AAA_WideString.h"
 #include "DirEntry.h"
-#include "HostPathPlan.h"
 
 namespace FSAccessLib {
 
@@ -100,28 +99,7 @@ public:
     uint64_t total = 0;
 };
 
-// Copies targets into `destination` under their tree paths, never overwriting.
-// Card names are untrusted: every path component is made safe (SafeHostPath.h)
-// so nothing is created outside `destination`; entries of the run whose paths
-// meet get numbered names (HostPathPlan.h).
-class CommandCopyToDst : public Command {
-public:
-    CommandCopyToDst(AAA::WString destinationFolder, Restore::ProgressFileStream* sourceStream, uint64_t mediaBytes)
-        : destination(std::move(destinationFolder)), source(sourceStream), mediaSize(mediaBytes),
-          planner_(destination) {}
-    void Execute(DirEntry& entry) override;
-    // Entries saved under a numbered name so far.
-    int RenamedCount() const { return planner_.RenamedCount(); }
-
-    AAA::WString destination;
-    Restore::ProgressFileStream* source;
-    uint64_t mediaSize;
-
-private:
-    HostPathPlanner planner_;
-    void CopyChain(const DirEntry& entry, const AAA::WString& hostPath);
-    // The file's last two bytes, four more times (players want the held tail).
-    void AppendHeldTail(const DataBlock& last, AAA::Stream& output);
-};
-
 } // namespace FSAccessLib
+
+// The copy into the destination is a command of this family too.
+#include "CopyToDst.h"

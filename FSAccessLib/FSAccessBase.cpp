@@ -1,6 +1,7 @@
 #include "FSAccessBase.h"
 
 #include <algorithm>
+#include <string>
 
 #include "AAA_DebugLog.h"
 #include "AAA_Progress.h"
@@ -49,6 +50,22 @@ void FSAccessBase::LogGeometry() const {
     LogGeometryTail();
 }
 
+AAA::WString FSAccessBase::FoundFolderName(uint64_t offset) const {
+    const uint64_t sector = sectorSize != 0 ? offset / sectorSize : 0;
+    return AAA::FromUtf8(std::to_string(sector) + ".dir");
+}
+
+void FSAccessBase::AppendFoundFolder(DirEntry& root, DirEntry folder, uint64_t offset, uint64_t size) const {
+    folder.name = FoundFolderName(offset);
+    folder.start = offset;
+    folder.length = size;
+    folder.isDirectory = true;
+    folder.carved = true;
+    MarkFromFoundFolder(folder);
+    root.children.push_back(std::move(folder));
+    root.Relink(nullptr);
+}
+
 bool FSAccessBase::BeginsFolder(const uint8_t*, size_t, uint64_t) const { return false; }
 
 void FSAccessBase::OpenSourceStream() {
@@ -75,50 +92,6 @@ void FSAccessBase::NoteFolderPastEnd(const AAA::WString& name, uint64_t offset, 
         AAA::DebugLog(6, "folder %s at 0x%016I64X runs past the end of the source; read up to it\n", name, offset);
     else
         AAA::DebugLog(6, "folder %s at 0x%016I64X lies past the end of the source; not read\n", name, offset);
-}
-
-namespace {
-
-// The data of `file` up to `end`: extents from the first one that reaches
-// past it are cut or dropped (a file is written front to back, so what
-// follows a missing piece is of no use), and at least one extent stays, as
-// an empty chain would mean `length` bytes from `start`.
-bool CutAt(DirEntry& file, uint64_t end) {
-    const auto past = [end](const DataBlock& block) { return block.start > end || block.length > end - block.start; };
-    if (file.chain.empty()) {
-        const DataBlock run(file.start, file.length, &file);
-        if (!past(run))
-            return false;
-        file.chain.push_back(run);
-    }
-    const auto first = std::find_if(file.chain.begin(), file.chain.end(), past);
-    if (first == file.chain.end())
-        return false;
-    first->length = first->start < end ? end - first->start : 0;
-    const bool keepFirst = first->length != 0 || first == file.chain.begin();
-    file.chain.erase(keepFirst ? first + 1 : first, file.chain.end());
-    return true;
-}
-
-} // namespace
-
-void FSAccessBase::CutFilesAtEnd(DirEntry& folder) {
-    class CommandCut : public Command {
-    public:
-        CommandCut(FSAccessBase& reader, uint64_t end) : reader_(reader), end_(end) {}
-        void Execute(DirEntry& entry) override {
-            if (entry.isDirectory || entry.partial || entry.length == 0 || !CutAt(entry, end_))
-                return;
-            entry.partial = true;
-            ++reader_.filesPastEnd;
-            AAA::DebugLog(6, "%s crosses the end of the source; kept as partial\n", entry.name);
-        }
-
-    private:
-        FSAccessBase& reader_;
-        uint64_t end_;
-    } cut(*this, ReadableEnd());
-    folder.Apply(cut);
 }
 
 DirEntry DirEntryFromShortEntry(FSAccessBase& reader, DirectoryEntryBase& record) {

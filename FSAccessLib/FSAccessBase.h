@@ -39,6 +39,12 @@ public:
     // cluster of a folder of this file system, for the sector search to read it.
     virtual bool BeginsFolder(const uint8_t* bytes, size_t size, uint64_t offset) const;
 
+    // "<sector>.dir", the name of a folder found at a raw byte offset.
+    AAA::WString FoundFolderName(uint64_t offset) const;
+    // A folder found at a raw offset goes under the root by that name,
+    // everything in it marked as read from a found folder; the root is relinked.
+    void AppendFoundFolder(DirEntry& root, DirEntry folder, uint64_t offset, uint64_t size) const;
+
     // 0 below cluster 2; otherwise the byte offset of cluster n.
     uint64_t ClusterToOffset(uint32_t cluster) const;
     // 1 = FAT12 (< 4085 clusters), 0 = exactly 4085, 2 = FAT16, 3 = FAT32 (>= 65525).
@@ -73,15 +79,13 @@ public:
     // Folders past the end of the volume or the image: not read when they
     // start there, read up to it when they run past it.
     int foldersPastEnd = 0;
-    // Files that cross the end of the image: cut there and kept as partial.
-    int filesPastEnd = 0;
 
     // How much of a folder past the end was read.
     enum class FolderPart { NoneRead, ReadUpToEnd };
     // Where reading stops: the end of the volume, or of the image when it ends first.
     uint64_t ReadableEnd() const { return totalBytes < imageBytes ? totalBytes : imageBytes; }
     // Reads a folder of up to `slotLimit` slots as one run from `offset`
-    // through `read(slots)`, never past ReadableEnd(): a folder starting
+    // through `read(count)`, never past ReadableEnd(): a folder starting
     // there is not read, one running past it is read up to it; both are
     // logged and counted in foldersPastEnd. `read` leaves the stream after
     // the last slot it consumed.
@@ -94,18 +98,14 @@ public:
             return;
         }
         const uint64_t room = (end - offset) / kSlotBytes;
-        const auto slots = static_cast<uint32_t>(room < slotLimit ? room : slotLimit);
-        read(slots);
+        const auto count = static_cast<uint32_t>(room < slotLimit ? room : slotLimit);
+        read(count);
         // Every slot up to the end consumed: the folder goes on past it (or ends right there).
-        if (slots < slotLimit && stream->Seek(0, AAA::SeekCurrent) == static_cast<int64_t>(offset + slots * kSlotBytes))
+        if (count < slotLimit && stream->Seek(0, AAA::SeekCurrent) == static_cast<int64_t>(offset + count * kSlotBytes))
             NoteFolderPastEnd(name, offset, FolderPart::ReadUpToEnd);
     }
     // Logs and counts a folder past the end.
     void NoteFolderPastEnd(const AAA::WString& name, uint64_t offset, FolderPart read);
-    // Cuts every file under `folder` that crosses ReadableEnd() there and
-    // marks it partial (logged, counted in filesPastEnd): what an image that
-    // ends early holds of it. A file wholly past the end keeps no bytes.
-    void CutFilesAtEnd(DirEntry& folder);
 
 protected:
     // Opens `stream` read-only on devicePath and positions it at volumeOffset.

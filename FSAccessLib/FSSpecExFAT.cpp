@@ -247,7 +247,7 @@ int FSAccessExFAT::AddFoundDirectory(DirEntry& root, uint64_t offset, uint64_t& 
     if (walkedDirectories_.count(offset) != 0)
         return 0;
     SubDirectory found;
-    const AAA::WString name = AAA::FromUtf8(std::to_string(offset / sectorSize) + ".dir");
+    const AAA::WString name = FoundFolderName(offset);
     ReadDirectoryAt(offset, found, name);
     directorySize = uint64_t{found.NumberOfEntries.Value()} * directoryEntrySize;
     if (directorySize == 0)
@@ -255,17 +255,8 @@ int FSAccessExFAT::AddFoundDirectory(DirEntry& root, uint64_t offset, uint64_t& 
     walkedDirectories_.insert(offset);
     DirEntry folder;
     const int count = AddFoundEntries(root, found, folder);
-    if (count > 0) {
-        folder.name = name;
-        folder.start = offset;
-        folder.length = directorySize;
-        folder.isDirectory = true;
-        folder.carved = true;
-        MarkFromFoundFolder(folder);
-        CutFilesAtEnd(folder);
-        root.children.push_back(std::move(folder));
-        root.Relink(nullptr);
-    }
+    if (count > 0)
+        AppendFoundFolder(root, std::move(folder), offset, directorySize);
     return count;
 }
 

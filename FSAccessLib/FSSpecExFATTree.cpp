@@ -65,7 +65,6 @@ int FSAccessExFAT::BuildTree(DirEntry& root) {
     walkedDirectories_.insert(startOfRootDir);
     rootDirectory.readPosition = 0;
     const int count = Walk(rootDirectory, root, 0);
-    CutFilesAtEnd(root);
     root.Relink(nullptr);
     return count;
 }

@@ -90,7 +90,6 @@ int FSAccessFAT1216::BuildTree(DirEntry& root) {
     guard.Enter(startOfRootDir, false);
     foldersRead.insert(startOfRootDir);
     const int count = FatCommon::WalkDirectory(*this, rootDirectory, root, guard);
-    CutFilesAtEnd(root);
     root.Relink(nullptr);
     return count;
 }

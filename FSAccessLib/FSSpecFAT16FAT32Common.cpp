@@ -115,9 +115,5 @@ void RequireOnDevice(uint64_t end, uint64_t deviceBytes, const char* file, int l
         AAA::ThrowLogged<AAA::UnexpectedEofException>(file, line, "AAA::UnexpectedEofException()");
 }
 
-AAA::WString FoundDirectoryName(uint64_t offset, uint32_t sectorSize) {
-    const uint64_t sector = sectorSize != 0 ? offset / sectorSize : 0;
-    return AAA::FromUtf8(std::to_string(sector) + ".dir");
-}
 
 } // namespace FSAccessLib::FatCommon

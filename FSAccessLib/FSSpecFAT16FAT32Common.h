@@ -61,9 +61,6 @@ private:
 // offset the volume claims to have, lies beyond the device.
 void RequireOnDevice(uint64_t end, uint64_t deviceBytes, const char* file, int line);
 
-// "<sector>.dir", the name of a directory found at a raw byte offset.
-AAA::WString FoundDirectoryName(uint64_t offset, uint32_t sectorSize);
-
 inline bool IsDotName(const AAA::WString& name) {
     return name == u"." || name == u"..";
 }
@@ -180,7 +177,7 @@ int AddFoundDirectory(Reader& reader, DirEntry& root, uint64_t offset, uint64_t&
     directorySize = 0;
     if (reader.foldersRead.count(offset) != 0)
         return 0;
-    auto found = reader.ReadSubDirectory(offset, directorySize, FoundDirectoryName(offset, reader.sectorSize));
+    auto found = reader.ReadSubDirectory(offset, directorySize, reader.FoundFolderName(offset));
     if (directorySize == 0)
         return 0;
     reader.foldersRead.insert(offset);
@@ -208,17 +205,8 @@ int AddFoundDirectory(Reader& reader, DirEntry& root, uint64_t offset, uint64_t&
         if (isFile)
             ++count;
     }
-    if (count > 0) {
-        folder.name = FoundDirectoryName(offset, reader.sectorSize);
-        folder.start = offset;
-        folder.length = directorySize;
-        folder.isDirectory = true;
-        folder.carved = true;
-        MarkFromFoundFolder(folder);
-        reader.CutFilesAtEnd(folder);
-        root.children.push_back(std::move(folder));
-        root.Relink(nullptr);
-    }
+    if (count > 0)
+        reader.AppendFoundFolder(root, std::move(folder), offset, directorySize);
     return count;
 }
 

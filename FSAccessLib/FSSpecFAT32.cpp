@@ -104,7 +104,6 @@ int FSAccessFAT32::BuildTree(DirEntry& root) {
     guard.Enter(startOfRootDir, false);
     foldersRead.insert(startOfRootDir);
     const int count = FatCommon::WalkDirectory(*this, rootDirectory, root, guard);
-    CutFilesAtEnd(root);
     root.Relink(nullptr);
     return count;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "AAA_DebugLog.h"
+#include "AAA_Exceptions.h"
 #include "AVCHD_Files.h"
 #include "AVCHD_ManagementFiles.h"
 #include "DV_Files.h"
@@ -95,6 +96,9 @@ int SectorSearch(FSAccessLib::FSAccessBase& reader, DirEntry& root, FoundFolders
 
 int SectorSearcher::Run() {
     const uint64_t step = std::max<uint32_t>(reader_.searchStep, 1);
+    // A chunk the card fails to give is read again sector by sector by the
+    // stream; zeros stand in for the bad sectors, which no signature matches.
+    const uint64_t unreadableBefore = reader_.stream->Unreadable().Bytes();
     int count = 0;
     // An image that ends early is searched as far as it goes.
     for (uint64_t position = reader_.startOfDataArea; position < reader_.ReadableEnd();) {
@@ -102,6 +106,8 @@ int SectorSearcher::Run() {
         count += ScanChunk(position, advance);
         position += advance < step ? step : (advance + step - 1) / step * step;
     }
+    if (const uint64_t stepped = reader_.stream->Unreadable().Bytes() - unreadableBefore; stepped > 0)
+        AAA::DebugLog(3, "Sector search: stepped over %I64d unreadable bytes\n", stepped);
     return count;
 }
 
@@ -211,8 +217,13 @@ void SectorSearcher::ReadFoundFolder(const uint8_t* sector, uint32_t available, 
         return;
     const size_t before = root_.children.size();
     uint64_t size = 0;
-    if (reader_.AddFoundDirectory(root_, start, size) > 0)
-        coverage_.ChildrenAppended(before);
+    try {
+        if (reader_.AddFoundDirectory(root_, start, size) > 0)
+            coverage_.ChildrenAppended(before);
+    } catch (const AAA::VerifyExceptionBase&) {
+        // A damaged found folder costs only itself: nothing of it was added.
+        AAA::DebugLog(3, "found folder at 0x%016I64X could not be read; skipped\n", start);
+    }
 }
 
 uint64_t SectorSearcher::Length(LengthSource source, uint64_t start) {

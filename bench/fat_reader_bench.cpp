@@ -13,6 +13,7 @@
 
 #include "AAA_DebugLog.h"
 #include "AAA_Progress.h"
+#include "BenchSupport.h"
 #include "AAA_WideString.h"
 #include "FSSpecFAT32.h"
 #include "support/FatImageBuilder.h"
@@ -23,15 +24,6 @@ namespace {
 
 using FSAccessLib::DirEntry;
 using FSAccessLib::FAT32::FSAccessFAT32;
-
-// A kB field of /proc/self/status ("VmRSS", "VmHWM"), in bytes.
-uint64_t StatusBytes(const std::string& field) {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind(field + ":", 0) == 0)
-            return std::strtoull(line.c_str() + field.size() + 1, nullptr, 10) * 1024;
-    return 0;
-}
 
 // Hands freed heap pages back first, so that growth shows as growth.
 void ResetPeakRss() {
@@ -126,7 +118,7 @@ void BM_ReadAllocationTable32GiB(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         ResetPeakRss();
-        const uint64_t rssBefore = StatusBytes("VmRSS");
+        const uint64_t rssBefore = BenchSupport::StatusBytes("VmRSS");
         auto reader = std::make_unique<FSAccessFAT32>(Wide(image));
         reader->Open();
         state.ResumeTiming();
@@ -136,8 +128,8 @@ void BM_ReadAllocationTable32GiB(benchmark::State& state) {
         tableBytes = static_cast<double>(reader->fat.MemoryBytes());
         // Freed tables stay in the heap after the first round, so the first
         // round's growth is the one that tells.
-        rssDelta = std::max(rssDelta, static_cast<double>(StatusBytes("VmRSS") - rssBefore));
-        peakDelta = std::max(peakDelta, static_cast<double>(StatusBytes("VmHWM") - rssBefore));
+        rssDelta = std::max(rssDelta, static_cast<double>(BenchSupport::StatusBytes("VmRSS") - rssBefore));
+        peakDelta = std::max(peakDelta, static_cast<double>(BenchSupport::StatusBytes("VmHWM") - rssBefore));
         reader.reset();
         state.ResumeTiming();
     }

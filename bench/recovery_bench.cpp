@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "AAA_Progress.h"
+#include "BenchSupport.h"
 #include "AAA_WideString.h"
 #include "Restore_Thread.h"
 #include "support/MtoolsHelpers.h"
@@ -27,12 +28,7 @@ constexpr int kClipCount = 6;
 constexpr uint64_t kClipBytes = 256ull << 20;
 constexpr size_t kBlock = 1u << 20;
 
-fs::path ScratchFolder() {
-    const char* base = std::getenv("TMPDIR");
-    return base && *base ? fs::path(base) : fs::path("/tmp");
-}
-
-fs::path CardPath() { return ScratchFolder() / "kalvory-bench-fat32-2g.img"; }
+fs::path CardPath() { return BenchSupport::ScratchFolder() / "kalvory-bench-fat32-2g.img"; }
 
 bool RunMtool(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), {"env", "MTOOLS_SKIP_CHECK=1"});
@@ -115,7 +111,7 @@ void BM_RecoverDirectory(benchmark::State& state) {
         return;
     }
     ReadWhole(CardPath());
-    const fs::path out = ScratchFolder() / "kalvory-bench-out";
+    const fs::path out = BenchSupport::ScratchFolder() / "kalvory-bench-out";
     uint64_t saved = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -152,7 +148,7 @@ void BM_PlainCopyOfTheClipBytes(benchmark::State& state) {
         return;
     }
     ReadWhole(CardPath());
-    const fs::path out = ScratchFolder() / "kalvory-bench-copy";
+    const fs::path out = BenchSupport::ScratchFolder() / "kalvory-bench-copy";
     std::vector<char> buffer(512u << 10);
     uint64_t copied = 0;
     for (auto _ : state) {

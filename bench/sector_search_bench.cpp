@@ -12,6 +12,7 @@
 #include <string>
 
 #include "AAA_Progress.h"
+#include "BenchSupport.h"
 #include "AAA_WideString.h"
 #include "FSSpecFAT32.h"
 #include "SectorSearch.h"
@@ -27,18 +28,7 @@ constexpr uint64_t kCardBytes = 32ull << 30;
 constexpr int kStreams = 24;
 constexpr int kPictures = 24;
 
-fs::path CardPath() {
-    const char* base = std::getenv("TMPDIR");
-    return (base && *base ? fs::path(base) : fs::path("/tmp")) / "kalvory-bench-search-32g-v2.img";
-}
-
-uint64_t StatusBytes(const std::string& field) {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind(field + ":", 0) == 0)
-            return std::strtoull(line.c_str() + field.size() + 1, nullptr, 10) * 1024;
-    return 0;
-}
+fs::path CardPath() { return BenchSupport::ScratchFolder() / "kalvory-bench-search-32g-v2.img"; }
 
 std::string Packets(size_t count, uint32_t seed) {
     std::string bytes(count * 192, static_cast<char>(0x20 + seed % 64));
@@ -114,7 +104,7 @@ void BM_SectorSearch32GiBAgainstCat(benchmark::State& state) {
         bestCat = std::min({bestCat, CatSeconds(), CatSeconds()});
         malloc_trim(0);
         std::ofstream("/proc/self/clear_refs") << "5";
-        const uint64_t rssBefore = StatusBytes("VmRSS");
+        const uint64_t rssBefore = BenchSupport::StatusBytes("VmRSS");
         FSAccessLib::FAT32::FSAccessFAT32 reader(AAA::FromUtf8(CardPath().string()));
         reader.Open();
         reader.ReadAllocationTable();
@@ -127,7 +117,7 @@ void BM_SectorSearch32GiBAgainstCat(benchmark::State& state) {
         carved = searcher.Run();
         searchSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
         state.PauseTiming();
-        peakDelta = static_cast<double>(StatusBytes("VmHWM") - rssBefore);
+        peakDelta = static_cast<double>(BenchSupport::StatusBytes("VmHWM") - rssBefore);
         sectors = static_cast<double>(searcher.SectorsTested());
         queries = static_cast<double>(searcher.CoverageQueries());
         state.ResumeTiming();

@@ -1,6 +1,10 @@
 #include "ProgressView.h"
 
+#include <algorithm>
+
 #include <unistd.h>
+
+#include "AAA_Progress.h"
 
 namespace KalvoryCli {
 namespace {
@@ -12,9 +16,21 @@ ProgressStyle StyleFor(std::FILE* stream) {
     return isatty(fileno(stream)) ? ProgressStyle::Bar : ProgressStyle::Lines;
 }
 
-ProgressView::ProgressView(std::FILE* out, ProgressStyle style, std::string label, RemainingWords words)
-    : out_(out), style_(style), label_(std::move(label)), words_(std::move(words)),
+ProgressView::ProgressView(std::FILE* out, ProgressStyle style, std::string label, RemainingWords words,
+                           std::string phase)
+    : out_(out), style_(style), label_(std::move(label)), words_(std::move(words)), phase_(std::move(phase)),
       start_(std::chrono::steady_clock::now()) {}
+
+std::string ProgressView::JsonLine(int percent, uint64_t bytes, int64_t files, double elapsedSeconds) const {
+    std::string line = "{\"phase\": \"" + phase_ + "\", \"percent\": " + std::to_string(percent) +
+                       ", \"bytes\": " + std::to_string(bytes) +
+                       ", \"files\": " + (files < 0 ? std::string("null") : std::to_string(files)) + ", \"remainingSeconds\": ";
+    if (percent <= 0 || percent >= 100)
+        line += percent >= 100 ? "0" : "null";
+    else
+        line += std::to_string(static_cast<long long>(elapsedSeconds / percent * (100 - percent)));
+    return line + "}";
+}
 
 std::string ProgressView::BarLine(int percent, double elapsedSeconds) const {
     const int filled = percent * kBarWidth / 100;
@@ -29,11 +45,35 @@ std::string ProgressView::BarLine(int percent, double elapsedSeconds) const {
 }
 
 void ProgressView::Update(int percent) {
-    if (percent < 0)
-        percent = 0;
-    if (percent > 100)
-        percent = 100;
-    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    if (style_ == ProgressStyle::Json) {
+        // A verification reads the card; a save counts what it wrote.
+        const bool verifying = phase_ == "verify";
+        Update(percent, verifying ? Restore::ProgressPosition.load() : Restore::ProgressWritten.load(),
+               verifying ? -1 : static_cast<int64_t>(Restore::ProgressFiles.load()));
+        return;
+    }
+    UpdateShown(std::clamp(percent, 0, 100),
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count());
+}
+
+void ProgressView::Update(int percent, uint64_t bytes, int64_t files) {
+    if (style_ != ProgressStyle::Json) {
+        Update(percent);
+        return;
+    }
+    // Never backwards: a reader skipping about moves the raw percent both ways.
+    percent = std::max(std::clamp(percent, 0, 100), lastShown_);
+    if (percent != lastShown_ || bytes != lastBytes_ || files != lastFiles_) {
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+        std::fprintf(out_, "%s\n", JsonLine(percent, bytes, files, elapsed).c_str());
+        std::fflush(out_);
+    }
+    lastShown_ = percent;
+    lastBytes_ = bytes;
+    lastFiles_ = files;
+}
+
+void ProgressView::UpdateShown(int percent, double elapsed) {
     if (style_ == ProgressStyle::Bar) {
         std::fprintf(out_, "\r%s\033[K", BarLine(percent, elapsed).c_str());
         std::fflush(out_);

@@ -1,6 +1,7 @@
 #pragma once
 // Shows a worker's progress: a redrawn bar on a terminal, plain lines otherwise.
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -8,23 +9,34 @@
 
 namespace KalvoryCli {
 
-enum class ProgressStyle { Bar, Lines, Silent };
+enum class ProgressStyle { Bar, Lines, Json, Silent };
 
 class ProgressView {
 public:
-    ProgressView(std::FILE* out, ProgressStyle style, std::string label, RemainingWords words);
+    // `phase` names the operation in the JSON lines ("verify", "save", "check").
+    ProgressView(std::FILE* out, ProgressStyle style, std::string label, RemainingWords words,
+                 std::string phase = {});
     void Update(int percent);
+    // The same with what is done counted by the caller (`files` < 0: unknown).
+    void Update(int percent, uint64_t bytes, int64_t files);
+    // For programs: {"phase", "percent", "bytes", "files", "remainingSeconds"}.
+    std::string JsonLine(int percent, uint64_t bytes, int64_t files, double elapsedSeconds) const;
     void Finish();
     // The line a terminal shows for `percent` after `elapsedSeconds`.
     std::string BarLine(int percent, double elapsedSeconds) const;
 
 private:
+    void UpdateShown(int percent, double elapsed);
+
     std::FILE* out_;
     ProgressStyle style_;
     std::string label_;
     RemainingWords words_;
+    std::string phase_;
     std::chrono::steady_clock::time_point start_;
     int lastShown_ = -1;
+    uint64_t lastBytes_ = 0;
+    int64_t lastFiles_ = -1;
 };
 
 ProgressStyle StyleFor(std::FILE* stream);

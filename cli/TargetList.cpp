@@ -4,38 +4,69 @@
 
 #include "Commands.h"
 #include "HostPathPlan.h"
+#include "Kalvory_Recover.h"
 
 namespace KalvoryCli {
 namespace {
 
 class CommandCollectTargets : public FSAccessLib::Command {
 public:
+    explicit CommandCollectTargets(const ListContext& listContext) : context(listContext) {}
     void Execute(FSAccessLib::DirEntry& entry) override {
         if (!entry.target)
             return;
-        TargetInfo info;
         // The names the copy will give, collisions of the run numbered alike.
-        std::string path = AAA::ToUtf8(planner.Assign(entry));
-        if (!path.empty() && path.front() == '/')
-            path.erase(0, 1);
-        info.path = path;
-        info.size = entry.length;
-        info.directory = entry.isDirectory;
-        info.deleted = entry.deleted;
-        info.carved = entry.carved;
-        info.chainBroken = entry.chainBroken;
-        info.partial = entry.partial;
-        if (!entry.isDirectory) {
-            if (entry.chain.empty())
-                info.extents.emplace_back(entry.start, entry.length);
-            for (const FSAccessLib::DataBlock& block : entry.chain)
-                info.extents.emplace_back(block.start, block.length);
-        }
+        const FSAccessLib::HostPlace place = planner.AssignPlace(entry);
+        TargetInfo info = DescribeTarget(entry, AAA::ToUtf8(place.relative), context);
+        info.pathShortened = place.movedUp;
+        info.renamed = place.numbered;
         targets.push_back(std::move(info));
     }
+    const ListContext& context;
     std::vector<TargetInfo> targets;
     FSAccessLib::HostPathPlanner planner{u""};
 };
+
+// Extents past the image's end make the file partial; unreadable source
+// bytes inside the extents are damage, by file offset.
+void AddDamage(TargetInfo& info, const ListContext& context) {
+    uint64_t at = 0;
+    for (const auto& [start, length] : info.extents) {
+        info.partial = info.partial || start + length > context.imageEnd;
+        if (context.unreadable)
+            for (const AAA::ByteRange& bad : context.unreadable->Within(start, length))
+                info.damaged.push_back({at + (bad.start - start), bad.length});
+        at += length;
+    }
+}
+
+std::string Found(const FSAccessLib::DirEntry& entry) {
+    if (entry.fromFoundFolder)
+        return "found-folder";
+    if (entry.carved)
+        return "carved";
+    return entry.deleted ? "deleted" : "directory";
+}
+
+bool EndsWith(const AAA::WString& name, const char16_t* extension) {
+    const AAA::WStringView tail(extension);
+    return name.size() >= tail.size() && AAA::WStringView(name).substr(name.size() - tail.size()) == tail;
+}
+
+// The signature the scan found a carved file by, from what it became.
+std::string Signature(const FSAccessLib::DirEntry& entry) {
+    if (!entry.carved || entry.fromFoundFolder || entry.isDirectory)
+        return {};
+    static const std::pair<const char16_t*, const char*> kSignatures[] = {
+        {u".MTS", "AVCHD transport stream (sync byte 0x47)"}, {u".JPG", "Exif JPEG (FF D8 FF E1)"},
+        {u".AVI", "RIFF AVI (SD-Video clip)"}, {u".PCM", "SD-Video clip audio (RIFF AVI)"},
+        {u".BMP", "BMP icon (BM)"}, {u".XML", "clip XML (<?xml )"},
+    };
+    for (const auto& [extension, signature] : kSignatures)
+        if (EndsWith(entry.name, extension))
+            return signature;
+    return "carved";
+}
 
 std::string Flags(const TargetInfo& target) {
     std::string flags;
@@ -51,6 +82,8 @@ std::string Flags(const TargetInfo& target) {
     add(target.carved, "carved");
     add(target.chainBroken, "chain-broken");
     add(target.partial, "partial");
+    add(!target.damaged.empty(), "damaged");
+    add(target.pathShortened, "path-shortened");
     return flags.empty() ? "-" : flags;
 }
 
@@ -60,10 +93,73 @@ std::string Hex(uint64_t value) {
     return text;
 }
 
+const char* Bool(bool value) { return value ? "true" : "false"; }
+
 } // namespace
 
-std::vector<TargetInfo> CollectTargets(FSAccessLib::DirEntry& root) {
-    CommandCollectTargets collect;
+std::string RangesJson(const std::vector<AAA::ByteRange>& ranges) {
+    std::string json = "[";
+    for (size_t k = 0; k < ranges.size(); ++k)
+        json += (k ? ", " : "") + std::string("{\"start\": ") + std::to_string(ranges[k].start) +
+                ", \"length\": " + std::to_string(ranges[k].length) + "}";
+    return json + "]";
+}
+
+TargetInfo DescribeTarget(const FSAccessLib::DirEntry& entry, std::string relativePath, const ListContext& context) {
+    TargetInfo info;
+    info.path = std::move(relativePath);
+    info.found = Found(entry);
+    info.signature = Signature(entry);
+    info.size = entry.length;
+    info.directory = entry.isDirectory;
+    info.deleted = entry.deleted;
+    info.carved = entry.carved;
+    info.chainBroken = entry.chainBroken;
+    info.partial = entry.partial;
+    if (!entry.isDirectory) {
+        if (entry.chain.empty())
+            info.extents.emplace_back(entry.start, entry.length);
+        for (const FSAccessLib::DataBlock& block : entry.chain)
+            info.extents.emplace_back(block.start, block.length);
+        AddDamage(info, context);
+    }
+    return info;
+}
+
+std::string TargetJsonFields(const TargetInfo& t) {
+    std::string json = "\"path\": " + JsonString(t.path);
+    json += ", \"size\": " + std::to_string(t.size);
+    json += std::string(", \"folder\": ") + Bool(t.directory);
+    json += ", \"found\": " + JsonString(t.found);
+    json += ", \"signature\": " + (t.signature.empty() ? std::string("null") : JsonString(t.signature));
+    json += std::string(", \"deleted\": ") + Bool(t.deleted);
+    json += std::string(", \"carved\": ") + Bool(t.carved);
+    json += std::string(", \"chainBroken\": ") + Bool(t.chainBroken);
+    json += std::string(", \"partial\": ") + Bool(t.partial);
+    json += ", \"extents\": [";
+    for (size_t k = 0; k < t.extents.size(); ++k) {
+        json += k ? ", " : "";
+        json += "{\"start\": " + std::to_string(t.extents[k].first) +
+                ", \"length\": " + std::to_string(t.extents[k].second) + "}";
+    }
+    json += "]";
+    json += std::string(", \"pathShortened\": ") + Bool(t.pathShortened);
+    json += std::string(", \"renamed\": ") + Bool(t.renamed);
+    json += ", \"damaged\": " + RangesJson(t.damaged);
+    return json;
+}
+
+ListContext ListContextOf(const Kalvory::KalvoryBase& strategy) {
+    ListContext context;
+    if (const auto& source = strategy.Reader().stream) {
+        context.imageEnd = static_cast<uint64_t>(source->Length());
+        context.unreadable = &source->Unreadable();
+    }
+    return context;
+}
+
+std::vector<TargetInfo> CollectTargets(FSAccessLib::DirEntry& root, const ListContext& context) {
+    CommandCollectTargets collect(context);
     root.Apply(collect);
     return std::move(collect.targets);
 }
@@ -89,6 +185,17 @@ std::string FormatTargetsText(const std::vector<TargetInfo>& targets) {
     return text;
 }
 
+std::string OneLine(const std::string& text) {
+    std::string line;
+    for (const char c : text) {
+        if (c != '\n')
+            line += c;
+        else if (!line.empty() && line.back() != ' ')
+            line += ' ';
+    }
+    return line;
+}
+
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
     for (const char c : text) {
@@ -108,25 +215,10 @@ std::string JsonString(const std::string& text) {
 }
 
 std::string FormatTargetsJson(const std::string& source, const std::vector<TargetInfo>& targets) {
-    std::string json = "{\n  \"source\": " + JsonString(source) + ",\n  \"targets\": [";
-    for (size_t i = 0; i < targets.size(); ++i) {
-        const TargetInfo& t = targets[i];
-        json += i ? ",\n    {" : "\n    {";
-        json += "\"path\": " + JsonString(t.path);
-        json += ", \"size\": " + std::to_string(t.size);
-        json += std::string(", \"folder\": ") + (t.directory ? "true" : "false");
-        json += std::string(", \"deleted\": ") + (t.deleted ? "true" : "false");
-        json += std::string(", \"carved\": ") + (t.carved ? "true" : "false");
-        json += std::string(", \"chainBroken\": ") + (t.chainBroken ? "true" : "false");
-        json += std::string(", \"partial\": ") + (t.partial ? "true" : "false");
-        json += ", \"extents\": [";
-        for (size_t k = 0; k < t.extents.size(); ++k) {
-            json += k ? ", " : "";
-            json += "{\"start\": " + std::to_string(t.extents[k].first) +
-                    ", \"length\": " + std::to_string(t.extents[k].second) + "}";
-        }
-        json += "]}";
-    }
+    std::string json = "{\n  \"format\": " + std::to_string(kJsonFormat) + ",\n  \"source\": " + JsonString(source) +
+                       ",\n  \"targets\": [";
+    for (size_t i = 0; i < targets.size(); ++i)
+        json += (i ? ",\n    {" : "\n    {") + TargetJsonFields(targets[i]) + "}";
     json += targets.empty() ? "]\n}\n" : "\n  ]\n}\n";
     return json;
 }

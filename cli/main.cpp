@@ -1,6 +1,8 @@
 // kalvory: recovers a camcorder card's videos and photos from the command line.
 #include <CLI/CLI.hpp>
 
+#include <csignal>
+#include <clocale>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -8,12 +10,16 @@
 #include <string>
 
 #include "AAA_DebugLog.h"
+#include "AAA_Exceptions.h"
 #include "AAA_StringTable.h"
 #include "DestinationCheck.h"
 #include "JobRunner.h"
+#include "KalvoryVersion.h"
 #include "Kalvory_Recover.h"
 #include "RecoveredFiles.h"
+#include "RecoveryReport.h"
 #include "Restore_Thread.h"
+#include "SaveSummary.h"
 #include "TargetList.h"
 
 namespace {
@@ -35,11 +41,29 @@ struct Options {
     std::string source;
     std::string destination;
     bool json = false;
+    bool partial = false;
+    bool check = false;
+    std::string progress = "auto"; // auto (bar on a terminal, else lines), bar, lines, json
+    std::string report;            // empty: kalvory-report.json in DEST
 };
+
+// Set once the command line is read: how every progress view shows itself.
+ProgressStyle progressStyle = ProgressStyle::Lines;
+
+ProgressStyle StyleOf(const std::string& progress) {
+    if (progress == "json")
+        return ProgressStyle::Json;
+    if (progress == "bar")
+        return ProgressStyle::Bar;
+    if (progress == "lines")
+        return ProgressStyle::Lines;
+    return StyleFor(stderr);
+}
 
 std::string Text(int id) { return AAA::LoadStringUtf8(id); }
 
-void PrintError(const std::string& text) { std::fprintf(stderr, "kalvory: %s\n", text.c_str()); }
+// One line per failure: the message, then what failed and why.
+void PrintError(const std::string& text) { std::fprintf(stderr, "kalvory: %s\n", OneLine(text).c_str()); }
 
 RemainingWords WordsFor(Operation operation) {
     const int base = operation == Operation::Verify ? 1032 : 1052;
@@ -67,8 +91,66 @@ std::unique_ptr<Restore::RestoreMain> MakeJob(const Options& options) {
 }
 
 int32_t Run(Restore::RestoreMain& job, Operation operation) {
-    ProgressView view(stderr, StyleFor(stderr), Text(operation == Operation::Verify ? 2003 : 2004), WordsFor(operation));
+    ProgressView view(stderr, progressStyle, Text(operation == Operation::Verify ? 2003 : 2004), WordsFor(operation),
+                      operation == Operation::Verify ? "verify" : "save");
     return RunOperation(job, operation, view);
+}
+
+std::string VersionText() {
+    return std::string(KALVORY_VERSION) + (*KALVORY_COMMIT ? std::string(" (commit ") + KALVORY_COMMIT + ")" : "");
+}
+
+// Reads back what the save wrote, hashes it and writes the report; prints
+// where. A save refused before it began leaves nothing, no report either; after
+// a cancel (or a second Ctrl-C while hashing) the digests are left out.
+void WriteRecoveryReport(const Options& options, const Restore::RestoreMain& job, ReportRun run) {
+    const Kalvory::KalvoryBase& strategy = *job.Strategy();
+    if (strategy.SaveOutcomes().empty())
+        return;
+    const bool hash = run.result != "cancelled";
+    InterruptRequested.store(false);
+    run.version = VersionText();
+    run.sourceBytes = strategy.Reader().totalBytes;
+    run.mode = options.mode;
+    run.destination = AAA::ToUtf8(job.destinationPath);
+    const uint64_t total = std::max<uint64_t>(ReportHashBytes(strategy), 1);
+    ProgressView view(stderr, progressStyle, Text(2027), WordsFor(Operation::Save), "check");
+    const std::string json = RecoveryReportJson(run, strategy, [&](uint64_t done) {
+        if (!hash || InterruptRequested.load())
+            return false;
+        view.Update(static_cast<int>(done * 100 / total), done, -1);
+        return true;
+    });
+    if (hash) {
+        view.Update(100, total == 1 ? 0 : total, -1);
+        view.Finish();
+    }
+    const std::filesystem::path wanted = options.report.empty()
+                                             ? std::filesystem::path(run.destination) / AAA::ToUtf8(FSAccessLib::kReportFileName)
+                                             : std::filesystem::path(options.report);
+    std::string error;
+    const std::filesystem::path written = WriteReport(wanted, json, error);
+    if (written.empty())
+        PrintError(AAA::FillPlaceholders(Text(2029), {error}));
+    else
+        std::printf("%s\n", AAA::FillPlaceholders(Text(2028), {written.string()}).c_str());
+}
+
+// Reads the targets' data on this thread; false (with the job's result state
+// set) when cancelled or failed.
+bool ReadTargetData(Restore::RestoreMain& job) {
+    try {
+        job.Strategy()->ReadTargetData();
+        return true;
+    } catch (const AAA::CancellationException&) {
+        job.record.ResultState = 2;
+    } catch (const AAA::ExceptionBase& error) {
+        job.record.ResultState = -1;
+        std::u16string text = error.MessageText().substr(0, std::size(job.record.ErrorString) - 1);
+        std::copy(text.begin(), text.end(), job.record.ErrorString);
+        job.record.ErrorString[text.size()] = u'\0';
+    }
+    return false;
 }
 
 int RunList(const Options& options) {
@@ -78,7 +160,12 @@ int RunList(const Options& options) {
     const int32_t verified = Run(*job, Operation::Verify);
     if (verified != 0 && verified != 1)
         return ExitForFailure(*job);
-    const std::vector<TargetInfo> targets = CollectTargets(job->Strategy()->Root());
+    if (options.check && verified == 0 && !ReadTargetData(*job))
+        return ExitForFailure(*job);
+    const Kalvory::KalvoryBase& strategy = *job->Strategy();
+    const std::vector<TargetInfo> targets = CollectTargets(job->Strategy()->Root(), ListContextOf(strategy));
+    if (strategy.UnreadableBytes() > 0)
+        PrintError(AAA::FillPlaceholders(Text(2018), {HumanBytes(strategy.UnreadableBytes())}));
     const std::string out = options.json ? FormatTargetsJson(options.source, targets) : FormatTargetsText(targets);
     std::fwrite(out.data(), 1, out.size(), stdout);
     return verified == 0 ? kRecovered : kNothing;
@@ -105,6 +192,9 @@ void PrintSummary(int id, const RecoveredFiles& recovered, const std::string& wh
 }
 
 int RunRecover(const Options& options) {
+    ReportRun run;
+    run.source = options.source;
+    run.started = UtcNow();
     if (const int refused = CheckAndPrepareDestination(options); refused != kRecovered)
         return refused;
     auto job = MakeJob(options);
@@ -117,6 +207,7 @@ int RunRecover(const Options& options) {
     job->SetDestination(AAA::FromUtf8(options.destination));
     if (job->ResultState() != 0)
         return ExitForFailure(*job);
+    job->Strategy()->SetPartialFiles(options.partial ? FSAccessLib::PartialFiles::Write : FSAccessLib::PartialFiles::Skip);
     const int32_t verified = Run(*job, Operation::Verify);
     if (verified == 1) {
         std::printf("%s\n", AAA::FillPlaceholders(Text(2001), {options.source}).c_str());
@@ -128,14 +219,19 @@ int RunRecover(const Options& options) {
     RecoveredFiles recovered(options.destination);
     const int32_t saved = Run(*job, Operation::Save);
     recovered.Measure();
-    if (saved == 2) {
-        PrintSummary(2002, recovered, where);
-        return kCancelled;
-    }
-    if (saved != 0)
-        return ExitForFailure(*job);
-    PrintSummary(2000, recovered, where);
     const Kalvory::KalvoryBase& strategy = *job->Strategy();
+    const std::string problems =
+        FormatSaveProblems(strategy, saved == 2 ? UnreachedFiles::Omit : UnreachedFiles::List);
+    run.ended = UtcNow();
+    if (saved != 0) {
+        const int exitCode = saved == 2 ? kCancelled : ExitForFailure(*job);
+        PrintSummary(saved == 2 ? 2002 : 2019, recovered, where);
+        std::fputs(problems.c_str(), stdout);
+        run.result = saved == 2 ? "cancelled" : "failed";
+        WriteRecoveryReport(options, *job, run);
+        return exitCode;
+    }
+    PrintSummary(2000, recovered, where);
     if (strategy.FoundFolderFiles() > 0 || strategy.CarvedFiles() > 0)
         std::printf("%s\n", AAA::FillPlaceholders(Text(2010), {std::to_string(strategy.FoundFolderFiles()),
                                                                std::to_string(strategy.CarvedFiles())})
@@ -146,6 +242,9 @@ int RunRecover(const Options& options) {
         std::printf("%s\n", AAA::FillPlaceholders(Text(2009), {std::to_string(unplaced)}).c_str());
     if (const int renamed = job->Strategy()->RenamedCount(); renamed > 0)
         std::printf("%s\n", AAA::FillPlaceholders(Text(2008), {std::to_string(renamed)}).c_str());
+    std::fputs(problems.c_str(), stdout);
+    run.result = recovered.Files() > 0 ? "recovered" : "nothing";
+    WriteRecoveryReport(options, *job, run);
     return recovered.Files() > 0 ? kRecovered : kNothing;
 }
 
@@ -159,11 +258,17 @@ void ConfigureLog(const Options& options) {
 } // namespace
 
 int main(int argc, char** argv) {
+    std::setlocale(LC_MESSAGES, ""); // the system's reasons in the user's language
     Options options;
     CLI::App app{"Kalvory: recovers a camcorder card's videos and photos (FAT12/16/32, exFAT), read-only."};
+    app.set_version_flag("--version", "kalvory " + VersionText());
     app.require_subcommand(1);
     app.add_option("-l,--log-level", options.logLevel, "Diagnostic log threshold (3 errors, 7 results, 8 everything)");
     app.add_option("--log-file", options.logFile, "Write the diagnostic log to this file instead of standard error");
+    app.add_option("--progress", options.progress,
+                   "auto: a bar on a terminal, plain lines otherwise; json: one JSON object per line on standard error")
+        ->check(CLI::IsMember({"auto", "bar", "lines", "json"}))
+        ->capture_default_str();
 
     const auto modeOption = [&](CLI::App* command) {
         command
@@ -177,10 +282,16 @@ int main(int argc, char** argv) {
     modeOption(recover);
     recover->add_option("SOURCE", options.source, "Block device or image file of the card's volume")->required();
     recover->add_option("DEST", options.destination, "Folder that receives the files (created if missing)")->required();
+    recover->add_option("--report", options.report,
+                        "Write the recovery report to this file (default: kalvory-report.json in DEST); never overwritten");
+    recover->add_flag("--partial", options.partial,
+                      "Save files that cross the end of a short image up to the end (skipped and listed otherwise)");
 
     CLI::App* list = app.add_subcommand("list", "List what could be recovered, without copying");
     modeOption(list);
     list->add_flag("--json", options.json, "Print the list as JSON");
+    list->add_flag("--check", options.check,
+                   "Read every listed file's data too, so that damaged (unreadable) parts are all listed");
     list->add_option("SOURCE", options.source, "Block device or image file of the card's volume")->required();
 
     try {
@@ -190,6 +301,10 @@ int main(int argc, char** argv) {
         return code == 0 ? 0 : kUsage;
     }
     ConfigureLog(options);
+    progressStyle = StyleOf(options.progress);
     InstallInterruptHandler();
+    // A file-size limit then fails the write (and the save says which file)
+    // instead of killing the process.
+    std::signal(SIGXFSZ, SIG_IGN);
     return recover->parsed() ? RunRecover(options) : RunList(options);
 }

@@ -176,32 +176,21 @@ KalvoryBase::KalvoryBase(const WString& devicePath) : devicePath_(devicePath) {
 
 KalvoryBase::~KalvoryBase() = default;
 
-void KalvoryBase::Save() {
-    FSAccessLib::CommandTotalFileLength total;
-    root_.Apply(total);
-    Restore::SetProgressTotal(total.total);
-    FSAccessLib::CommandCopyToDst copy(destination_, reader_->stream.get(), reader_->ReadableEnd());
-    renamedCount_ = 0;
-    try {
-        root_.Apply(copy);
-    } catch (...) {
-        renamedCount_ = copy.RenamedCount();
-        throw;
-    }
-    renamedCount_ = copy.RenamedCount();
-}
-
-int Kalvory_Directory::Verify() {
+void KalvoryBase::SearchDirectories(FSAccessLib::CommandDisplay& display) {
     reader_->ReadAllocationTable();
     reader_->ReadRootDirectory();
     AAA::DebugLog(7, "---DirSearch---\n");
     reader_->BuildTree(root_);
     AAA::DebugLog(7, "---foundTree---\n");
-    FSAccessLib::CommandDisplay display;
     root_.Apply(display);
     AAA::DebugLog(7, "---RenameDeleted---\n");
     CommandRenameDeleted rename;
     root_.Apply(rename);
+}
+
+int Kalvory_Directory::Verify() {
+    FSAccessLib::CommandDisplay display;
+    SearchDirectories(display);
     AAA::DebugLog(7, "---SlectAll---\n");
     FSAccessLib::CommandSlectAll selectAll;
     root_.Apply(selectAll);
@@ -293,7 +282,7 @@ void Kalvory_DirAndSector::StitchRunStreams() {
     std::vector<uint8_t> buffer;
     for (const FSAccessLib::EntryKey& key : collect.keys)
         if (DirEntry* stream = FSAccessLib::Resolve(root_, key))
-            partialFiles_ += StitchStreamFragments(*reader_->stream, *reader_, *stream, buffer) ==
+            partialStreams_ += StitchStreamFragments(*reader_->stream, *reader_, *stream, buffer) ==
                              StreamFragments::Partial;
 }
 
@@ -303,16 +292,8 @@ void CommandRenameFoundDeleted::Execute(DirEntry& entry) {
 }
 
 int Kalvory_DirAndSector::Verify() {
-    reader_->ReadAllocationTable();
-    reader_->ReadRootDirectory();
-    AAA::DebugLog(7, "---DirSearch---\n");
-    reader_->BuildTree(root_);
-    AAA::DebugLog(7, "---foundTree---\n");
     FSAccessLib::CommandDisplay display;
-    root_.Apply(display);
-    AAA::DebugLog(7, "---RenameDeleted---\n");
-    CommandRenameDeleted rename;
-    root_.Apply(rename);
+    SearchDirectories(display);
     AAA::DebugLog(7, "---SectorSearch---\n");
     SectorSearch(*reader_, root_, FoundFolders::Read);
     AAA::DebugLog(7, "---FoundFolders---\n");

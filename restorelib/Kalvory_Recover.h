@@ -2,6 +2,7 @@
 // Recovery strategies: each owns the reader that accepted the card, the tree of
 // found entries and the destination, and runs a fixed sequence of steps.
 #include <memory>
+#include <vector>
 
 #include "AAA_WideString.h"
 #include "FSAccessCommon.h"
@@ -20,8 +21,11 @@ public:
     // Searches, renames and selects; returns the number of targets.
     virtual int Verify() { return 0; }
     virtual void SetDestination(const AAA::WString& folder) { destination_ = folder; }
-    // Copies every target under the destination.
+    // Copies every target under the destination. Refuses, before writing
+    // anything, files larger than the destination can hold.
     virtual void Save();
+    // Whether files that cross the end of a short image are saved up to it.
+    void SetPartialFiles(FSAccessLib::PartialFiles partial) { partialFiles_ = partial; }
 
     FSAccessLib::FSAccessBase& Reader() const { return *reader_; }
     FSAccessLib::DirEntry& Root() { return root_; }
@@ -37,13 +41,25 @@ public:
     int CarvedFiles() const { return carvedFiles_; }
     // Streams whose fragments could not all be found: kept up to what their
     // packets vouch for.
-    int PartialFiles() const { return partialFiles_; }
-    // Damage the reader stepped over: folders past the end of the volume or
-    // the image, and files cut by the end of an image that ends early.
+    int PartialFiles() const { return partialStreams_; }
+    // Folders the reader stepped over: past the end of the volume or the image.
     int FoldersPastEnd() const { return reader_->foldersPastEnd; }
-    int FilesPastEnd() const { return reader_->filesPastEnd; }
+    // Every target file of the last Save, in walk order, with what became of
+    // it (those the save never reached included when it stopped early).
+    const std::vector<FSAccessLib::SavedEntry>& SaveOutcomes() const { return saveOutcomes_; }
+    // Files the last Save placed higher up: their card folders were too deep.
+    int MovedUpCount() const { return movedUpCount_; }
+    // Bytes of the card no read could get (zeros stand in for them).
+    uint64_t UnreadableBytes() const;
+    // Reads every target file's data, so that UnreadableBytes and the stream's
+    // record of unreadable sectors cover all of it (a listing without a save).
+    void ReadTargetData();
 
 protected:
+    // The directory search and the deleted-name rebuild, with their headings;
+    // `display` logs the tree found.
+    void SearchDirectories(FSAccessLib::CommandDisplay& display);
+
     std::unique_ptr<FSAccessLib::FSAccessBase> reader_;
     AAA::WString devicePath_;
     AAA::WString destination_;
@@ -52,8 +68,16 @@ protected:
     int unplacedPictures_ = 0;
     int foundFolderFiles_ = 0;
     int carvedFiles_ = 0;
-    int partialFiles_ = 0;
+    int partialStreams_ = 0;
+    FSAccessLib::PartialFiles partialFiles_ = FSAccessLib::PartialFiles::Skip;
+    std::vector<FSAccessLib::SavedEntry> saveOutcomes_;
+    int movedUpCount_ = 0;
     FSAccessLib::DirEntry root_;
+
+private:
+    void RefuseFilesTooLarge();
+    // Keeps what the copy recorded and adds the targets it never reached.
+    void KeepOutcomes(const FSAccessLib::CommandCopyToDst& copy);
 };
 
 // Directory search only: every entry the directories hold, deleted ones renamed.

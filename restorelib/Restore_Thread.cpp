@@ -12,6 +12,7 @@
 #include "FSAccessCommon.h"
 #include "Kalvory_Recover.h"
 #include "Restore_FilePath.h"
+#include "SourceFailure.h"
 
 Restore_Thread::~Restore_Thread() {
     if (worker.joinable())
@@ -46,11 +47,14 @@ void SetFreeSpaceProbeForTesting(FreeSpaceProbe probe) {
 RestoreMain::RestoreMain(int32_t type, const AAA::WString& devicePath) {
     CurrentJob.store(&progress);
     try {
+        CheckSource(devicePath);
         strategy_ = Kalvory::MakeStrategy(type, devicePath);
         sourcePath = MakeAbsolutePath(devicePath);
     } catch (const AAA::ExceptionBase& error) {
         strategy_.reset();
-        Fail(error.Message());
+        AAA::ExceptionBase named = error;
+        NameSource(named, devicePath);
+        Fail(named.Message());
     } catch (...) {
         strategy_.reset();
         Fail(AAA::UnexpectedErrorText());
@@ -85,7 +89,7 @@ void RestoreMain::ThrowIfCancelled() const {
 }
 
 template <class Body>
-void RestoreMain::Guarded(Body body) {
+void RestoreMain::Guarded(Body body, Blame blame) {
     try {
         if (!strategy_)
             throw AAA::ArgumentException(); // the job has no volume to work on
@@ -93,7 +97,10 @@ void RestoreMain::Guarded(Body body) {
     } catch (const AAA::CancellationException&) {
         record.ResultState = 2;
     } catch (const AAA::ExceptionBase& error) {
-        Fail(error.Message());
+        AAA::ExceptionBase named = error;
+        if (blame == Blame::Source)
+            NameSource(named, sourcePath);
+        Fail(named.Message());
     } catch (...) {
         Fail(AAA::UnexpectedErrorText());
     }
@@ -105,8 +112,15 @@ void RestoreMain::SetDestination(const AAA::WString& folder) {
         strategy_->SetDestination(folder);
         destinationPath = MakeAbsolutePath(folder);
         const uint64_t needed = strategy_->Reader().totalBytes;
-        if (FreeBytesAvailable(folder) < needed)
-            AAA::ThrowFromErrno(ENOSPC);
+        const uint64_t available = FreeBytesAvailable(folder);
+        if (available < needed) {
+            AAA::IOException full(111);
+            full.SetErrorNumber(ENOSPC);
+            full.AddDetail(AAA::FromUtf8(AAA::FillPlaceholders(
+                AAA::LoadStringUtf8(2026), {AAA::ToUtf8(destinationPath), std::to_string(available) + " bytes",
+                                            std::to_string(needed) + " bytes"})));
+            throw full;
+        }
     });
 }
 
@@ -125,12 +139,14 @@ std::thread::id RestoreMain::Launch(void* user, CompletionCallback completion, s
 
 std::thread::id RestoreMain::StartVerify(void* user, CompletionCallback completion) {
     return Launch(user, completion, [this] {
-        Guarded([&] {
-            const int count = strategy_->Verify();
-            ThrowIfCancelled();
-            progress.percent.store(100);
-            record.ResultState = count == 0 ? 1 : 0;
-        });
+        Guarded(
+            [&] {
+                const int count = strategy_->Verify();
+                ThrowIfCancelled();
+                progress.percent.store(100);
+                record.ResultState = count == 0 ? 1 : 0;
+            },
+            Blame::Source);
     });
 }
 

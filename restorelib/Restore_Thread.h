@@ -73,8 +73,10 @@ public:
     Kalvory::KalvoryBase* Strategy() const { return strategy_.get(); }
 
 private:
+    // Whom a failure without a named cause is put down to.
+    enum class Blame { Source, None };
     template <class Body>
-    void Guarded(Body body);
+    void Guarded(Body body, Blame blame = Blame::None);
     void Fail(const char16_t* message);
     void LogResult() const;
     void ThrowIfCancelled() const;

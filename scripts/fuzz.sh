@@ -15,6 +15,13 @@ if [ ${#targets[@]} -eq 0 ]; then
 fi
 build=build/fuzz
 
+# clang and its libFuzzer runtime are only needed here, not by the test build.
+if ! command -v clang++ >/dev/null || ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
+  if [ "$(id -u)" = 0 ]; then
+    apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends clang libclang-rt-14-dev
+  fi
+fi
+
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKALVORY_FUZZ=ON -DKALVORY_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" --target kalvory_fuzz_seeds "${targets[@]/#/fuzz_}"

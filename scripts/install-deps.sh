@@ -12,6 +12,7 @@ export DEBIAN_FRONTEND=noninteractive
 apt-get update
 apt-get install -y --no-install-recommends \
   cmake ninja-build g++ make \
-  libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev \
+  libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libssl-dev \
   mtools dosfstools exfatprogs ffmpeg \
-  clang libclang-rt-14-dev
+  libjpeg-turbo-progs libimage-exiftool-perl python3-fusepy fuse3 \
+  qt6-base-dev qt6-svg-dev libudev-dev pkg-config

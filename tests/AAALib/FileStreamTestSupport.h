@@ -35,6 +35,7 @@ public:
     std::vector<SystemSeekCall> seeks;
     std::vector<size_t> reads;
     bool failReads = false;
+    int failError = EIO;
 
     void ClearCalls() {
         seeks.clear();
@@ -50,7 +51,7 @@ protected:
     ssize_t SystemRead(void* buffer, size_t count) override {
         reads.push_back(count);
         if (failReads) {
-            errno = EIO;
+            errno = failError;
             return -1;
         }
         return Base::SystemRead(buffer, count);

@@ -304,9 +304,11 @@ TEST_F(FileStreamData, EndOfFileIsAShortReadNotAnError) {
     EXPECT_EQ(stream->Read(out, 64), 0u);
 }
 
+// A medium error is read around (UnreadableSectors_test); any other raises.
 TEST_F(FileStreamData, ReadErrorRaisesIOExceptionWithItsLine) {
     Make(1000);
     stream->failReads = true;
+    stream->failError = EBADF;
     LogCapture log(4);
     char out[16];
     EXPECT_THROW(stream->Read(out, sizeof out), AAA::IOException);

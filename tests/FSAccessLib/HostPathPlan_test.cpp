@@ -59,6 +59,8 @@ std::vector<CollisionCase> Cases() {
          {"/dst/A.JPG", "/dst/A (2).JPG", "/dst/A (2) (2).JPG"}, 2},
         {"a leading dot is no extension", {File(u".Trashes", 0, 1), File(u".Trashes", 0, 1)},
          {"/dst/.Trashes", "/dst/.Trashes (2)"}, 1},
+        {"the report's name is kept for the report", {File(u"KALVORY-REPORT.JSON", 0, 1)},
+         {"/dst/KALVORY-REPORT (2).JSON"}, 1},
     };
 }
 

@@ -83,7 +83,7 @@ protected:
 TEST_F(RealStreams, QuickFormattedFat32GivesEveryStreamBack) {
     if (!TestSupport::HaveFatTools())
         GTEST_SKIP() << "mkfs.fat and mtools are needed";
-    ImageWriter(image, 128 << 20);
+    ImageWriter(image, 40 << 20); // over 65,525 clusters of 512 bytes
     ASSERT_EQ(TestSupport::MkfsFat(image, {"-F", "32", "-s", "1"}).exitCode, 0);
     const auto put = [&](const std::string& name, const std::string& bytes) {
         TestSupport::WriteFileBytes(dir / name, bytes);

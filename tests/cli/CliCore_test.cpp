@@ -69,23 +69,33 @@ TEST(JsonString, EscapesQuotesBackslashesAndControlCharacters) {
 }
 
 TEST(FormatTargetsJson, WritesSourceFlagsAndExtents) {
-    EXPECT_EQ(FormatTargetsJson("card \"1\".img", {}), "{\n  \"source\": \"card \\\"1\\\".img\",\n  \"targets\": []\n}\n");
+    EXPECT_EQ(FormatTargetsJson("card \"1\".img", {}),
+              "{\n  \"format\": 1,\n  \"source\": \"card \\\"1\\\".img\",\n  \"targets\": []\n}\n");
     TargetInfo folder;
     folder.path = "DCIM";
+    folder.found = "directory";
     folder.directory = true;
     TargetInfo clip;
     clip.path = "PRIVATE/00001.MTS";
+    clip.found = "carved";
+    clip.signature = "AVCHD transport stream";
+    clip.renamed = true;
     clip.size = 5000;
     clip.deleted = true;
     clip.chainBroken = true;
     clip.extents = {{4096, 3000}, {16384, 2000}};
+    clip.pathShortened = true;
+    clip.damaged = {{512, 512}, {3584, 1024}};
     EXPECT_EQ(FormatTargetsJson("/dev/sdb1", {folder, clip}),
-              "{\n  \"source\": \"/dev/sdb1\",\n  \"targets\": [\n"
-              "    {\"path\": \"DCIM\", \"size\": 0, \"folder\": true, \"deleted\": false, \"carved\": false, "
-              "\"chainBroken\": false, \"partial\": false, \"extents\": []},\n"
-              "    {\"path\": \"PRIVATE/00001.MTS\", \"size\": 5000, \"folder\": false, \"deleted\": true, "
-              "\"carved\": false, \"chainBroken\": true, \"partial\": false, \"extents\": [{\"start\": 4096, \"length\": 3000}, "
-              "{\"start\": 16384, \"length\": 2000}]}\n  ]\n}\n");
+              "{\n  \"format\": 1,\n  \"source\": \"/dev/sdb1\",\n  \"targets\": [\n"
+              "    {\"path\": \"DCIM\", \"size\": 0, \"folder\": true, \"found\": \"directory\", \"signature\": null, "
+              "\"deleted\": false, \"carved\": false, \"chainBroken\": false, \"partial\": false, \"extents\": [], "
+              "\"pathShortened\": false, \"renamed\": false, \"damaged\": []},\n"
+              "    {\"path\": \"PRIVATE/00001.MTS\", \"size\": 5000, \"folder\": false, \"found\": \"carved\", "
+              "\"signature\": \"AVCHD transport stream\", \"deleted\": true, \"carved\": false, \"chainBroken\": true, "
+              "\"partial\": false, \"extents\": [{\"start\": 4096, \"length\": 3000}, {\"start\": 16384, \"length\": 2000}], "
+              "\"pathShortened\": true, \"renamed\": true, "
+              "\"damaged\": [{\"start\": 512, \"length\": 512}, {\"start\": 3584, \"length\": 1024}]}\n  ]\n}\n");
 }
 
 TEST(HumanBytes, UsesBinaryUnitsWithOneDecimal) {

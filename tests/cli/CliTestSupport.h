@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -34,7 +35,9 @@ inline std::string ReadText(const fs::path& path) {
 // A started child whose output goes to two files in `scratch`.
 class Child {
 public:
-    Child(const std::string& program, const std::vector<std::string>& arguments, const fs::path& scratch)
+    // `asUser`: the user id the child runs as (root's tests can act as a plain user).
+    Child(const std::string& program, const std::vector<std::string>& arguments, const fs::path& scratch,
+          int asUser = -1)
         : outPath_(scratch / "child.out"), errPath_(scratch / "child.err") {
         std::vector<std::string> argv{program};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
@@ -47,6 +50,8 @@ public:
             if (!std::freopen(outPath_.c_str(), "w", stdout) || !std::freopen(errPath_.c_str(), "w", stderr))
                 ::_exit(126);
             ::setenv("LC_ALL", "C", 1);
+            if (asUser >= 0 && (::setgid(static_cast<gid_t>(asUser)) != 0 || ::setuid(static_cast<uid_t>(asUser)) != 0))
+                ::_exit(125);
             ::execv(program.c_str(), raw.data());
             ::_exit(127);
         }
@@ -81,6 +86,21 @@ private:
     bool reaped_ = false;
 };
 
+// Every file a recovery left under `root`, by relative path, its reports left
+// out (the report tests look at those).
+inline std::map<std::string, std::string> RecoveredFilesUnder(const fs::path& root) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string path = fs::relative(entry.path(), root).generic_string();
+        if (entry.is_regular_file() && path.rfind("kalvory-report", 0) != 0)
+            files[path] = ReadText(entry.path());
+    }
+    return files;
+}
+
+// The line `recover` ends with.
+inline std::string ReportLine(const fs::path& report) { return "The recovery report is " + report.string() + "\n"; }
+
 inline Outcome RunKalvory(const std::vector<std::string>& arguments, const fs::path& scratch) {
     Child child(KALVORY_BINARY, arguments, scratch);
     return child.Finish();
@@ -93,9 +113,14 @@ inline fs::path WriteSampleCard(const fs::path& image, const fs::path& scratch) 
     return image;
 }
 
-// The English text of a message, as the binary prints it after "kalvory: ".
+// The English text of a message on one line, as the binary prints it after "kalvory: ".
 inline std::string Message(int id) {
-    return "kalvory: " + AAA::ToUtf8(AAA::LoadString(id, AAA::Language::English)) + "\n";
+    std::string text = AAA::ToUtf8(AAA::LoadString(id, AAA::Language::English));
+    for (size_t at; (at = text.find("\n\n")) != std::string::npos;)
+        text.replace(at, 2, " ");
+    for (char& c : text)
+        c = c == '\n' ? ' ' : c;
+    return "kalvory: " + text + "\n";
 }
 
 } // namespace CliTest

@@ -5,6 +5,8 @@
 
 #include <map>
 #include <regex>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include "CliTestSupport.h"
 #include "RecoveredFiles.h"
@@ -73,7 +75,8 @@ TEST_F(KalvoryCommand, RecoverBesideTheImageRestoresEveryFile) {
         total += file.size;
     }
     EXPECT_EQ(outcome.out, "Recovered 11 files (" + KalvoryCli::HumanBytes(total) + ") into " + out.string() +
-                               "\nOf these, 0 came from folders found after a format and 3 from the sector scan alone.\n");
+                               "\nOf these, 0 came from folders found after a format and 3 from the sector scan alone.\n" +
+                               ReportLine(out / "kalvory-report.json"));
 
     // Live files against mtools' own reading of the card; deleted ones by their formats.
     if (TestSupport::HaveFatTools()) {
@@ -112,8 +115,9 @@ TEST_F(KalvoryCommand, ListJsonDescribesTargetsAndExtents) {
     ASSERT_EQ(json.exitCode, 0) << json.err;
     EXPECT_NE(json.out.find("\"source\": \"" + card.string() + "\""), std::string::npos);
     const std::regex object(
-        R"re(\{"path": "([^"]*)", "size": (\d+), "folder": (true|false), "deleted": (true|false), )re"
-        R"re("carved": (true|false), "chainBroken": (true|false), "partial": (true|false), "extents": \[([^\]]*)\]\})re");
+        R"re(\{"path": "([^"]*)", "size": (\d+), "folder": (true|false), "found": "[a-z-]+", "signature": [^,]+, )re"
+        R"re("deleted": (true|false), "carved": (true|false), "chainBroken": (true|false), "partial": (true|false), )re"
+        R"re("extents": \[([^\]]*)\], "pathShortened": false, "renamed": false, "damaged": \[\]\})re");
     const std::regex extent(R"re(\{"start": (\d+), "length": (\d+)\})re");
     std::map<std::string, std::smatch> targets;
     int folders = 0;
@@ -159,23 +163,49 @@ TEST_F(KalvoryCommand, DestinationHoldingPrivateIsRefused) {
     EXPECT_FALSE(fs::exists(dir / "out/DCIM"));
 }
 
-TEST_F(KalvoryCommand, FailuresExitWithThreeAndTheJobsMessage) {
-    const Outcome missing = Run({"recover", (dir / "absent.img").string(), (dir / "out").string()});
-    EXPECT_EQ(missing.exitCode, 3);
-    EXPECT_EQ(missing.err, Message(104));
-
-    const fs::path noise = dir / "noise.img";
-    TestSupport::WriteFileBytes(noise, std::string(1 << 20, '\x5A'));
-    const Outcome unknown = Run({"recover", noise.string(), (dir / "out").string()});
-    EXPECT_EQ(unknown.exitCode, 3);
-    EXPECT_EQ(unknown.err, Message(114));
-    const Outcome listed = Run({"list", noise.string()});
-    EXPECT_EQ(listed.exitCode, 3);
-    EXPECT_EQ(listed.err, Message(114));
+TEST_F(KalvoryCommand, FailuresNameWhatFailedAndWhyOnTheMessagesLine) {
+    TestSupport::WriteFileBytes(dir / "noise.img", std::string(1 << 20, '\x5A'));
+    TestSupport::WriteFileBytes(dir / "empty.img", "");
+    fs::create_directories(dir / "folder");
+    struct Case {
+        std::string source;
+        int message;
+        std::string detail;
+    };
+    const Case cases[] = {
+        {(dir / "absent.img").string(), 104, (dir / "absent.img").string() + ": No such file or directory"},
+        {(dir / "folder").string(), 106, (dir / "folder").string() + " is a folder, not a card or an image"},
+        {(dir / "empty.img").string(), 110, (dir / "empty.img").string() + " is empty"},
+        {(dir / "noise.img").string(), 114, (dir / "noise.img").string() + " holds no FAT12, FAT16, FAT32 or exFAT volume"},
+    };
+    for (const Case& c : cases)
+        for (const char* command : {"recover", "list"}) {
+            std::vector<std::string> arguments{command, c.source};
+            if (std::string(command) == "recover")
+                arguments.push_back((dir / "out").string());
+            const Outcome outcome = Run(arguments);
+            EXPECT_EQ(outcome.exitCode, 3) << c.source;
+            const std::string message = Message(c.message);
+            EXPECT_EQ(outcome.err, message.substr(0, message.size() - 1) + " " + c.detail + "\n");
+        }
 
     const Outcome noParent = Run({"recover", SampleCard().string(), (dir / "no/such/out").string()});
     EXPECT_EQ(noParent.exitCode, 3);
     EXPECT_EQ(noParent.err.rfind("kalvory: The destination folder cannot be created: ", 0), 0u) << noParent.err;
+}
+
+// A device node the user may not read: the message says how to get access.
+TEST_F(KalvoryCommand, AnUnreadableDeviceTellsHowToGetAccess) {
+    const fs::path node = dir / "sdz1";
+    if (::geteuid() != 0 || ::mknod(node.c_str(), S_IFBLK | 0600, makedev(7, 0)) != 0)
+        GTEST_SKIP() << "making a device node needs root";
+    fs::permissions(dir.Path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+    Child kalvory(KALVORY_BINARY, {"list", node.string()}, dir.Path(), /*asUser=*/65534);
+    const Outcome outcome = kalvory.Finish();
+    EXPECT_EQ(outcome.exitCode, 3);
+    EXPECT_NE(outcome.err.find(node.string() + ": permission denied: run as root or join the disk group"),
+              std::string::npos)
+        << outcome.err;
 }
 
 TEST_F(KalvoryCommand, SecondRecoverIntoTheSameFolderNeverOverwrites) {
@@ -191,7 +221,8 @@ TEST_F(KalvoryCommand, SecondRecoverIntoTheSameFolderNeverOverwrites) {
 
     const Outcome again = Run({"recover", card.string(), out.string()});
     EXPECT_EQ(again.exitCode, 1) << again.err;
-    EXPECT_EQ(again.out, "Recovered 0 files (0 bytes) into " + out.string() + "\n");
+    EXPECT_EQ(again.out, "Recovered 0 files (0 bytes) into " + out.string() + "\n" +
+                             ReportLine(out / "kalvory-report (2).json"));
     EXPECT_EQ(ReadText(out / "DCIM/100CDPFP/IMGA0001.JPG"), "edited by the user");
     EXPECT_EQ(ReadText(out / "DCIM/100CDPFP/IMGA0002.JPG"), std::string(7000, 'b'));
 

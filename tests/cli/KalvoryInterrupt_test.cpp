@@ -104,7 +104,7 @@ TEST(KalvoryInterrupt, InterruptDuringSavingKeepsOnlyWholeFiles) {
     EXPECT_LT(kept, kClipCount) << "the interrupt came after the last file";
     EXPECT_EQ(outcome.out, "Cancelled. The " + std::to_string(kept) + " files (" + KalvoryCli::HumanBytes(keptBytes) +
                                ") finished before the cancel are kept in " + out.string() +
-                               "; the file being written was removed.\n");
+                               "; the file being written was removed.\n" + ReportLine(out / "kalvory-report.json"));
 }
 
 TEST(KalvoryInterrupt, InterruptDuringTheSectorScanStopsWithinASecond) {

@@ -62,14 +62,6 @@ protected:
     TestSupport::TempDir dir{"kalvory-collide"};
 };
 
-std::map<std::string, std::string> FilesUnder(const fs::path& root) {
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(root))
-        if (entry.is_regular_file())
-            files[fs::relative(entry.path(), root).generic_string()] = ReadText(entry.path());
-    return files;
-}
-
 TEST_P(NameCollisions, EveryEntryComesBackUnderTheNameTheListingShows) {
     const fs::path image = dir / "card.img";
     const std::map<std::string, std::string> expected = GetParam().write(image);
@@ -84,7 +76,7 @@ TEST_P(NameCollisions, EveryEntryComesBackUnderTheNameTheListingShows) {
     ASSERT_EQ(recovered.exitCode, 0) << recovered.err;
     EXPECT_NE(recovered.out.find(std::to_string(GetParam().renamed) + " files were saved under a numbered name"),
               std::string::npos) << recovered.out;
-    EXPECT_EQ(FilesUnder(out), expected);
+    EXPECT_EQ(RecoveredFilesUnder(out), expected);
 
     // A second run into the same folder adds nothing and touches nothing.
     std::map<std::string, fs::file_time_type> written;
@@ -92,7 +84,7 @@ TEST_P(NameCollisions, EveryEntryComesBackUnderTheNameTheListingShows) {
         written[path] = fs::last_write_time(out / path);
     const Outcome again = RunKalvory({"recover", image.string(), out.string()}, dir.Path());
     EXPECT_EQ(again.exitCode, 1) << again.err;
-    EXPECT_EQ(FilesUnder(out), expected);
+    EXPECT_EQ(RecoveredFilesUnder(out), expected);
     for (const auto& [path, time] : written)
         EXPECT_EQ(fs::last_write_time(out / path), time) << path;
 }

@@ -97,7 +97,7 @@ protected:
 
     void WriteFat() {
         std::ofstream(image).close();
-        fs::resize_file(image, GetParam() == Volume::Fat16 ? 64 << 20 : 128 << 20);
+        fs::resize_file(image, GetParam() == Volume::Fat16 ? 64 << 20 : 40 << 20); // FAT32: over 65,525 clusters
         ASSERT_EQ(TestSupport::MkfsFat(image, FormatArguments()).exitCode, 0);
         const auto mtool = [&](std::vector<std::string> arguments) {
             arguments.insert(arguments.begin(), {"env", "MTOOLS_SKIP_CHECK=1"});
@@ -122,7 +122,7 @@ protected:
     }
 
     void WriteExFat() {
-        TestSupport::ExFatImageBuilder card({.volumeBytes = 128 << 20});
+        TestSupport::ExFatImageBuilder card({.volumeBytes = 64 << 20});
         uint32_t next = 300; // past what mkfs.exfat writes at the start of the heap
         for (const char* folder : kFolders)
             card.AddFolder(folder, {.clusters = {next++}});
@@ -165,11 +165,7 @@ protected:
             RunKalvory({"recover", "--mode", mode, image.string(), (dir / folder).string()}, dir.Path());
         EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
         summary = outcome.out;
-        std::map<std::string, std::string> recovered;
-        for (const auto& entry : fs::recursive_directory_iterator(dir / folder))
-            if (entry.is_regular_file())
-                recovered[fs::relative(entry.path(), dir / folder).generic_string()] = ReadText(entry.path());
-        return recovered;
+        return RecoveredFilesUnder(dir / folder);
     }
 
     // The card's files but the gap, which was deleted.

@@ -42,18 +42,21 @@ TEST_F(RestoreMainEdgeCases, VolumeNoReaderAcceptsFailsWith114AndLogsTheResult) 
     AAATest::LogCapture log(8);
     Restore::RestoreMain job(0, Wide(image));
     EXPECT_EQ(job.ResultState(), -1);
-    EXPECT_EQ(job.ErrorText(), AAA::LoadString(114));
+    const std::string expected =
+        AAA::LoadStringUtf8(114) + "\n\n" + image.string() + " holds no FAT12, FAT16, FAT32 or exFAT volume";
+    EXPECT_EQ(Narrow(job.ErrorText()), expected);
     EXPECT_EQ(job.Strategy(), nullptr);
     const std::string text = log.Text();
     EXPECT_NE(text.find("restorelib/Kalvory_Recover(300): UnknownFileSystemException()\n"), std::string::npos) << text;
-    const std::string resultLines = "ResultState: -1  ErrorString: " + AAA::LoadStringUtf8(114) + "\n";
+    const std::string resultLines = "ResultState: -1  ErrorString: " + expected + "\n";
     EXPECT_NE(text.find(resultLines), std::string::npos) << text;
 }
 
 TEST_F(RestoreMainEdgeCases, MissingSourceFailsWith104) {
     Restore::RestoreMain job(0, Wide(dir / "no-such-card.img"));
     EXPECT_EQ(job.ResultState(), -1);
-    EXPECT_EQ(Narrow(job.ErrorText()), AAA::LoadStringUtf8(104));
+    EXPECT_EQ(Narrow(job.ErrorText()),
+              AAA::LoadStringUtf8(104) + "\n\n" + (dir / "no-such-card.img").string() + ": No such file or directory");
     EXPECT_EQ(job.Strategy(), nullptr);
 }
 
@@ -71,13 +74,16 @@ TEST_F(RestoreMainEdgeCases, DestinationNeedsTheWholeCardsSizeFree) {
     simulatedFreeBytes = cardBytes - 1;
     job.SetDestination(Wide(Destination()));
     EXPECT_EQ(job.ResultState(), -1);
-    EXPECT_EQ(job.ErrorText(), AAA::LoadString(111));
+    const AAA::WString refused = AAA::LoadString(111) + u"\n\n" + Wide(Destination()) + u": " +
+                                 AAA::FromUtf8(std::to_string(cardBytes - 1)) + u" bytes free, the card holds " +
+                                 AAA::FromUtf8(std::to_string(cardBytes)) + u" bytes";
+    EXPECT_EQ(job.ErrorText(), refused);
 
     simulatedFreeBytes = cardBytes;
     job.SetDestination(Wide(Destination()));
     EXPECT_EQ(job.ResultState(), 0);
     // A success leaves the earlier failure's text in place.
-    EXPECT_EQ(job.ErrorText(), AAA::LoadString(111));
+    EXPECT_EQ(job.ErrorText(), refused);
     EXPECT_EQ(job.destinationPath, Wide(Destination()));
 }
 

@@ -1,0 +1,62 @@
+#pragma once
+// The copy of the targets into the destination folder.
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "AAA_DestinationFolder.h"
+#include "AAA_Exceptions.h"
+#include "AAA_FileStream.h"
+#include "Commands.h"
+#include "HostPathPlan.h"
+#include "SaveOutcome.h"
+
+namespace FSAccessLib {
+
+// Copies targets into `destination` under their tree paths, never overwriting.
+// Card names are untrusted: every path component is made safe (SafeHostPath.h)
+// and created relative to the destination's descriptor, never through a link,
+// so nothing is created outside `destination`; entries of the run whose paths
+// meet get numbered names (HostPathPlan.h).
+// A failed copy costs its entry only: the partial file is removed, the failure
+// recorded, and the walk goes on. Cancellation, a source that went away and a
+// full destination end the walk (the partial file removed likewise).
+// Unreadable sectors of the card become zeros in the file, recorded by range.
+class CommandCopyToDst : public Command {
+public:
+    CommandCopyToDst(AAA::WString destinationFolder, Restore::ProgressFileStream* sourceStream, uint64_t mediaBytes,
+                     PartialFiles partialFiles = PartialFiles::Skip)
+        : destination(std::move(destinationFolder)), source(sourceStream), mediaSize(mediaBytes),
+          planner_(destination), partialFiles_(partialFiles) {}
+    void Execute(DirEntry& entry) override;
+    // Entries saved under a numbered name so far.
+    int RenamedCount() const { return planner_.RenamedCount(); }
+    // Files placed higher up because their card folders were too deep.
+    int MovedUpCount() const { return planner_.MovedUpCount(); }
+    // Every target met so far, in walk order.
+    const std::vector<SavedEntry>& Outcomes() const { return outcomes_; }
+
+    AAA::WString destination;
+    Restore::ProgressFileStream* source;
+    uint64_t mediaSize;
+
+private:
+    const AAA::DestinationFolder& Folder();
+    uint64_t ImageEnd();
+    // The extents to write, in order, after the volume and image ends.
+    std::vector<AAA::ByteRange> Pieces(const DirEntry& entry, SavedEntry& outcome);
+    void CopyFile(DirEntry& entry, const HostPlace& place, SavedEntry& outcome);
+    // Records the failure; raises again what must end the walk.
+    void Failed(const AAA::ExceptionBase& error, const HostPlace& place, SavedEntry& outcome);
+    // The file's last two bytes, four more times (players want the held tail).
+    uint64_t AppendHeldTail(const DataBlock& last, AAA::Stream& output);
+
+    HostPathPlanner planner_;
+    PartialFiles partialFiles_;
+    std::optional<AAA::DestinationFolder> folder_;
+    std::optional<uint64_t> imageEnd_;
+    bool created_ = false; // the entry being copied has a file of its own
+    std::vector<SavedEntry> outcomes_;
+};
+
+} // namespace FSAccessLib

@@ -1,0 +1,88 @@
+#include "SaveSummary.h"
+
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+#include "AAA_StringTable.h"
+#include "RecoveredFiles.h"
+
+namespace KalvoryCli {
+namespace {
+
+using FSAccessLib::SavedEntry;
+using FSAccessLib::SaveStatus;
+
+std::string Text(int id, std::initializer_list<std::string> values) {
+    return AAA::FillPlaceholders(AAA::LoadStringUtf8(id), values);
+}
+
+std::string Ranges(const std::vector<AAA::ByteRange>& ranges) {
+    std::string text;
+    char piece[64];
+    for (const AAA::ByteRange& range : ranges) {
+        std::snprintf(piece, sizeof piece, "%s%llu-%llu", text.empty() ? "" : ", ",
+                      static_cast<unsigned long long>(range.start),
+                      static_cast<unsigned long long>(range.End() - 1));
+        text += piece;
+    }
+    return text;
+}
+
+// A heading line with the count, then one indented line per file.
+void Section(std::string& out, const std::vector<const SavedEntry*>& files, const std::string& heading,
+             const std::function<std::string(const SavedEntry&)>& line) {
+    if (files.empty())
+        return;
+    out += heading + "\n";
+    for (size_t i = 0; i < files.size() && i < kFilesListed; ++i)
+        out += "  " + line(*files[i]) + "\n";
+    if (files.size() > kFilesListed)
+        out += " " + Text(2020, {std::to_string(files.size() - kFilesListed)}) + "\n";
+}
+
+std::vector<const SavedEntry*> Where(const std::vector<SavedEntry>& outcomes,
+                                     const std::function<bool(const SavedEntry&)>& test) {
+    std::vector<const SavedEntry*> chosen;
+    for (const SavedEntry& outcome : outcomes)
+        if (test(outcome))
+            chosen.push_back(&outcome);
+    return chosen;
+}
+
+std::string HostPath(const SavedEntry& e) { return AAA::ToUtf8(e.hostPath); }
+
+} // namespace
+
+std::string FormatSaveProblems(const Kalvory::KalvoryBase& strategy, UnreachedFiles unreached) {
+    const std::vector<SavedEntry>& outcomes = strategy.SaveOutcomes();
+    std::string out;
+    const auto damaged = Where(outcomes, [](const SavedEntry& e) { return !e.unreadable.empty(); });
+    Section(out, damaged, Text(2012, {std::to_string(damaged.size())}),
+            [](const SavedEntry& e) { return HostPath(e) + ": bytes " + Ranges(e.unreadable); });
+    const auto cut = Where(outcomes, [](const SavedEntry& e) {
+        return e.cutAtImageEnd && e.status == SaveStatus::Written;
+    });
+    Section(out, cut, Text(2014, {std::to_string(cut.size())}), [](const SavedEntry& e) {
+        return HostPath(e) + " (" + std::to_string(e.written) + " of " + std::to_string(e.length) + " bytes)";
+    });
+    const auto skipped = Where(outcomes, [](const SavedEntry& e) { return e.status == SaveStatus::SkippedPartial; });
+    Section(out, skipped, Text(2013, {std::to_string(skipped.size())}), HostPath);
+    const auto failed = Where(outcomes, [](const SavedEntry& e) { return e.status == SaveStatus::Failed; });
+    Section(out, failed, Text(2015, {std::to_string(failed.size())}),
+            [](const SavedEntry& e) { return AAA::ToUtf8(e.reason); });
+    const auto missing = Where(outcomes, [&](const SavedEntry& e) {
+        return e.status == SaveStatus::NotReached && unreached == UnreachedFiles::List;
+    });
+    uint64_t missingBytes = 0;
+    for (const SavedEntry* e : missing)
+        missingBytes += e->length;
+    Section(out, missing, Text(2016, {std::to_string(missing.size()), HumanBytes(missingBytes)}), HostPath);
+    if (strategy.MovedUpCount() > 0)
+        out += Text(2017, {std::to_string(strategy.MovedUpCount())}) + "\n";
+    if (strategy.UnreadableBytes() > 0)
+        out += Text(2018, {HumanBytes(strategy.UnreadableBytes())}) + "\n";
+    return out;
+}
+
+} // namespace KalvoryCli

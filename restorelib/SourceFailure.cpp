@@ -1,0 +1,62 @@
+#include "SourceFailure.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "AAA_StringTable.h"
+
+namespace Restore {
+namespace {
+
+AAA::WString Filled(int id, const AAA::WString& source) {
+    return AAA::FromUtf8(AAA::FillPlaceholders(AAA::LoadStringUtf8(id), {AAA::ToUtf8(source)}));
+}
+
+template <class E>
+[[noreturn]] void Refuse(E error, AAA::WString detail) {
+    error.AddDetail(detail);
+    throw error;
+}
+
+} // namespace
+
+void CheckSource(const AAA::WString& source) {
+    const std::string path = AAA::ToUtf8(source);
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        AAA::ThrowFromErrnoFor(source, errno);
+    if (S_ISDIR(info.st_mode))
+        Refuse(AAA::IOException(), Filled(2021, source));
+    if (S_ISREG(info.st_mode) && info.st_size == 0)
+        Refuse(AAA::UnexpectedEofException(), Filled(2022, source));
+    if (::access(path.c_str(), R_OK) != 0) {
+        const int error = errno;
+        if ((error == EACCES || error == EPERM) && (S_ISBLK(info.st_mode) || S_ISCHR(info.st_mode))) {
+            AAA::IOException refused;
+            refused.SetErrorNumber(error);
+            Refuse(refused, Filled(2023, source));
+        }
+        AAA::ThrowFromErrnoFor(source, error);
+    }
+}
+
+void NameSource(AAA::ExceptionBase& error, const AAA::WString& source) {
+    if (error.HasDetail())
+        return;
+    switch (error.MessageId()) {
+    case 114:
+        error.AddDetail(Filled(2024, source));
+        return;
+    case 109:
+    case 110:
+    case 113:
+        error.AddDetail(Filled(2025, source));
+        return;
+    default:
+        if (error.ErrorNumber() != 0)
+            error.AddDetail(source + u": " + AAA::SystemReason(error.ErrorNumber()));
+    }
+}
+
+} // namespace Restore

@@ -1,0 +1,34 @@
+#pragma once
+// The two closing pages, shown with the watermark and without a header: the
+// recovery finished, or there was nothing to recover. Both run without a job
+// and offer only Finish.
+#include <QLabel>
+
+#include "WizardPage.h"
+
+class ExteriorPage : public WizardPage {
+public:
+    void initializePage() override;
+    int nextId() const override { return -1; }
+    QLabel* Title() const { return title_; }
+    QLabel* Body() const { return body_; }
+
+protected:
+    ExteriorPage(Wizard& sheet, int titleId, int bodyId);
+
+private:
+    QLabel* title_;
+    QLabel* body_;
+    int titleId_;
+    int bodyId_;
+};
+
+class PageRestoreFinished : public ExteriorPage {
+public:
+    explicit PageRestoreFinished(Wizard& sheet) : ExteriorPage(sheet, 1060, 1061) {}
+};
+
+class PageRestoreNotRequired : public ExteriorPage {
+public:
+    explicit PageRestoreNotRequired(Wizard& sheet) : ExteriorPage(sheet, 1070, 1071) {}
+};

@@ -1,0 +1,78 @@
+#include "Wizard.h"
+
+#include <cerrno>
+#include <unistd.h>
+
+#include "AAA_StringTable.h"
+#include "Artwork.h"
+#include "ExteriorPages.h"
+#include "PageRestoreConfirm.h"
+#include "PageSelectDrive.h"
+#include "PageSelectFolder.h"
+#include "ProgressPage.h"
+#include "Texts.h"
+#include "WizardPage.h"
+
+namespace {
+
+// The one line that tells how to get read access to a card reader's device.
+QString ReadAccessHint(const std::string& source) {
+    if (::access(source.c_str(), R_OK) == 0 || errno != EACCES)
+        return {};
+    return QString::fromStdString(AAA::FillPlaceholders(AAA::ToUtf8(AAA::LoadString(3003)), {source}));
+}
+
+} // namespace
+
+Wizard::Wizard(WizardServices services, QWidget* parent)
+    : QWizard(parent), services_(std::move(services)), exteriorTitleFont_(QStringLiteral("Verdana"), 12, QFont::Bold) {
+    setWizardStyle(QWizard::ModernStyle);
+    setButtonLayout({QWizard::Stretch, QWizard::NextButton, QWizard::FinishButton, QWizard::CancelButton});
+    setButtonText(QWizard::NextButton, Text(3010));
+    setButtonText(QWizard::CancelButton, Text(3011));
+    setButtonText(QWizard::FinishButton, Text(3012));
+    setPixmap(QWizard::LogoPixmap, HeaderImage());
+    setWindowFlags(windowFlags() | Qt::WindowMinimizeButtonHint | Qt::WindowSystemMenuHint);
+    setWindowIcon(AppIcon());
+    setWindowTitle(Text(1000));
+    setPage(kPageSelectDrive, new PageSelectDrive(*this));
+    setPage(kPageSelectFolder, new PageSelectFolder(*this));
+    setPage(kPageVerifying, new PageVerifying(*this));
+    setPage(kPageRestoreConfirm, new PageRestoreConfirm(*this));
+    setPage(kPageSaving, new PageSaving(*this));
+    setPage(kPageRestoreFinished, new PageRestoreFinished(*this));
+    setPage(kPageRestoreNotRequired, new PageRestoreNotRequired(*this));
+    setStartId(kPageSelectDrive);
+}
+
+Wizard::~Wizard() { EndJob(); }
+
+QString Wizard::CreateJob(const std::string& source) {
+    EndJob();
+    job_ = std::make_unique<Restore::RestoreMain>(services_.strategyType, AAA::FromUtf8(source));
+    if (job_->ResultState() == 0)
+        return {};
+    QString text = QString::fromStdU16String(job_->ErrorText());
+    if (const QString hint = ReadAccessHint(source); !hint.isEmpty())
+        text += QStringLiteral("\n\n") + hint;
+    EndJob();
+    return text;
+}
+
+void Wizard::EndJob() { Restore::EndJob(job_); }
+
+void Wizard::PressNext() { QMetaObject::invokeMethod(this, [this] { next(); }, Qt::QueuedConnection); }
+
+void Wizard::PressCancel() { QMetaObject::invokeMethod(this, [this] { reject(); }, Qt::QueuedConnection); }
+
+void Wizard::reject() {
+    if (auto* page = dynamic_cast<WizardPage*>(currentPage()); page && !page->QueryCancel())
+        return;
+    QWizard::reject();
+}
+
+// Every way the sheet closes passes here.
+void Wizard::done(int result) {
+    EndJob();
+    QWizard::done(result);
+}
