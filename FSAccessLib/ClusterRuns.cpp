@@ -52,4 +52,15 @@ std::vector<uint8_t> ReadRuns(AAA::Stream& source, const std::vector<ByteRun>& r
     return bytes;
 }
 
+std::vector<uint8_t> ReadFolderRuns(FSAccessBase& reader, const std::vector<ByteRun>& runs, const AAA::WString& name) {
+    std::vector<uint8_t> bytes = ReadRuns(*reader.stream, runs);
+    uint64_t wanted = 0;
+    for (const ByteRun& run : runs)
+        wanted += run.length;
+    if (bytes.size() < wanted)
+        reader.NoteFolderPastEnd(name, runs.front().start,
+                                 bytes.empty() ? FSAccessBase::FolderPart::NoneRead : FSAccessBase::FolderPart::ReadUpToEnd);
+    return bytes;
+}
+
 } // namespace FSAccessLib

@@ -39,4 +39,8 @@ ClusterChain FollowClusterChain(const FSAccessBase& reader, const ChainView& vie
 // the buffer there.
 std::vector<uint8_t> ReadRuns(AAA::Stream& source, const std::vector<ByteRun>& runs);
 
+// ReadRuns of a folder's clusters from the reader's stream; a folder whose
+// runs reach past the end of the source is logged and counted there.
+std::vector<uint8_t> ReadFolderRuns(FSAccessBase& reader, const std::vector<ByteRun>& runs, const AAA::WString& name);
+
 } // namespace FSAccessLib

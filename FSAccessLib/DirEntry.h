@@ -69,7 +69,7 @@ public:
     // Read from a folder found by the sector search (the folder itself too).
     bool fromFoundFolder = false;
     // The data kept is less than `length`: the rest could not be told apart
-    // from foreign data, and is not written.
+    // from foreign data, or lies past the end of an image that ends early.
     bool partial = false;
 };
 

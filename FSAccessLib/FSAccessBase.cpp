@@ -1,9 +1,11 @@
 #include "FSAccessBase.h"
 
+#include <algorithm>
 #include <string>
 
 #include "AAA_DebugLog.h"
 #include "AAA_Progress.h"
+#include "Commands.h"
 
 namespace FSAccessLib {
 
@@ -48,9 +50,13 @@ void FSAccessBase::LogGeometry() const {
     LogGeometryTail();
 }
 
-void FSAccessBase::AppendFoundFolder(DirEntry& root, DirEntry folder, uint64_t offset, uint64_t size) const {
+AAA::WString FSAccessBase::FoundFolderName(uint64_t offset) const {
     const uint64_t sector = sectorSize != 0 ? offset / sectorSize : 0;
-    folder.name = AAA::FromUtf8(std::to_string(sector) + ".dir");
+    return AAA::FromUtf8(std::to_string(sector) + ".dir");
+}
+
+void FSAccessBase::AppendFoundFolder(DirEntry& root, DirEntry folder, uint64_t offset, uint64_t size) const {
+    folder.name = FoundFolderName(offset);
     folder.start = offset;
     folder.length = size;
     folder.isDirectory = true;
@@ -71,8 +77,21 @@ void FSAccessBase::OpenSourceStream() {
 void FSAccessBase::ApplyGeometry() {
     if (stream && sectorSize != 0)
         stream->blockSize = sectorSize;
+    if (stream)
+        imageBytes = static_cast<uint64_t>(std::max<int64_t>(stream->Length(), 0));
+    if (imageBytes < totalBytes)
+        AAA::DebugLog(6, "the source ends at %I64d bytes, before the end of its volume (%I64d bytes)\n", imageBytes,
+                      totalBytes);
     fatType = FatTypeByClusterCount();
     Restore::SetProgressTotal(totalBytes);
+}
+
+void FSAccessBase::NoteFolderPastEnd(const AAA::WString& name, uint64_t offset, FolderPart read) {
+    ++foldersPastEnd;
+    if (read == FolderPart::ReadUpToEnd)
+        AAA::DebugLog(6, "folder %s at 0x%016I64X runs past the end of the source; read up to it\n", name, offset);
+    else
+        AAA::DebugLog(6, "folder %s at 0x%016I64X lies past the end of the source; not read\n", name, offset);
 }
 
 DirEntry DirEntryFromShortEntry(FSAccessBase& reader, DirectoryEntryBase& record) {

@@ -2,6 +2,7 @@
 // The abstract volume reader: opens the card, keeps its geometry and builds the
 // tree of found entries. FAT12/16, FAT32 and exFAT each implement it.
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <unordered_set>
 
@@ -38,7 +39,9 @@ public:
     // cluster of a folder of this file system, for the sector search to read it.
     virtual bool BeginsFolder(const uint8_t* bytes, size_t size, uint64_t offset) const;
 
-    // A folder found at a raw offset goes under the root as "<sector>.dir",
+    // "<sector>.dir", the name of a folder found at a raw byte offset.
+    AAA::WString FoundFolderName(uint64_t offset) const;
+    // A folder found at a raw offset goes under the root by that name,
     // everything in it marked as read from a found folder; the root is relinked.
     void AppendFoundFolder(DirEntry& root, DirEntry folder, uint64_t offset, uint64_t size) const;
 
@@ -70,6 +73,39 @@ public:
     // Start offsets of the folders the walks have read: a folder the sector
     // search meets again is no find.
     std::unordered_set<uint64_t> foldersRead;
+    // What the source holds, set by Open: an image that ends early holds
+    // less than totalBytes. Unknown counts as the whole volume.
+    uint64_t imageBytes = std::numeric_limits<uint64_t>::max();
+    // Folders past the end of the volume or the image: not read when they
+    // start there, read up to it when they run past it.
+    int foldersPastEnd = 0;
+
+    // How much of a folder past the end was read.
+    enum class FolderPart { NoneRead, ReadUpToEnd };
+    // Where reading stops: the end of the volume, or of the image when it ends first.
+    uint64_t ReadableEnd() const { return totalBytes < imageBytes ? totalBytes : imageBytes; }
+    // Reads a folder of up to `slotLimit` slots as one run from `offset`
+    // through `read(count)`, never past ReadableEnd(): a folder starting
+    // there is not read, one running past it is read up to it; both are
+    // logged and counted in foldersPastEnd. `read` leaves the stream after
+    // the last slot it consumed.
+    template <class ReadSlots>
+    void ReadFolderRun(uint64_t offset, uint32_t slotLimit, const AAA::WString& name, ReadSlots read) {
+        constexpr uint64_t kSlotBytes = 32; // FAT and exFAT alike
+        const uint64_t end = ReadableEnd();
+        if (offset >= end) {
+            NoteFolderPastEnd(name, offset, FolderPart::NoneRead);
+            return;
+        }
+        const uint64_t room = (end - offset) / kSlotBytes;
+        const auto count = static_cast<uint32_t>(room < slotLimit ? room : slotLimit);
+        read(count);
+        // Every slot up to the end consumed: the folder goes on past it (or ends right there).
+        if (count < slotLimit && stream->Seek(0, AAA::SeekCurrent) == static_cast<int64_t>(offset + count * kSlotBytes))
+            NoteFolderPastEnd(name, offset, FolderPart::ReadUpToEnd);
+    }
+    // Logs and counts a folder past the end.
+    void NoteFolderPastEnd(const AAA::WString& name, uint64_t offset, FolderPart read);
 
 protected:
     // Opens `stream` read-only on devicePath and positions it at volumeOffset.

@@ -212,19 +212,22 @@ void FSAccessExFAT::ReadRootDirectory() {
         FollowClusterChain(*this, TableView(), static_cast<uint32_t>(root), uint64_t{Directory::kReadLimit} * 32);
     if (chain.brokenAtFirstStep) {
         AAA::DebugLog(7, "\troot folder: read as one run from its first cluster\n");
-        ReadDirectoryAt(startOfRootDir, rootDirectory);
+        ReadDirectoryAt(startOfRootDir, rootDirectory, u"(root)");
         return;
     }
     AAA::DebugLog(7, "\troot folder: read along its chain, %d runs\n", static_cast<int>(chain.runs.size()));
-    ReadDirectoryFromBytes(ReadRuns(*stream, chain.runs), rootDirectory);
+    ReadDirectoryFromBytes(ReadFolderRuns(*this, chain.runs, u"(root)"), rootDirectory);
 }
 
-void FSAccessExFAT::ReadDirectoryAt(uint64_t offset, Directory& directory, uint32_t slotLimit) {
-    stream->Seek(static_cast<int64_t>(offset), AAA::SeekBegin);
-    directory.ResetReadLimit();
-    directory.NumberOfEntries.SetValue(std::min(slotLimit, Directory::kReadLimit));
-    AAA::BitReader reader(*stream);
-    directory.Read(reader);
+void FSAccessExFAT::ReadDirectoryAt(uint64_t offset, Directory& directory, const AAA::WString& name,
+                                    uint32_t slotLimit) {
+    ReadDirectoryFromBytes({}, directory); // nothing stored unless read below
+    ReadFolderRun(offset, std::min(slotLimit, Directory::kReadLimit), name, [&](uint32_t slots) {
+        stream->Seek(static_cast<int64_t>(offset), AAA::SeekBegin);
+        directory.NumberOfEntries.SetValue(slots);
+        AAA::BitReader reader(*stream);
+        directory.Read(reader);
+    });
 }
 
 void FSAccessExFAT::ReadDirectoryFromBytes(std::vector<uint8_t> bytes, Directory& directory) {
@@ -244,7 +247,8 @@ int FSAccessExFAT::AddFoundDirectory(DirEntry& root, uint64_t offset, uint64_t& 
     if (walkedDirectories_.count(offset) != 0)
         return 0;
     SubDirectory found;
-    ReadDirectoryAt(offset, found);
+    const AAA::WString name = FoundFolderName(offset);
+    ReadDirectoryAt(offset, found, name);
     directorySize = uint64_t{found.NumberOfEntries.Value()} * directoryEntrySize;
     if (directorySize == 0)
         return 0;

@@ -141,8 +141,10 @@ private:
     uint64_t TableBytes() const;
     // Refuses tables and heaps that do not fit the volume or the device (109 / 110).
     void CheckTablePlacement(uint64_t activeCopyStart) const;
-    // Up to `slotLimit` slots read as one run from `offset`.
-    void ReadDirectoryAt(uint64_t offset, Directory& directory, uint32_t slotLimit = Directory::kReadLimit);
+    // Up to `slotLimit` slots read as one run from `offset`, never past the
+    // end of the volume or the image; `name` names the folder in the log.
+    void ReadDirectoryAt(uint64_t offset, Directory& directory, const AAA::WString& name,
+                         uint32_t slotLimit = Directory::kReadLimit);
     void ReadDirectoryFromBytes(std::vector<uint8_t> bytes, Directory& directory);
     // In-use folders follow their chain, never past DataLength; NoFatChain and
     // deleted folders are one run of DataLength bytes.

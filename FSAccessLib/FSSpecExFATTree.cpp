@@ -96,7 +96,11 @@ int FSAccessExFAT::Walk(Directory& directory, DirEntry& parent, int depth) {
 bool FSAccessExFAT::ShouldDescend(const DirEntry& entry, int depth) {
     // Slots outside the heap would be the boot region or beyond the volume.
     const uint64_t heapLimit = static_cast<uint64_t>(bootSector.ClusterCount.Value()) + 2;
-    if (entry.firstCluster < 2 || entry.firstCluster >= heapLimit) {
+    if (entry.firstCluster >= heapLimit) {
+        NoteFolderPastEnd(entry.name, entry.start, FolderPart::NoneRead);
+        return false;
+    }
+    if (entry.firstCluster < 2) {
         AAA::DebugLog(6, "\texFAT: directory %s starts outside the cluster heap (cluster %08x); not read\n",
                       entry.name, entry.firstCluster);
         return false;
@@ -124,12 +128,12 @@ void FSAccessExFAT::ReadFolder(const DirEntry& folder, bool inUse, Directory& di
         if (!chain.brokenAtFirstStep) {
             AAA::DebugLog(7, "\tfolder %s: read along its chain, %d runs\n", folder.name,
                           static_cast<int>(chain.runs.size()));
-            ReadDirectoryFromBytes(ReadRuns(*stream, chain.runs), directory);
+            ReadDirectoryFromBytes(ReadFolderRuns(*this, chain.runs, folder.name), directory);
             return;
         }
     }
     AAA::DebugLog(7, "\tfolder %s: read as one run from its first cluster\n", folder.name);
-    ReadDirectoryAt(folder.start, directory, static_cast<uint32_t>(maxBytes / 32));
+    ReadDirectoryAt(folder.start, directory, folder.name, static_cast<uint32_t>(maxBytes / 32));
 }
 
 ChainView FSAccessExFAT::TableView() const {

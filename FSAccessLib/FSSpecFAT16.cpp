@@ -49,11 +49,10 @@ FileAllocationTable1216Base& FSAccessFAT1216::Table() {
 }
 
 void FSAccessFAT1216::ReadAllocationTable() {
-    // Nothing is sized from the boot sector before the device is known to
-    // hold what it claims: a short volume ends here with message 110.
-    const uint64_t deviceBytes = FatCommon::DeviceBytes(*stream);
-    FatCommon::RequireOnDevice(totalBytes, deviceBytes, kSourceFile, __LINE__);
-    FatCommon::RequireOnDevice(startOfFat + 2 * uint64_t{fatSize}, deviceBytes, kSourceFile, __LINE__);
+    // No table is sized from the boot sector before the source is known to
+    // hold it (message 110 otherwise). The rest of the volume may be missing:
+    // an image that ends early is read as far as it goes.
+    FatCommon::RequireOnDevice(startOfFat + 2 * uint64_t{fatSize}, imageBytes, kSourceFile, __LINE__);
 
     stream->Seek(static_cast<int64_t>(startOfFat), AAA::SeekBegin);
     const uint32_t clusterLimit = bootSector.TotalSectors() / bootSector.SectorsPerCluster.Value();
@@ -74,16 +73,14 @@ void FSAccessFAT1216::ReadAllocationTable() {
 }
 
 void FSAccessFAT1216::ReadRootDirectory() {
-    FatCommon::RequireOnDevice(startOfRootDir + directoryEntrySize, FatCommon::DeviceBytes(*stream), kSourceFile,
-                               __LINE__);
-    rootDirectory.NumberOfEntries.SetValue(rootEntryCount);
     AAA::LogThresholdCeiling quiet(6);
-    ReadDirectoryAt(*stream, startOfRootDir, rootDirectory);
+    FatCommon::ReadDirectoryRun(*this, startOfRootDir, rootEntryCount, u"(root)", rootDirectory);
 }
 
-std::unique_ptr<SubDirectory1216> FSAccessFAT1216::ReadSubDirectory(uint64_t offset, uint64_t& size) {
+std::unique_ptr<SubDirectory1216> FSAccessFAT1216::ReadSubDirectory(uint64_t offset, uint64_t& size,
+                                                                    const AAA::WString& name) {
     auto directory = std::make_unique<SubDirectory1216>();
-    size = ReadDirectoryAt(*stream, offset, *directory);
+    size = FatCommon::ReadDirectoryRun(*this, offset, FatCommon::kDirectorySlotLimit, name, *directory);
     return directory;
 }
 

@@ -28,8 +28,9 @@ public:
     bool BeginsFolder(const uint8_t* bytes, size_t size, uint64_t offset) const override;
 
     using SubDirectoryRecord = SubDirectory1216;
-    // A sub-directory read as one run from a byte offset of the volume, with its size in bytes.
-    std::unique_ptr<SubDirectory1216> ReadSubDirectory(uint64_t offset, uint64_t& size);
+    // A sub-directory read as one run from a byte offset of the volume, with
+    // its size in bytes; `name` names it in the log.
+    std::unique_ptr<SubDirectory1216> ReadSubDirectory(uint64_t offset, uint64_t& size, const AAA::WString& name);
     // The loaded table as chain walks see it.
     ChainView TableView();
     // The clusters live files own (table entry not 0), worked out on first use.

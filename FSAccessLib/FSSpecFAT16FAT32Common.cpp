@@ -115,9 +115,5 @@ void RequireOnDevice(uint64_t end, uint64_t deviceBytes, const char* file, int l
         AAA::ThrowLogged<AAA::UnexpectedEofException>(file, line, "AAA::UnexpectedEofException()");
 }
 
-uint64_t DeviceBytes(AAA::Stream& stream) {
-    const int64_t length = stream.Length();
-    return length > 0 ? static_cast<uint64_t>(length) : 0;
-}
 
 } // namespace FSAccessLib::FatCommon

@@ -61,36 +61,52 @@ private:
 // offset the volume claims to have, lies beyond the device.
 void RequireOnDevice(uint64_t end, uint64_t deviceBytes, const char* file, int line);
 
-// The device's size in bytes (the stream's length).
-uint64_t DeviceBytes(AAA::Stream& stream);
-
-
 inline bool IsDotName(const AAA::WString& name) {
     return name == u"." || name == u"..";
 }
 
 // The entries of a directory record that the walk keeps: every valid slot
-// except unnamed ones, dot entries and extents beyond the volume.
+// except unnamed ones, dot entries and extents beyond the volume (a folder
+// there is counted as past the end).
 template <class Reader, class Directory>
 std::vector<DirEntry> WalkableEntries(Reader& reader, Directory& directory) {
     std::vector<DirEntry> entries;
-    for (size_t i = 0; i < directory.entries.size(); ++i) {
+    for (size_t i = 0; i < directory.entries.Count(); ++i) {
         if constexpr (requires { directory.readPosition; })
             directory.readPosition = i;
-        DirEntry entry = DirEntryFromShortEntry(reader, directory.entries[i]);
+        DirEntry entry = DirEntryFromShortEntry(reader, directory.entries.At(i));
         if (entry.name.empty() || IsDotName(entry.name))
             continue;
-        if (entry.start + entry.length > reader.totalBytes)
+        if (entry.start + entry.length > reader.totalBytes) {
+            if (entry.isDirectory)
+                reader.NoteFolderPastEnd(entry.name, entry.start, FSAccessBase::FolderPart::NoneRead);
             continue;
+        }
         entries.push_back(std::move(entry));
     }
     if constexpr (requires { directory.readPosition; })
-        directory.readPosition = directory.entries.size();
+        directory.readPosition = directory.entries.Count();
     return entries;
 }
 
 template <class Reader>
 int WalkEntries(Reader& reader, std::vector<DirEntry> entries, DirEntry& parent, WalkGuard& guard);
+
+// A directory record read as one run of up to `slotLimit` slots from
+// `offset`, never past the end of the volume or the image (see
+// FSAccessBase::ReadFolderRun); returns its size in bytes.
+template <class Reader, class Directory>
+uint64_t ReadDirectoryRun(Reader& reader, uint64_t offset, uint32_t slotLimit, const AAA::WString& name,
+                          Directory& directory) {
+    directory.entries.Clear();
+    directory.NumberOfEntries.SetValue(0);
+    uint64_t size = 0;
+    reader.ReadFolderRun(offset, slotLimit, name, [&](uint32_t slots) {
+        directory.NumberOfEntries.SetValue(slots);
+        size = ReadDirectoryAt(*reader.stream, offset, directory);
+    });
+    return size;
+}
 
 // A live folder is read along its chain; a deleted one (its chain was freed),
 // or one whose chain says nothing from its first step, as one run from its start.
@@ -101,12 +117,12 @@ std::unique_ptr<typename Reader::SubDirectoryRecord> ReadFolder(Reader& reader, 
         if (!chain.brokenAtFirstStep) {
             AAA::DebugLog(7, "\tfolder %s: read along its chain, %d runs\n", folder.name, static_cast<int>(chain.runs.size()));
             auto directory = std::make_unique<typename Reader::SubDirectoryRecord>();
-            size = ReadDirectoryFromBytes(ReadRuns(*reader.stream, chain.runs), *directory);
+            size = ReadDirectoryFromBytes(ReadFolderRuns(reader, chain.runs, folder.name), *directory);
             return directory;
         }
     }
     AAA::DebugLog(7, "\tfolder %s: read as one run from its first cluster\n", folder.name);
-    return reader.ReadSubDirectory(folder.start, size);
+    return reader.ReadSubDirectory(folder.start, size, folder.name);
 }
 
 // Descends into a folder. Its records are turned into tree entries and freed
@@ -161,7 +177,7 @@ int AddFoundDirectory(Reader& reader, DirEntry& root, uint64_t offset, uint64_t&
     directorySize = 0;
     if (reader.foldersRead.count(offset) != 0)
         return 0;
-    auto found = reader.ReadSubDirectory(offset, directorySize);
+    auto found = reader.ReadSubDirectory(offset, directorySize, reader.FoundFolderName(offset));
     if (directorySize == 0)
         return 0;
     reader.foldersRead.insert(offset);
@@ -169,8 +185,8 @@ int AddFoundDirectory(Reader& reader, DirEntry& root, uint64_t offset, uint64_t&
     WalkGuard guard;
     guard.Enter(offset, false);
     int count = 0;
-    for (auto& record : found->entries) {
-        DirEntry entry = DirEntryFromShortEntry(reader, record);
+    for (size_t i = 0; i < found->entries.Count(); ++i) {
+        DirEntry entry = DirEntryFromShortEntry(reader, found->entries.At(i));
         entry.carved = true;
         if (entry.name.empty() || IsDotName(entry.name))
             continue;

@@ -170,7 +170,7 @@ Directory1216::Directory1216() : AAA::Block("Directory1216") {
 }
 
 void Directory1216::Link() {
-    SetMembers({&entries});
+    SetMembers({}); // the slots are read by ReadEntries
     AAA::Block::Link();
     NumberOfEntries.parent = this;
 }
@@ -185,7 +185,7 @@ bool SubDirectory1216::StopsAt(uint32_t slotIndex, const DirectoryEntry1216& slo
 
 uint64_t Directory1216::ReadEntries(AAA::BitReader& reader) {
     readPosition = 0;
-    return FatCommon::ReadValidSlots<DirectoryEntry1216>(*this, reader);
+    return FatCommon::ReadValidSlots(*this, reader);
 }
 
 } // namespace FSAccessLib::FAT1216

@@ -108,8 +108,8 @@ public:
     AAA::Field::LE StartingClusterNumber{16, "StartingClusterNumber"};
 };
 
-// The valid slots of one directory in disk order. NumberOfEntries is the read
-// limit before a read and the count stored after it.
+// The valid slots of one directory in disk order, kept as their disk bytes.
+// NumberOfEntries is the read limit before a read and the count stored after it.
 class Directory1216 : public AAA::Block {
 public:
     Directory1216();
@@ -122,7 +122,7 @@ public:
     uint64_t ReadEntries(AAA::BitReader& reader);
 
     AAA::Field::LE NumberOfEntries{32, "NumberOfEntries"}; // not on disk
-    AAA::Array<DirectoryEntry1216> entries;
+    FatCommon::StoredSlots<DirectoryEntry1216> entries{this};
     size_t readPosition = 0; // the walk's place in `entries`
 
 public:

@@ -55,13 +55,12 @@ void FSAccessFAT32::ReadAllocationTable() {
     ReadRecordAt(*stream, startOfFsInfo, fsInfo);
     fsInfo.Check();
 
-    // Nothing is sized from the boot sector before the device is known to
-    // hold what it claims: a short volume ends here with message 110.
-    const uint64_t deviceBytes = FatCommon::DeviceBytes(*stream);
-    FatCommon::RequireOnDevice(totalBytes, deviceBytes, kSourceFile, __LINE__);
+    // No table is sized from the boot sector before the source is known to
+    // hold it (message 110 otherwise). The rest of the volume may be missing:
+    // an image that ends early is read as far as it goes.
     // The claimed table size in full: fatSize keeps only 32 bits of it.
     const uint64_t claimedFatBytes = uint64_t{bootSector.SectorsPerFAT32.Value()} * sectorSize;
-    FatCommon::RequireOnDevice(startOfFat + 2 * claimedFatBytes, deviceBytes, kSourceFile, __LINE__);
+    FatCommon::RequireOnDevice(startOfFat + 2 * claimedFatBytes, imageBytes, kSourceFile, __LINE__);
 
     stream->Seek(static_cast<int64_t>(startOfFat), AAA::SeekBegin);
     clusterLimit = bootSector.TotalSectors2.Value() / bootSector.SectorsPerCluster.Value();
@@ -79,8 +78,6 @@ void FSAccessFAT32::ReadAllocationTable() {
 }
 
 void FSAccessFAT32::ReadRootDirectory() {
-    FatCommon::RequireOnDevice(startOfRootDir + directoryEntrySize, FatCommon::DeviceBytes(*stream), kSourceFile,
-                               __LINE__);
     rootDirectory.NumberOfEntries.SetValue(FatCommon::kDirectorySlotLimit);
     // The root is a chain like any folder; one the table says nothing about
     // is read as one run from RootCluster.
@@ -88,16 +85,17 @@ void FSAccessFAT32::ReadRootDirectory() {
         FollowClusterChain(*this, TableView(), bootSector.RootCluster.Value(), FatCommon::kDirectoryByteLimit);
     if (chain.brokenAtFirstStep) {
         AAA::DebugLog(7, "\troot folder: read as one run from its first cluster\n");
-        ReadDirectoryAt(*stream, startOfRootDir, rootDirectory);
+        FatCommon::ReadDirectoryRun(*this, startOfRootDir, FatCommon::kDirectorySlotLimit, u"(root)", rootDirectory);
         return;
     }
     AAA::DebugLog(7, "\troot folder: read along its chain, %d runs\n", static_cast<int>(chain.runs.size()));
-    FatCommon::ReadDirectoryFromBytes(ReadRuns(*stream, chain.runs), rootDirectory);
+    FatCommon::ReadDirectoryFromBytes(ReadFolderRuns(*this, chain.runs, u"(root)"), rootDirectory);
 }
 
-std::unique_ptr<SubDirectory32> FSAccessFAT32::ReadSubDirectory(uint64_t offset, uint64_t& size) {
+std::unique_ptr<SubDirectory32> FSAccessFAT32::ReadSubDirectory(uint64_t offset, uint64_t& size,
+                                                                const AAA::WString& name) {
     auto directory = std::make_unique<SubDirectory32>();
-    size = ReadDirectoryAt(*stream, offset, *directory);
+    size = FatCommon::ReadDirectoryRun(*this, offset, FatCommon::kDirectorySlotLimit, name, *directory);
     return directory;
 }
 

@@ -152,7 +152,7 @@ Directory32::Directory32(const char* blockName) : AAA::Block(blockName) {
 }
 
 void Directory32::Link() {
-    SetMembers({&entries});
+    SetMembers({}); // the slots are read by ReadEntries
     AAA::Block::Link();
     NumberOfEntries.parent = this;
 }
@@ -166,7 +166,7 @@ bool SubDirectory32::StopsAt(uint32_t slotIndex, const DirectoryEntry32& slot) c
 }
 
 uint64_t Directory32::ReadEntries(AAA::BitReader& reader) {
-    return FatCommon::ReadValidSlots<DirectoryEntry32>(*this, reader);
+    return FatCommon::ReadValidSlots(*this, reader);
 }
 
 } // namespace FSAccessLib::FAT32

@@ -124,8 +124,8 @@ public:
     AAA::Field::LE StartingClusterNumberLow{16, "StartingClusterNumberLow"};
 };
 
-// The valid slots of one directory in disk order. NumberOfEntries is the read
-// limit before a read and the count stored after it.
+// The valid slots of one directory in disk order, kept as their disk bytes.
+// NumberOfEntries is the read limit before a read and the count stored after it.
 class Directory32 : public AAA::Block {
 public:
     Directory32();
@@ -139,7 +139,7 @@ public:
     uint64_t ReadEntries(AAA::BitReader& reader);
 
     AAA::Field::LE NumberOfEntries{32, "NumberOfEntries"}; // not on disk
-    AAA::Array<DirectoryEntry32> entries;
+    FatCommon::StoredSlots<DirectoryEntry32> entries{this};
 
 public:
     // Sub-directories stop unless their first slots are "." and "..".

@@ -2,34 +2,74 @@
 // How a FAT12/16 or FAT32 directory takes in its 32-byte slots: up to the end
 // mark or the count, valid slots kept, and the bytes up to the last one kept.
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <vector>
 
 #include "AAA_BitReader.h"
+#include "AAA_DebugLog.h"
+#include "AAA_Field.h"
 #include "AAA_Stream.h"
 
 namespace FSAccessLib::FatCommon {
 
+using SlotBytes = std::array<uint8_t, 32>;
+
+// The kept slots of a directory as their disk bytes: a slot record costs
+// kilobytes, so a full folder of 65536 slots keeps 2 MiB instead of hundreds.
+// One record is reused to hand a slot out.
+template <class Slot>
+class StoredSlots {
+public:
+    explicit StoredSlots(AAA::Element* owner) : owner_(owner) {}
+    StoredSlots(const StoredSlots&) = delete;
+    StoredSlots& operator=(const StoredSlots&) = delete;
+
+    size_t Count() const { return bytes_.size(); }
+    bool Empty() const { return bytes_.empty(); }
+    // Slot `index` as a record; the reference holds until the next At or Parse.
+    Slot& At(size_t index) const {
+        AAA::LogThresholdCeiling quiet(7); // traced once, when it was read
+        return Parse(bytes_.at(index));
+    }
+    // `bytes` read into the record, as a read from the disk would.
+    Slot& Parse(const SlotBytes& bytes) const {
+        AAA::MemoryStream memory(bytes.data(), bytes.size());
+        AAA::BitReader reader(memory);
+        record_.parent = owner_;
+        record_.Read(reader);
+        return record_;
+    }
+    void Keep(const SlotBytes& bytes) { bytes_.push_back(bytes); }
+    void Clear() { bytes_.clear(); }
+    size_t MemoryBytes() const { return bytes_.capacity() * sizeof(SlotBytes) + sizeof(record_); }
+
+private:
+    AAA::Element* owner_;
+    std::vector<SlotBytes> bytes_;
+    mutable Slot record_;
+};
+
 // Reads up to directory.NumberOfEntries slots into directory.entries, stopping
 // at the end mark or where directory.StopsAt says; returns the byte size up
 // to the last valid slot and leaves NumberOfEntries at the count kept.
-template <class Slot, class Directory>
+template <class Directory>
 uint64_t ReadValidSlots(Directory& directory, AAA::BitReader& reader) {
     const uint32_t limit = directory.NumberOfEntries.Value();
-    directory.entries.clear();
+    directory.entries.Clear();
     uint32_t last = 0;
-    Slot slot;
+    SlotBytes bytes{};
     for (uint32_t i = 0; i < limit; ++i) {
-        slot.Read(reader);
+        reader.Read(8 * bytes.size(), bytes.data(), bytes.size());
+        const auto& slot = directory.entries.Parse(bytes);
         if (slot.IsEndOfDirectory() || directory.StopsAt(i, slot))
             break;
         if (!slot.IsValid())
             continue;
-        directory.entries.push_back(slot);
-        directory.entries.back().parent = &directory;
+        directory.entries.Keep(bytes);
         last = i + 1;
     }
-    directory.NumberOfEntries.SetValue(directory.entries.size());
+    directory.NumberOfEntries.SetValue(directory.entries.Count());
     return uint64_t{last} * 32;
 }
 

@@ -100,7 +100,8 @@ int SectorSearcher::Run() {
     // stream; zeros stand in for the bad sectors, which no signature matches.
     const uint64_t unreadableBefore = reader_.stream->Unreadable().Bytes();
     int count = 0;
-    for (uint64_t position = reader_.startOfDataArea; position < reader_.totalBytes;) {
+    // An image that ends early is searched as far as it goes.
+    for (uint64_t position = reader_.startOfDataArea; position < reader_.ReadableEnd();) {
         uint64_t advance = 0;
         count += ScanChunk(position, advance);
         position += advance < step ? step : (advance + step - 1) / step * step;
@@ -113,7 +114,7 @@ int SectorSearcher::Run() {
 uint32_t SectorSearcher::LoadChunk(uint64_t position) {
     chunk_.resize(kSearchChunkBytes);
     // Never past the volume: what lies beyond it is not the card's data.
-    const auto wanted = static_cast<uint32_t>(std::min<uint64_t>(kSearchChunkBytes, reader_.totalBytes - position));
+    const auto wanted = static_cast<uint32_t>(std::min<uint64_t>(kSearchChunkBytes, reader_.ReadableEnd() - position));
     // After a file that ended inside this chunk, the bytes after it are here
     // already; only the rest is read (one seek, one read).
     uint32_t kept = 0;

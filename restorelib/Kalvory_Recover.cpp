@@ -267,12 +267,13 @@ void Kalvory_Sector::CountFoundAfterFormat() {
 }
 
 void Kalvory_DirAndSector::StitchRunStreams() {
-    // Streams taken as one run because their chain is gone.
+    // Streams taken as one run because their chain is gone (those cut by the
+    // end of the source have nothing more to find).
     class CommandCollectRunStreams : public FSAccessLib::Command {
     public:
         void Execute(DirEntry& entry) override {
-            if (!entry.isDirectory && TakenAsOneRun(entry) && (entry.fromFoundFolder || entry.deleted) &&
-                entry.name.find(u".MTS") != WString::npos)
+            if (!entry.isDirectory && !entry.partial && TakenAsOneRun(entry) &&
+                (entry.fromFoundFolder || entry.deleted) && entry.name.find(u".MTS") != WString::npos)
                 keys.push_back(FSAccessLib::KeyOf(entry));
         }
         std::vector<FSAccessLib::EntryKey> keys;

@@ -42,6 +42,8 @@ public:
     // Streams whose fragments could not all be found: kept up to what their
     // packets vouch for.
     int PartialFiles() const { return partialStreams_; }
+    // Folders the reader stepped over: past the end of the volume or the image.
+    int FoldersPastEnd() const { return reader_->foldersPastEnd; }
     // Every target file of the last Save, in walk order, with what became of
     // it (those the save never reached included when it stopped early).
     const std::vector<FSAccessLib::SavedEntry>& SaveOutcomes() const { return saveOutcomes_; }

@@ -188,14 +188,16 @@ TEST(ExFatRootDirectory, RootClusterOutsideTheHeapIsRefused) {
     }
 }
 
-TEST(ExFatRootDirectory, RootRunningOffTheDeviceIsAnEndOfMedium) {
+TEST(ExFatRootDirectory, RootRunningOffTheDeviceIsReadUpToItsEnd) {
     TempDir dir;
     ExFatImageBuilder image;
     const auto path = Write(image, dir);
     std::filesystem::resize_file(path, image.ClusterOffset(image.RootCluster()) + 64);
     auto reader = MakeReader(path);
     ASSERT_TRUE(reader->Open());
-    EXPECT_THROW(reader->ReadRootDirectory(), AAA::UnexpectedEofException);
+    reader->ReadRootDirectory();
+    EXPECT_EQ(reader->rootDirectory.StoredCount(), 2u);
+    EXPECT_EQ(reader->foldersPastEnd, 1);
 }
 
 TEST(ExFatRootDirectory, HoldsTheVolumeEntries) {

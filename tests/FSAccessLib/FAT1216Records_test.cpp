@@ -232,7 +232,7 @@ TEST(FAT1216Directory, RootStopsAtTheSixthSlotsEndMarker) {
     Directory1216 directory;
     directory.NumberOfEntries.SetValue(512);
     ReadDirectoryAt(stream, 0, directory);
-    EXPECT_EQ(directory.entries.size(), 5u);
+    EXPECT_EQ(directory.entries.Count(), 5u);
     EXPECT_EQ(directory.NumberOfEntries.Value(), 5u);
 }
 
@@ -245,7 +245,7 @@ TEST(FAT1216Directory, SubDirectoryNeedsDotSlotsAndSizesToTheLastValidSlot) {
     AAA::MemoryStream stream(sub);
     SubDirectory1216 directory;
     EXPECT_EQ(ReadDirectoryAt(stream, 0, directory), 3u * 32);
-    EXPECT_EQ(directory.entries.size(), 3u);
+    EXPECT_EQ(directory.entries.Count(), 3u);
 
     sub[32] = 'X'; // ".." damaged
     AAA::MemoryStream damaged(sub);

@@ -283,9 +283,9 @@ TEST(FAT32Directory, StopsAtEndMarkerAndSizesUpToLastValidSlot) {
     Directory32 directory;
     EXPECT_EQ(directory.NumberOfEntries.Value(), 0x10000u);
     EXPECT_EQ(ReadDirectoryAt(stream, 0, directory), 3u * 32);
-    EXPECT_EQ(directory.entries.size(), 3u);
+    EXPECT_EQ(directory.entries.Count(), 3u);
     EXPECT_EQ(directory.NumberOfEntries.Value(), 3u);
-    EXPECT_EQ(directory.entries[2].Name.ToString(), "C       ");
+    EXPECT_EQ(directory.entries.At(2).Name.ToString(), "C       ");
 
     // Without the end marker the slots behind it count, and the size reaches
     // the last valid one (index 5) across the skipped long-name slot.
@@ -296,8 +296,8 @@ TEST(FAT32Directory, StopsAtEndMarkerAndSizesUpToLastValidSlot) {
     AAA::MemoryStream stream5(withFifth);
     Directory32 five;
     EXPECT_EQ(ReadDirectoryAt(stream5, 0, five), 6u * 32);
-    EXPECT_EQ(five.entries.size(), 5u);
-    EXPECT_EQ(five.entries[4].Name.ToString(), "LATE    ");
+    EXPECT_EQ(five.entries.Count(), 5u);
+    EXPECT_EQ(five.entries.At(4).Name.ToString(), "LATE    ");
 }
 
 TEST(FAT32Directory, SubDirectoryNeedsDotAndDotDotFirst) {
@@ -310,14 +310,14 @@ TEST(FAT32Directory, SubDirectoryNeedsDotAndDotDotFirst) {
     AAA::MemoryStream stream(good);
     SubDirectory32 sub;
     EXPECT_EQ(ReadDirectoryAt(stream, 0, sub), 3u * 32);
-    EXPECT_EQ(sub.entries.size(), 3u) << "dot slots are stored too";
+    EXPECT_EQ(sub.entries.Count(), 3u) << "dot slots are stored too";
 
     Bytes noDot = good;
     noDot[0] = 'X';
     AAA::MemoryStream stream2(noDot);
     SubDirectory32 sub2;
     EXPECT_EQ(ReadDirectoryAt(stream2, 0, sub2), 0u);
-    EXPECT_TRUE(sub2.entries.empty());
+    EXPECT_TRUE(sub2.entries.Empty());
 
     Bytes noDotDot = good;
     noDotDot[33] = 'X';
@@ -341,7 +341,7 @@ TEST(FAT32Directory, ReadLimitBoundsTheSlotsRead) {
     Directory32 directory;
     directory.NumberOfEntries.SetValue(7);
     EXPECT_EQ(ReadDirectoryAt(stream, 0, directory), 7u * 32);
-    EXPECT_EQ(directory.entries.size(), 7u);
+    EXPECT_EQ(directory.entries.Count(), 7u);
 }
 
 TEST(FAT32Directory, DirectoryRunningOffTheEndRaisesUnexpectedEnd) {

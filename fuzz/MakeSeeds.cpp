@@ -1,0 +1,150 @@
+// Writes the seed corpus of every fuzz target into OUT/<target>/: small cards
+// of each file system made by the test image builders (whole, and with the
+// damage the readers must step over), media made by the sample writers, and
+// DV clips laid out by the clip writer.
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/DvClipWriter.h"
+#include "support/MediaSamples.h"
+#include "support/SmallCards.h"
+#include "support/TempDir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace TestSupport;
+
+class Corpus {
+public:
+    explicit Corpus(fs::path root) : root_(std::move(root)) {}
+    void Add(const std::string& target, const std::string& name, const std::string& bytes) {
+        fs::create_directories(root_ / target);
+        WriteFileBytes(root_ / target / name, bytes);
+    }
+
+private:
+    fs::path root_;
+};
+
+// SOI, APP1 "Exif", quantisation and frame segments, a scan with a stuffed
+// 0xFF and a restart marker, EOI.
+std::string ExifPicture(uint8_t seed) {
+    std::string picture("\xFF\xD8\xFF\xE1\x00\x08" "Exif\0\0", 12);
+    picture += std::string("\xFF\xDB\x00\x43\x00", 5) + std::string(64, static_cast<char>(seed | 1));
+    picture += std::string("\xFF\xC0\x00\x0B\x08\x00\x10\x00\x10\x01\x01\x11\x00", 13);
+    picture += std::string("\xFF\xDA\x00\x08\x01\x01\x00\x00\x3F\x00", 10);
+    for (int i = 0; i < 40; ++i)
+        picture += static_cast<char>(seed + i);
+    picture += std::string("\x11\xFF\x00\x22\xFF\xD3\x33\xFF\xD9", 9);
+    return picture;
+}
+
+std::vector<CardItem> CameraItems(bool noFatChain) {
+    std::vector<CardItem> items = {
+        {"DCIM/100CDPFP/IMGA0001.JPG", ExifPicture(1)},
+        {"DCIM/100CDPFP/IMGA0002.JPG", ExifPicture(2)},
+        {"PRIVATE/AVCHD/BDMV/INDEX.BDM", ManagementFile("INDX", 12, 64, 200)},
+        {"PRIVATE/AVCHD/BDMV/MOVIEOBJ.BDM", ManagementFile("MOBJ", 0, 40, 300)},
+        {"PRIVATE/AVCHD/BDMV/CLIPINF/00000.CPI", ManagementFile("HDMV", 28, 60, 900)},
+        {"PRIVATE/AVCHD/BDMV/STREAM/00000.MTS", SourcePackets(64)},
+        {"PRIVATE/AVCHD/BDMV/STREAM/00001.MTS", SourcePackets(40, 5000)},
+    };
+    items[1].deleted = true;
+    items[6].deleted = true;
+    for (CardItem& item : items)
+        item.noFatChain = noFatChain;
+    return items;
+}
+
+// The card up to its last written sector: what lies after is zeros, and an
+// image that ends early is read as far as it goes.
+std::string Trimmed(const SmallCard& card) {
+    const auto last = std::find_if(card.bytes.rbegin(), card.bytes.rend(), [](uint8_t b) { return b != 0; });
+    const uint64_t used = static_cast<uint64_t>(card.bytes.rend() - last);
+    return card.Cut(std::min<uint64_t>(card.bytes.size(), (used + 511) / 512 * 512));
+}
+
+void AddCards(Corpus& corpus) {
+    struct Variant {
+        const char* name;
+        CardDamage damage;
+        bool noFatChain;
+    };
+    const Variant variants[] = {
+        {"whole", {}, false},
+        {"folder-past-volume", {.folderPastVolume = "DCIM/100CDPFP"}, false},
+        {"folder-as-one-run", {.folderAsOneRun = "PRIVATE/AVCHD"}, false},
+        {"no-fat-chain", {}, true},
+    };
+    for (const CardSystem system : {CardSystem::Fat12, CardSystem::Fat16, CardSystem::Fat32, CardSystem::ExFat}) {
+        const std::string target = system == CardSystem::ExFat   ? "exfat"
+                                   : system == CardSystem::Fat32 ? "fat32"
+                                                                 : "fat1216";
+        for (const Variant& variant : variants) {
+            if (variant.noFatChain && system != CardSystem::ExFat)
+                continue;
+            const SmallCard card = BuildSmallCard(system, CameraItems(variant.noFatChain), variant.damage);
+            const std::string name = std::string(CardSystemName(system)) + "-" + variant.name;
+            const std::string bytes = Trimmed(card);
+            corpus.Add(target, name, bytes);
+            corpus.Add("verify", name, bytes);
+            // Cut inside the first stream: a card whose image ends early.
+            const uint64_t cut = card.start.at("PRIVATE/AVCHD/BDMV/STREAM/00000.MTS") + 5000;
+            if (cut < bytes.size())
+                corpus.Add(target, name + "-cut", bytes.substr(0, cut));
+        }
+    }
+}
+
+void AddMedia(Corpus& corpus) {
+    corpus.Add("mts_length", "64-packets", SourcePackets(64));
+    corpus.Add("mts_length", "wrapping-clock", SourcePackets(300, 0x3FFF0000));
+    corpus.Add("mts_length", "then-foreign-data", SourcePackets(100) + std::string(4096, '\x5A'));
+    corpus.Add("management_files", "index", ManagementFile("INDX", 12, 64, 200));
+    corpus.Add("management_files", "movie-object", ManagementFile("MOBJ", 0, 40, 300));
+    corpus.Add("management_files", "clip-information", ManagementFile("HDMV", 28, 60, 900));
+    corpus.Add("management_files", "playlist", ManagementFile("MPLS", 16, 80, 100));
+    corpus.Add("management_files", "thumbnail-index", ManagementFile("TIDX", 0, 40, 64));
+    corpus.Add("jpeg", "exif", ExifPicture(3));
+    TempDir scratch("kalvory-fuzz-seeds");
+    if (const auto made = ToolMadeJpeg(scratch.Path(), 1, true))
+        corpus.Add("jpeg", "tool-made-exif", *made);
+}
+
+// A clip from its "RIFF" on, as the clip handler meets it.
+std::string ClipBytes(const DvClipLayout& layout) {
+    std::string bytes(layout.span, '\0');
+    for (const auto& [offset, piece] : layout.pieces)
+        bytes.replace(offset, piece.size(), piece);
+    return bytes.substr(layout.aviOffset);
+}
+
+void AddClips(Corpus& corpus) {
+    const DvClipLayout ntsc = WriteDvClip({.system = DvVideoSystem::Ntsc, .frames = 2, .payload = false});
+    const DvClipLayout pal = WriteDvClip({.system = DvVideoSystem::Pal, .frames = 2, .payload = false, .seed = 3});
+    const DvClipLayout gap = WriteDvClip(
+        {.system = DvVideoSystem::Ntsc, .frames = 4, .gaps = {{DvGapPlace::DifSequence, 1, DvXmlInGap::First}}, .payload = false});
+    corpus.Add("dv_clip", "ntsc", ClipBytes(ntsc));
+    corpus.Add("dv_clip", "pal", ClipBytes(pal));
+    corpus.Add("dv_clip", "ntsc-gap-with-xml", ClipBytes(gap));
+    corpus.Add("xml_length", "clip", ntsc.xmlFile);
+    corpus.Add("xml_length", "clip-then-data", pal.xmlFile + std::string(512, 'x'));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s OUT\n", argv[0]);
+        return 2;
+    }
+    Corpus corpus{fs::path(argv[1])};
+    AddCards(corpus);
+    AddMedia(corpus);
+    AddClips(corpus);
+    return 0;
+}
