@@ -131,8 +131,15 @@ void AddClips(Corpus& corpus) {
     corpus.Add("dv_clip", "ntsc", ClipBytes(ntsc));
     corpus.Add("dv_clip", "pal", ClipBytes(pal));
     corpus.Add("dv_clip", "ntsc-gap-with-xml", ClipBytes(gap));
-    corpus.Add("xml_length", "clip", ntsc.xmlFile);
-    corpus.Add("xml_length", "clip-then-data", pal.xmlFile + std::string(512, 'x'));
+    // A description is searched in whole 1 KiB windows: on a card sectors follow it.
+    corpus.Add("xml_length", "clip", ntsc.xmlFile + std::string(2048, '\0'));
+    corpus.Add("xml_length", "clip-then-data", pal.xmlFile + std::string(2048, 'x'));
+    // The end tag across the border of the first two windows.
+    std::string across = ntsc.xmlFile;
+    const size_t tag = across.rfind("</");
+    if (tag < 1020)
+        across.insert(tag, std::string(1020 - tag, ' '));
+    corpus.Add("xml_length", "end-tag-across-windows", across + std::string(2048, '\0'));
 }
 
 } // namespace

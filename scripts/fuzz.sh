@@ -25,8 +25,13 @@ fi
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKALVORY_FUZZ=ON -DKALVORY_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" --target kalvory_fuzz_seeds "${targets[@]/#/fuzz_}"
-rm -rf "$build/seeds"
-ASAN_OPTIONS=detect_leaks=0 "$build/fuzz/kalvory_fuzz_seeds" "$build/seeds"
+# Seeds are made again only when their maker changed, so that two runs of
+# this script (for different targets) can share the build.
+if [ ! -d "$build/seeds" ] || [ "$build/fuzz/kalvory_fuzz_seeds" -nt "$build/seeds" ]; then
+  rm -rf "$build/seeds.new"
+  ASAN_OPTIONS=detect_leaks=0 "$build/fuzz/kalvory_fuzz_seeds" "$build/seeds.new"
+  rm -rf "$build/seeds" && mv "$build/seeds.new" "$build/seeds"
+fi
 
 status=0
 for target in "${targets[@]}"; do
