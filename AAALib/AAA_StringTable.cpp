@@ -199,6 +199,9 @@ constexpr Entry kTable[] = {
     {2029, "The recovery report cannot be written: {0}",
            "復旧レポートを書き込めません: {0}",
            "无法写入恢复报告：{0}"},
+    {2030, "{0} folders lie past the end of the card or its image; what they hold could not be read.",
+           "{0} 個のフォルダーがカードまたはイメージの終わりより後ろにあるため、その中身を読み取れませんでした。",
+           "有 {0} 个文件夹位于存储卡或映像的末尾之后，无法读取其中的内容。"},
     // Desktop wizard texts of its own: the image-file source, the read-access
     // hint and the buttons the platform's wizard would have named.
     {3000, "Image file…", "イメージファイル…", "镜像文件…"},

@@ -166,6 +166,8 @@ int RunList(const Options& options) {
     const std::vector<TargetInfo> targets = CollectTargets(job->Strategy()->Root(), ListContextOf(strategy));
     if (strategy.UnreadableBytes() > 0)
         PrintError(AAA::FillPlaceholders(Text(2018), {HumanBytes(strategy.UnreadableBytes())}));
+    if (strategy.FoldersPastEnd() > 0)
+        PrintError(AAA::FillPlaceholders(Text(2030), {std::to_string(strategy.FoldersPastEnd())}));
     const std::string out = options.json ? FormatTargetsJson(options.source, targets) : FormatTargetsText(targets);
     std::fwrite(out.data(), 1, out.size(), stdout);
     return verified == 0 ? kRecovered : kNothing;
@@ -242,6 +244,8 @@ int RunRecover(const Options& options) {
         std::printf("%s\n", AAA::FillPlaceholders(Text(2009), {std::to_string(unplaced)}).c_str());
     if (const int renamed = job->Strategy()->RenamedCount(); renamed > 0)
         std::printf("%s\n", AAA::FillPlaceholders(Text(2008), {std::to_string(renamed)}).c_str());
+    if (strategy.FoldersPastEnd() > 0)
+        std::printf("%s\n", AAA::FillPlaceholders(Text(2030), {std::to_string(strategy.FoldersPastEnd())}).c_str());
     std::fputs(problems.c_str(), stdout);
     run.result = recovered.Files() > 0 ? "recovered" : "nothing";
     WriteRecoveryReport(options, *job, run);

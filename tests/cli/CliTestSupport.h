@@ -115,12 +115,15 @@ inline fs::path WriteSampleCard(const fs::path& image, const fs::path& scratch) 
 
 // The English text of a message on one line, as the binary prints it after "kalvory: ".
 inline std::string Message(int id) {
-    std::string text = AAA::ToUtf8(AAA::LoadString(id, AAA::Language::English));
-    for (size_t at; (at = text.find("\n\n")) != std::string::npos;)
-        text.replace(at, 2, " ");
-    for (char& c : text)
-        c = c == '\n' ? ' ' : c;
-    return "kalvory: " + text + "\n";
+    const std::string text = AAA::ToUtf8(AAA::LoadString(id, AAA::Language::English));
+    std::string line = "kalvory: ";
+    for (size_t at = 0; at < text.size(); ++at) {
+        if (text[at] != '\n')
+            line += text[at];
+        else if (at + 1 >= text.size() || text[at + 1] != '\n')
+            line += ' '; // a blank line counts as one break
+    }
+    return line + "\n";
 }
 
 } // namespace CliTest

@@ -12,6 +12,7 @@
 #include "RecoveredFiles.h"
 #include "support/FatImageBuilder.h"
 #include "support/MtoolsHelpers.h"
+#include "support/SmallCards.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -234,6 +235,32 @@ TEST_F(KalvoryCommand, SecondRecoverIntoTheSameFolderNeverOverwrites) {
     EXPECT_EQ(refused.exitCode, 2);
     EXPECT_EQ(refused.err, Message(1023));
     EXPECT_TRUE(ReadText(dir / "full/PRIVATE/AVCHD/BDMV/STREAM/00000.MTS") == clip);
+}
+
+// A card whose image ends inside a stream and one of whose folders points past
+// the volume: the rest comes back, and the summary says what was left out.
+TEST_F(KalvoryCommand, ADamagedCardsSummaryCountsWhatWasLeftOut) {
+    using TestSupport::CardItem;
+    const std::vector<CardItem> items = {
+        {"DCIM/100CDPFP/IMGA0001.JPG", std::string(7000, 'p')},
+        {.path = "LOST", .folder = true},
+        {"LOST/NOTE.TXT", std::string(100, 'n')},
+        {"CLIP.MTS", std::string(20000, 'c')},
+    };
+    const TestSupport::SmallCard card =
+        TestSupport::BuildSmallCard(TestSupport::CardSystem::Fat32, items, {.folderPastVolume = "LOST"});
+    const fs::path image = dir / "damaged.img";
+    TestSupport::WriteFileBytes(image, card.Cut(card.start.at("CLIP.MTS") + 5000));
+    const fs::path out = dir / "out";
+
+    const Outcome recovered = Run({"recover", image.string(), out.string()});
+    ASSERT_EQ(recovered.exitCode, 0) << recovered.err;
+    EXPECT_EQ(ReadText(out / "DCIM/100CDPFP/IMGA0001.JPG"), items[0].data);
+    EXPECT_FALSE(fs::exists(out / "CLIP.MTS"));
+    EXPECT_NE(recovered.out.find("1 files cross the end of the image and were not saved"), std::string::npos)
+        << recovered.out;
+    EXPECT_NE(recovered.out.find("1 folders lie past the end of the card or its image"), std::string::npos)
+        << recovered.out;
 }
 
 } // namespace
