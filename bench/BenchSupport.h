@@ -1,11 +1,13 @@
 #pragma once
-// What several benchmarks share: memory figures of this process, and the
-// scratch folder where the large cards they make once are kept.
+// What several benchmarks share: memory figures of this process, the scratch
+// folder where the large cards they make once are kept, and making one.
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "support/MtoolsHelpers.h"
 
 namespace BenchSupport {
 
@@ -22,6 +24,26 @@ inline uint64_t StatusBytes(const std::string& field) {
 inline std::filesystem::path ScratchFolder() {
     const char* base = std::getenv("TMPDIR");
     return base && *base ? std::filesystem::path(base) : std::filesystem::path("/tmp");
+}
+
+// A sparse FAT32 card of `bytes` at `card`, formatted by mkfs.fat and filled
+// by `fill(card)` (an error text, or empty) once: a ".done" marker tells a
+// finished card from a run interrupted while writing it. An error text, or empty.
+template <class Fill>
+std::string PrepareFat32Card(const std::filesystem::path& card, uint64_t bytes, Fill fill) {
+    std::filesystem::path done = card;
+    done += ".done";
+    if (std::filesystem::exists(done) && std::filesystem::exists(card) && std::filesystem::file_size(card) == bytes)
+        return {};
+    std::filesystem::remove(done);
+    { std::ofstream create(card, std::ios::binary | std::ios::trunc); }
+    std::filesystem::resize_file(card, bytes);
+    if (TestSupport::MkfsFat(card, {"-F", "32"}).exitCode != 0)
+        return "mkfs.fat failed";
+    if (std::string error = fill(card); !error.empty())
+        return error;
+    std::ofstream(done).put('\n');
+    return {};
 }
 
 } // namespace BenchSupport

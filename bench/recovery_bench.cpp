@@ -50,34 +50,24 @@ void WriteClip(const fs::path& file, int clip) {
     }
 }
 
-// The card, built on first use; a ".done" marker tells a finished one from a
-// run that was interrupted while writing it.
+// The card of clips, made on first use.
 std::string PrepareCard() {
-    const fs::path card = CardPath();
-    fs::path done = card;
-    done += ".done";
-    if (fs::exists(done) && fs::exists(card) && fs::file_size(card) == kCardBytes)
+    return BenchSupport::PrepareFat32Card(CardPath(), kCardBytes, [](const fs::path& card) -> std::string {
+        const std::string image = card.string();
+        if (!RunMtool({"mmd", "-i", image, "::DCIM", "::PRIVATE", "::PRIVATE/AVCHD", "::PRIVATE/AVCHD/BDMV",
+                       "::PRIVATE/AVCHD/BDMV/STREAM"}))
+            return "mmd failed";
+        fs::path staging = card;
+        staging += ".clip";
+        for (int clip = 0; clip < kClipCount; ++clip) {
+            WriteClip(staging, clip);
+            if (!RunMtool({"mcopy", "-i", image, staging.string(),
+                           "::PRIVATE/AVCHD/BDMV/STREAM/0000" + std::to_string(clip) + ".MTS"}))
+                return "mcopy failed";
+        }
+        fs::remove(staging);
         return {};
-    fs::remove(done);
-    { std::ofstream create(card, std::ios::binary | std::ios::trunc); }
-    fs::resize_file(card, kCardBytes);
-    if (TestSupport::MkfsFat(card, {"-F", "32"}).exitCode != 0)
-        return "mkfs.fat failed";
-    const std::string image = card.string();
-    if (!RunMtool({"mmd", "-i", image, "::DCIM", "::PRIVATE", "::PRIVATE/AVCHD", "::PRIVATE/AVCHD/BDMV",
-                   "::PRIVATE/AVCHD/BDMV/STREAM"}))
-        return "mmd failed";
-    fs::path staging = card;
-    staging += ".clip";
-    for (int clip = 0; clip < kClipCount; ++clip) {
-        WriteClip(staging, clip);
-        if (!RunMtool({"mcopy", "-i", image, staging.string(),
-                       "::PRIVATE/AVCHD/BDMV/STREAM/0000" + std::to_string(clip) + ".MTS"}))
-            return "mcopy failed";
-    }
-    fs::remove(staging);
-    std::ofstream(done) << "ok\n";
-    return {};
+    });
 }
 
 // What `cat IMAGE > /dev/null` does: read(2) in large pieces to the end.

@@ -56,32 +56,23 @@ std::string Picture(uint32_t seed) {
 }
 
 std::string PrepareCard() {
-    const fs::path card = CardPath();
-    fs::path done = card;
-    done += ".done";
-    if (fs::exists(done) && fs::exists(card) && fs::file_size(card) == kCardBytes)
+    return BenchSupport::PrepareFat32Card(CardPath(), kCardBytes, [](const fs::path& card) -> std::string {
+        // The data stays where the files were; the format left only new tables.
+        // Real media when the tools are there, so that other carvers meet it too.
+        TestSupport::TempDir scratch("kalvory-bench-media");
+        std::fstream out(card, std::ios::binary | std::ios::in | std::ios::out);
+        for (int i = 0; i < kStreams + kPictures; ++i) {
+            const uint64_t at = (1ull << 30) + uint64_t(i) * (kCardBytes - (2ull << 30)) / (kStreams + kPictures);
+            const auto seed = static_cast<uint32_t>(i);
+            const auto real = i % 2 == 0 ? TestSupport::FfmpegStream(scratch.Path(), 3)
+                                         : TestSupport::ToolMadeJpeg(scratch.Path(), i, true);
+            const std::string bytes = real ? *real : i % 2 == 0 ? Packets(16000, seed) : Picture(seed);
+            out.seekp(static_cast<std::streamoff>(at / 32768 * 32768));
+            out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        }
+        out.close();
         return {};
-    fs::remove(done);
-    { std::ofstream create(card, std::ios::binary | std::ios::trunc); }
-    fs::resize_file(card, kCardBytes);
-    if (TestSupport::MkfsFat(card, {"-F", "32"}).exitCode != 0)
-        return "mkfs.fat failed";
-    // The data stays where the files were; the format left only new tables.
-    // Real media when the tools are there, so that other carvers meet it too.
-    TestSupport::TempDir scratch("kalvory-bench-media");
-    std::fstream out(card, std::ios::binary | std::ios::in | std::ios::out);
-    for (int i = 0; i < kStreams + kPictures; ++i) {
-        const uint64_t at = (1ull << 30) + uint64_t(i) * (kCardBytes - (2ull << 30)) / (kStreams + kPictures);
-        const auto seed = static_cast<uint32_t>(i);
-        const auto real = i % 2 == 0 ? TestSupport::FfmpegStream(scratch.Path(), 3)
-                                     : TestSupport::ToolMadeJpeg(scratch.Path(), i, true);
-        const std::string bytes = real ? *real : i % 2 == 0 ? Packets(16000, seed) : Picture(seed);
-        out.seekp(static_cast<std::streamoff>(at / 32768 * 32768));
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    }
-    out.close();
-    std::ofstream(done).put('\n');
-    return {};
+    });
 }
 
 double CatSeconds() {
