@@ -10,7 +10,6 @@
 #include <string>
 
 #include "AAA_DebugLog.h"
-#include "AAA_Exceptions.h"
 #include "AAA_StringTable.h"
 #include "DestinationCheck.h"
 #include "JobRunner.h"
@@ -136,23 +135,6 @@ void WriteRecoveryReport(const Options& options, const Restore::RestoreMain& job
         std::printf("%s\n", AAA::FillPlaceholders(Text(2028), {written.string()}).c_str());
 }
 
-// Reads the targets' data on this thread; false (with the job's result state
-// set) when cancelled or failed.
-bool ReadTargetData(Restore::RestoreMain& job) {
-    try {
-        job.Strategy()->ReadTargetData();
-        return true;
-    } catch (const AAA::CancellationException&) {
-        job.record.ResultState = 2;
-    } catch (const AAA::ExceptionBase& error) {
-        job.record.ResultState = -1;
-        std::u16string text = error.MessageText().substr(0, std::size(job.record.ErrorString) - 1);
-        std::copy(text.begin(), text.end(), job.record.ErrorString);
-        job.record.ErrorString[text.size()] = u'\0';
-    }
-    return false;
-}
-
 int RunList(const Options& options) {
     auto job = MakeJob(options);
     if (!job)
@@ -160,7 +142,7 @@ int RunList(const Options& options) {
     const int32_t verified = Run(*job, Operation::Verify);
     if (verified != 0 && verified != 1)
         return ExitForFailure(*job);
-    if (options.check && verified == 0 && !ReadTargetData(*job))
+    if (options.check && verified == 0 && job->ReadTargetData() != 0)
         return ExitForFailure(*job);
     const Kalvory::KalvoryBase& strategy = *job->Strategy();
     const std::vector<TargetInfo> targets = CollectTargets(job->Strategy()->Root(), ListContextOf(strategy));

@@ -150,6 +150,13 @@ std::thread::id RestoreMain::StartVerify(void* user, CompletionCallback completi
     });
 }
 
+int32_t RestoreMain::ReadTargetData() {
+    record.ResultState = 0;
+    Guarded([&] { strategy_->ReadTargetData(); }, Blame::Source);
+    LogResult();
+    return record.ResultState;
+}
+
 std::thread::id RestoreMain::StartSave(void* user, CompletionCallback completion) {
     return Launch(user, completion, [this] {
         AAA::DebugLog(6, "\n%S\n", std::string(80, '='));

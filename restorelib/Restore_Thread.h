@@ -62,6 +62,9 @@ public:
     void SetDestination(const AAA::WString& folder);
     std::thread::id StartVerify(void* user, CompletionCallback callback) override;
     std::thread::id StartSave(void* user, CompletionCallback callback);
+    // Reads every target's data on the calling thread (a listing's check of
+    // unreadable parts); the result state as a worker's would be: 0, 2 cancelled, -1 failed.
+    int32_t ReadTargetData();
 
     // Waits for the running worker, if any.
     void Wait();
