@@ -92,11 +92,7 @@ void CommandCopyToDst::Execute(DirEntry& entry) {
 }
 
 std::vector<AAA::ByteRange> CommandCopyToDst::Pieces(const DirEntry& entry, SavedEntry& outcome) {
-    std::vector<AAA::ByteRange> pieces;
-    if (entry.chain.empty())
-        pieces.push_back({entry.start, entry.length});
-    for (const DataBlock& block : entry.chain)
-        pieces.push_back({block.start, block.length});
+    std::vector<AAA::ByteRange> pieces = entry.DataRanges();
     const size_t before = pieces.size();
     std::erase_if(pieces, [&](const AAA::ByteRange& piece) { return OutOfMedia(piece.start, piece.length, mediaSize); });
     for (size_t i = pieces.size(); i < before; ++i)

@@ -47,6 +47,16 @@ DirEntry::DirEntry(std::string shortName, std::string shortExtension) {
     name = ShortNameToWide(std::move(shortName), std::move(shortExtension), &deleted);
 }
 
+std::vector<AAA::ByteRange> DirEntry::DataRanges() const {
+    if (chain.empty())
+        return {{start, length}};
+    std::vector<AAA::ByteRange> ranges;
+    ranges.reserve(chain.size());
+    for (const DataBlock& block : chain)
+        ranges.push_back({block.start, block.length});
+    return ranges;
+}
+
 AAA::WString DirEntry::FullPath() const {
     std::vector<const DirEntry*> lineage;
     for (const DirEntry* e = this; e != nullptr; e = e->parent)

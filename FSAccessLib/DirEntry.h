@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "AAA_ByteRanges.h"
 #include "AAA_WideString.h"
 
 namespace FSAccessLib {
@@ -45,6 +46,9 @@ public:
 
     // "\"-separated path from the root (whose name is empty).
     AAA::WString FullPath() const;
+    // Where the data lies on the card, in file order: the chain's blocks, or
+    // `length` bytes from `start` when there is no chain.
+    std::vector<AAA::ByteRange> DataRanges() const;
     // Points every block's owner at this entry, sets parent (when newParent is
     // non-null) and recurses into children. Call with null on the root after appends.
     void Relink(DirEntry* newParent);

@@ -117,10 +117,8 @@ TargetInfo DescribeTarget(const FSAccessLib::DirEntry& entry, std::string relati
     info.chainBroken = entry.chainBroken;
     info.partial = entry.partial;
     if (!entry.isDirectory) {
-        if (entry.chain.empty())
-            info.extents.emplace_back(entry.start, entry.length);
-        for (const FSAccessLib::DataBlock& block : entry.chain)
-            info.extents.emplace_back(block.start, block.length);
+        for (const AAA::ByteRange& range : entry.DataRanges())
+            info.extents.emplace_back(range.start, range.length);
         AddDamage(info, context);
     }
     return info;

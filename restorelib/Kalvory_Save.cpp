@@ -108,12 +108,11 @@ void KalvoryBase::KeepOutcomes(const FSAccessLib::CommandCopyToDst& copy) {
 void KalvoryBase::ReadTargetData() {
     CommandCollectTargetFiles targets;
     root_.Apply(targets);
-    uint64_t total = 0;
-    for (const DirEntry* file : targets.files)
-        total += file->length;
-    Restore::SetProgressTotal(total); // seeks move the percent and see a cancel
+    FSAccessLib::CommandTotalFileLength total;
+    root_.Apply(total);
+    Restore::SetProgressTotal(total.total); // seeks move the percent and see a cancel
     Restore::ProgressFileStream& source = *reader_->stream;
-    const uint64_t end = std::min<uint64_t>(reader_->totalBytes, static_cast<uint64_t>(source.Length()));
+    const uint64_t end = reader_->ReadableEnd();
     std::vector<uint8_t> buffer(AAA::kCopyPieceSize);
     const auto readRange = [&](uint64_t start, uint64_t length) {
         length = start >= end ? 0 : std::min(length, end - start);
@@ -126,12 +125,9 @@ void KalvoryBase::ReadTargetData() {
             length -= piece;
         }
     };
-    for (const DirEntry* file : targets.files) {
-        if (file->chain.empty())
-            readRange(file->start, file->length);
-        for (const FSAccessLib::DataBlock& block : file->chain)
-            readRange(block.start, block.length);
-    }
+    for (const DirEntry* file : targets.files)
+        for (const AAA::ByteRange& range : file->DataRanges())
+            readRange(range.start, range.length);
 }
 
 uint64_t KalvoryBase::UnreadableBytes() const { return reader_->stream ? reader_->stream->Unreadable().Bytes() : 0; }
