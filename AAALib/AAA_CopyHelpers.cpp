@@ -38,8 +38,9 @@ uint64_t TransferInKernel(Stream& source, uint64_t offset, uint64_t length, Stre
         offset += *moved;
         length -= *moved;
     }
-    if (length > 0)
-        source.Seek(static_cast<int64_t>(offset), SeekBegin); // the plain copy goes on from here
+    // The plain copy goes on from here; a finished one leaves the source after
+    // the extent, as reading it would.
+    source.Seek(static_cast<int64_t>(offset), SeekBegin);
     return length;
 }
 

@@ -131,6 +131,24 @@ void FileStream::DropBuffer() {
     bufferPos_ = bufferEnd_ = 0;
 }
 
+void FileStream::KeepTail(const uint8_t* bytes, size_t count) {
+    const size_t kept = std::min(count, kBufferSize);
+    if (buffer_.empty())
+        buffer_.resize(kBufferSize);
+    std::memcpy(buffer_.data(), bytes + (count - kept), kept);
+    bufferPos_ = bufferEnd_ = kept;
+}
+
+int64_t FileStream::EndOffset() {
+    const int64_t end = SystemSeek(0, SEEK_END);
+    if (end < 0)
+        ThrowFromErrno();
+    // The descriptor goes back under the read-ahead, which stays valid.
+    if (SystemSeek(filePosition_, SEEK_SET) < 0)
+        ThrowFromErrno();
+    return end;
+}
+
 int64_t FileStream::Seek(int64_t offset, int origin) {
     if (origin == SeekBegin && Position() == offset)
         return offset;
@@ -139,12 +157,7 @@ int64_t FileStream::Seek(int64_t offset, int origin) {
     if (origin == SeekCurrent) {
         base = Position();
     } else if (origin == SeekEnd) {
-        base = SystemSeek(0, SEEK_END);
-        if (base < 0)
-            ThrowFromErrno();
-        // Finding the end moved the descriptor: the read-ahead no longer matches it.
-        DropBuffer();
-        filePosition_ = base;
+        base = EndOffset();
     } else if (origin != SeekBegin) {
         ThrowFromErrno(EINVAL);
     }
@@ -190,8 +203,10 @@ size_t FileStream::ReadFully(uint8_t* out, size_t count, bool& failed) {
         if (n < 0) {
             const int error = errno;
             const ReadFault fault = ClassifyReadError(error);
-            if (fault == ReadFault::Lost)
+            if (fault == ReadFault::Lost) {
+                filePosition_ += static_cast<int64_t>(done);
                 RaiseReadFault(error);
+            }
             if (fault == ReadFault::Medium) {
                 filePosition_ += static_cast<int64_t>(done);
                 return done + SalvageRead(out + done, count - done);
@@ -241,18 +256,24 @@ size_t FileStream::SalvageRead(uint8_t* out, size_t count) {
     const uint64_t unit = blockSize > 1 ? blockSize : kSalvageUnit;
     const int64_t start = filePosition_;
     size_t done = 0;
-    while (done < count) {
-        const auto position = static_cast<uint64_t>(start) + done;
-        const size_t piece = static_cast<size_t>(std::min<uint64_t>(count - done, unit - position % unit));
-        if (unreadable_.Covers(position, piece)) {
-            std::memset(out + done, 0, piece);
-            done += piece;
-            continue;
+    try {
+        while (done < count) {
+            const auto position = static_cast<uint64_t>(start) + done;
+            const size_t piece = static_cast<size_t>(std::min<uint64_t>(count - done, unit - position % unit));
+            if (unreadable_.Covers(position, piece)) {
+                std::memset(out + done, 0, piece);
+                done += piece;
+                continue;
+            }
+            const ssize_t n = ReadPieceAt(static_cast<int64_t>(position), out + done, piece);
+            if (n == 0)
+                break; // the end of the file
+            done += n < 0 ? piece : static_cast<size_t>(n);
         }
-        const ssize_t n = ReadPieceAt(static_cast<int64_t>(position), out + done, piece);
-        if (n == 0)
-            break; // the end of the file
-        done += n < 0 ? piece : static_cast<size_t>(n);
+    } catch (...) {
+        // A failed piece leaves the descriptor at its start; later reads must know.
+        filePosition_ = start + static_cast<int64_t>(done);
+        throw;
     }
     filePosition_ = start + static_cast<int64_t>(done);
     if (SystemSeek(filePosition_, SEEK_SET) < 0)
@@ -274,8 +295,13 @@ uint32_t FileStream::Read(void* buffer, uint32_t count) {
         }
         const uint32_t want = count - done;
         if (want >= kBufferSize) {
-            // Large reads go straight to the caller's memory.
-            done += static_cast<uint32_t>(ReadFully(out + done, want, failed));
+            // Large reads go straight to the caller's memory; the read-ahead
+            // then holds their tail, so that its window always names exactly
+            // the bytes it holds.
+            DropBuffer();
+            const size_t got = ReadFully(out + done, want, failed);
+            KeepTail(out + done, got);
+            done += static_cast<uint32_t>(got);
             break;
         }
         if (buffer_.empty())
@@ -355,10 +381,8 @@ std::optional<uint32_t> FileStream::TransferFrom(FileStream& source, int64_t sou
 }
 
 int64_t FileStream::Length() {
-    const int64_t saved = Seek(0, SeekCurrent);
-    const int64_t end = Seek(0, SeekEnd);
-    Seek(saved, SeekBegin);
-    return end;
+    // Asked of the system: finding the end reads nothing and keeps the read-ahead.
+    return EndOffset();
 }
 
 } // namespace AAA

@@ -80,6 +80,10 @@ protected:
 
 private:
     void DropBuffer();
+    // Makes the read-ahead hold the last bytes of a read that bypassed it.
+    void KeepTail(const uint8_t* bytes, size_t count);
+    // The file's end, the descriptor left where it stood.
+    int64_t EndOffset();
     uint32_t FillAndCopy(uint8_t* out, uint32_t count);
     size_t ReadFully(uint8_t* out, size_t count, bool& failed);
     // Reads `count` bytes at the descriptor's place piece by piece, zeros for

@@ -142,6 +142,22 @@ void AddClips(Corpus& corpus) {
     corpus.Add("xml_length", "end-tag-across-windows", across + std::string(2048, '\0'));
 }
 
+// Operation sequences for the stream target: a shape byte (block size, the
+// progress stream, short reads, a bad range, an early end), its two words,
+// then five bytes an operation.
+void AddStreamRuns(Corpus& corpus) {
+    const uint8_t shapes[] = {0x01, 0x02, 0x05, 0x19, 0x21, 0x3A};
+    uint32_t state = 2024;
+    for (const uint8_t shape : shapes) {
+        std::string bytes(1, static_cast<char>(shape));
+        for (int i = 0; i < 9 + 5 * 400; ++i) {
+            state = state * 1664525u + 1013904223u;
+            bytes += static_cast<char>(state >> 24);
+        }
+        corpus.Add("file_stream", "shape-" + std::to_string(shape), bytes);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -153,5 +169,6 @@ int main(int argc, char** argv) {
     AddCards(corpus);
     AddMedia(corpus);
     AddClips(corpus);
+    AddStreamRuns(corpus);
     return 0;
 }
