@@ -231,18 +231,18 @@ uint64_t SectorSearcher::Length(LengthSource source, uint64_t start) {
     uint64_t length = 0;
     switch (source) {
     case LengthSource::ClipInformation: length = ClipInformationLength(stream, start); break;
-    case LengthSource::Stream: return MtsLength(stream, start, reader_.sectorSize, streamBuffer_);
-    case LengthSource::Xml: return formats_.xmlLength ? formats_.xmlLength(stream, start) : 0;
+    case LengthSource::Stream: length = MtsLength(stream, start, reader_.sectorSize, streamBuffer_); break;
+    case LengthSource::Xml: length = formats_.xmlLength ? formats_.xmlLength(stream, start) : 0; break;
     case LengthSource::Bitmap: length = BitmapLength(stream, start); break;
     case LengthSource::Playlist: length = PlaylistLength(stream, start); break;
     case LengthSource::Index: length = IndexLength(stream, start); break;
     case LengthSource::MovieObject: length = MovieObjectLength(stream, start); break;
     case LengthSource::ThumbnailIndex: length = ThumbnailIndexLength(stream, start); break;
-    case LengthSource::Jpeg: return formats_.jpegLength ? formats_.jpegLength(stream, start) : 0;
+    case LengthSource::Jpeg: length = formats_.jpegLength ? formats_.jpegLength(stream, start) : 0; break;
     case LengthSource::Clip: return 0;
     }
-    // A length a header declares that runs past the volume is no file: taking
-    // it would skip everything after it.
+    // A length that runs past the volume is no file of it: what lies beyond is
+    // not the card's data, and taking it would skip everything after it.
     return length <= reader_.totalBytes - std::min(start, reader_.totalBytes) ? length : 0;
 }
 
