@@ -42,6 +42,12 @@ Files ClipFiles(const DvClipLayout& clip, const std::string& base) {
     return files;
 }
 
+struct Card {
+    uint64_t bytes = 64 << 20;
+    const char* sectorsPerCluster = "1";
+    uint64_t firstClipAt = 0x100000; // from the data area
+};
+
 class DvCard : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -52,20 +58,20 @@ protected:
 
     // Formats the card, writes the clips one after the other into its data
     // area, and quick-formats it again.
-    void MakeCard(const std::vector<DvClipLayout>& clips) {
-        ImageWriter(image, 64 << 20);
-        ASSERT_EQ(MkfsFat(image, {"-F", "32", "-s", "1"}).exitCode, 0);
+    void MakeCard(const std::vector<DvClipLayout>& clips, const Card& shape = Card()) {
+        ImageWriter(image, shape.bytes);
+        ASSERT_EQ(MkfsFat(image, {"-F", "32", "-s", shape.sectorsPerCluster}).exitCode, 0);
         uint64_t at = 0;
         {
             FSAccessLib::FAT32::FSAccessFAT32 card(AAA::FromUtf8(image.string()));
             ASSERT_TRUE(card.Open());
-            at = card.startOfDataArea + 0x100000;
+            at = card.startOfDataArea + shape.firstClipAt;
         }
         for (const DvClipLayout& clip : clips) {
             PutDvClip(image, at, clip);
             at += clip.span;
         }
-        ASSERT_EQ(MkfsFat(image, {"-F", "32", "-s", "1"}).exitCode, 0);
+        ASSERT_EQ(MkfsFat(image, {"-F", "32", "-s", shape.sectorsPerCluster}).exitCode, 0);
     }
 
     // As a recovery does: search, select the carved files, rename, save.
@@ -117,6 +123,28 @@ TEST_F(DvCard, PalClipAfterAMarkedOneIsItsNextPart) {
     Files expected = ClipFiles(first, "001XX00");
     expected.merge(ClipFiles(second, "001XX01"));
     EXPECT_EQ(Recover(), expected);
+}
+
+// 4 KiB clusters, the first clip's icon in the last 64 KiB of the scan's
+// sixth 1 MiB read, where a small read once met bytes of an older one.
+TEST_F(DvCard, ClipsBehindALargeReadComeBackWhole) {
+    const Card card{uint64_t{512} << 20, "8", 6 * 0x100000 - 0x8000};
+    const DvClipLayout marked = WriteDvClip({.system = DvVideoSystem::Ntsc,
+                                             .frames = 80,
+                                             .gaps = {{FrameStart, 1}, {Audio, 2, DvXmlInGap::First}},
+                                             .seed = 4});
+    const DvClipLayout next = WriteDvClip(
+        {.system = DvVideoSystem::Ntsc, .frames = 40, .gaps = {{DifSequence, 2}, {Audio, 1}}, .seed = 5});
+    MakeCard({marked, next}, card);
+    Files expected = ClipFiles(marked, "001XX00");
+    expected.merge(ClipFiles(next, "001XX01"));
+    EXPECT_EQ(Recover(), expected) << "NTSC, two clips, the first marked";
+
+    const DvClipLayout pal =
+        WriteDvClip({.system = DvVideoSystem::Pal, .frames = 70, .audioRate = 32000, .gaps = {{AudioChunk, 1}, {SecondJunk, 1}}, .seed = 6});
+    fs::remove_all(dir / "out");
+    MakeCard({pal}, card);
+    EXPECT_EQ(Recover(), ClipFiles(pal, "001XX00")) << "PAL, one clip with its audio";
 }
 
 // The directory still names the deleted AVI (no chain): the clip handler
