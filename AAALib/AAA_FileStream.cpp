@@ -119,6 +119,21 @@ int64_t FileStream::SystemSeek(int64_t offset, int whence) {
     return ::lseek(fd_, static_cast<off_t>(offset), whence);
 }
 
+void FileStream::SetOrigin(uint64_t origin) {
+    origin_ = static_cast<int64_t>(origin);
+    DropBuffer();
+    filePosition_ = 0;
+    if (SourceSeek(0, SEEK_SET) < 0)
+        ThrowFromErrno();
+}
+
+int64_t FileStream::SourceSeek(int64_t offset, int whence) {
+    if (whence == SEEK_SET)
+        return SystemSeek(offset + origin_, SEEK_SET) < 0 ? -1 : offset;
+    const int64_t at = SystemSeek(offset, whence);
+    return at < 0 ? -1 : std::max<int64_t>(at - origin_, 0);
+}
+
 ssize_t FileStream::SystemRead(void* buffer, size_t count) {
     ssize_t n;
     do {
@@ -140,11 +155,11 @@ void FileStream::KeepTail(const uint8_t* bytes, size_t count) {
 }
 
 int64_t FileStream::EndOffset() {
-    const int64_t end = SystemSeek(0, SEEK_END);
+    const int64_t end = SourceSeek(0, SEEK_END);
     if (end < 0)
         ThrowFromErrno();
     // The descriptor goes back under the read-ahead, which stays valid.
-    if (SystemSeek(filePosition_, SEEK_SET) < 0)
+    if (SourceSeek(filePosition_, SEEK_SET) < 0)
         ThrowFromErrno();
     return end;
 }
@@ -174,7 +189,7 @@ int64_t FileStream::Seek(int64_t offset, int origin) {
     // whatever the origin, and the rest is read forward.
     const int64_t aligned = (target / block) * block;
     DropBuffer();
-    const int64_t moved = SystemSeek(aligned, SEEK_SET);
+    const int64_t moved = SourceSeek(aligned, SEEK_SET);
     if (moved < 0)
         ThrowFromErrno();
     filePosition_ = moved;
@@ -237,7 +252,7 @@ void FileStream::RaiseReadFault(int error) {
 }
 
 ssize_t FileStream::ReadPieceAt(int64_t position, uint8_t* out, size_t count) {
-    if (SystemSeek(position, SEEK_SET) < 0)
+    if (SourceSeek(position, SEEK_SET) < 0)
         ThrowFromErrno();
     const ssize_t n = SystemRead(out, count);
     if (n >= 0)
@@ -276,7 +291,7 @@ size_t FileStream::SalvageRead(uint8_t* out, size_t count) {
         throw;
     }
     filePosition_ = start + static_cast<int64_t>(done);
-    if (SystemSeek(filePosition_, SEEK_SET) < 0)
+    if (SourceSeek(filePosition_, SEEK_SET) < 0)
         ThrowFromErrno();
     return done;
 }
@@ -324,7 +339,7 @@ void FileStream::Write(const void* buffer, uint32_t count) {
         // Writes land at the logical position, not after the read-ahead.
         const int64_t logical = Position();
         DropBuffer();
-        if (SystemSeek(logical, SEEK_SET) < 0)
+        if (SourceSeek(logical, SEEK_SET) < 0)
             ThrowFromErrno();
         filePosition_ = logical;
     }
@@ -352,12 +367,12 @@ std::optional<uint32_t> FileStream::TransferFrom(FileStream& source, int64_t sou
     if (bufferEnd_ > 0) {
         const int64_t logical = Position();
         DropBuffer();
-        if (SystemSeek(logical, SEEK_SET) < 0)
+        if (SourceSeek(logical, SEEK_SET) < 0)
             ThrowFromErrno();
         filePosition_ = logical;
     }
     uint32_t done = 0;
-    loff_t from = sourceOffset;
+    loff_t from = sourceOffset + source.origin_;
     while (done < count) {
         const ssize_t n = ::copy_file_range(source.fd_, &from, fd_, nullptr, count - done, 0);
         if (n < 0 && errno == EINTR)

@@ -53,6 +53,11 @@ public:
 
     uint32_t blockSize = 1;
 
+    // Where offset 0 of the stream lies in the file: a volume inside a whole
+    // card is read in its own offsets. Moves the stream to 0.
+    void SetOrigin(uint64_t origin);
+    uint64_t Origin() const { return static_cast<uint64_t>(origin_); }
+
     // Bytes of the file that could not be read; reads return zeros for them.
     // A read that fails on the medium is read again sector by sector (units of
     // blockSize, or 512 before it is set), so only the bad sectors are lost.
@@ -79,6 +84,8 @@ protected:
     virtual ssize_t SystemRead(void* buffer, size_t count);
 
 private:
+    // SystemSeek in the stream's offsets (see SetOrigin).
+    int64_t SourceSeek(int64_t offset, int whence);
     void DropBuffer();
     // Makes the read-ahead hold the last bytes of a read that bypassed it.
     void KeepTail(const uint8_t* bytes, size_t count);
@@ -100,7 +107,8 @@ private:
     std::vector<uint8_t> buffer_;
     size_t bufferPos_ = 0;
     size_t bufferEnd_ = 0;
-    int64_t filePosition_ = 0; // where the descriptor stands
+    int64_t filePosition_ = 0; // where the descriptor stands, in the stream's offsets
+    int64_t origin_ = 0;
 };
 
 } // namespace AAA

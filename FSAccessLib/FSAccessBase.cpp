@@ -5,6 +5,7 @@
 
 #include "AAA_DebugLog.h"
 #include "AAA_Progress.h"
+#include "AAA_SourceOpener.h"
 #include "Commands.h"
 
 namespace FSAccessLib {
@@ -69,9 +70,9 @@ void FSAccessBase::AppendFoundFolder(DirEntry& root, DirEntry folder, uint64_t o
 bool FSAccessBase::BeginsFolder(const uint8_t*, size_t, uint64_t) const { return false; }
 
 void FSAccessBase::OpenSourceStream() {
-    stream = std::make_unique<Restore::ProgressFileStream>(devicePath, AAA::OpenMode::OpenExisting,
-                                                           AAA::OpenAccess::Read);
-    stream->Seek(static_cast<int64_t>(volumeOffset), AAA::SeekBegin);
+    stream = Restore::OpenSource(devicePath);
+    if (volumeOffset != 0)
+        stream->SetOrigin(volumeOffset);
 }
 
 void FSAccessBase::ApplyGeometry() {

@@ -63,6 +63,7 @@ public:
     uint32_t fatSize = 0;
     uint64_t totalBytes = 0;
     uint32_t searchStep = 0;
+    // Where the volume starts in the source (a whole card holds it in a partition).
     uint64_t volumeOffset = 0;
     uint64_t startOfFat = 0;
     uint64_t startOfRootDir = 0;
@@ -108,7 +109,8 @@ public:
     void NoteFolderPastEnd(const AAA::WString& name, uint64_t offset, FolderPart read);
 
 protected:
-    // Opens `stream` read-only on devicePath and positions it at volumeOffset.
+    // Opens `stream` read-only on devicePath; its offset 0 is the volume's
+    // start, volumeOffset bytes into the source.
     void OpenSourceStream();
     // Opens the stream and reads `bootSector` at the volume's start, with its
     // Check() where it has one; false when the record says "not this file
@@ -117,7 +119,7 @@ protected:
     bool ReadBootSector(BootSector& bootSector) {
         OpenSourceStream();
         try {
-            AAA::ReadRecordAt(*stream, volumeOffset, bootSector);
+            AAA::ReadRecordAt(*stream, 0, bootSector);
             if constexpr (requires { bootSector.Check(); })
                 bootSector.Check();
         } catch (const AAA::InvalidDataException&) {

@@ -1,7 +1,8 @@
 // Seeded random seeks, reads, copies and length queries on the stream, each
 // answer checked against pread of the same bytes: over a plain file, one with
 // unreadable sectors, one that ends before its length says, one that gives
-// short reads, and through the progress stream.
+// short reads, one read from 1 MiB into its file, and through the progress
+// stream.
 #include <gtest/gtest.h>
 
 #include "AAA_Progress.h"
@@ -26,6 +27,8 @@ std::vector<SourceShape> Shapes() {
         {"unreadable sectors", 512, {{70000, 70001}, {0x100000 - 10, 0x100000 + 10}, {3 << 20, (3 << 20) + 5000}}},
         {"a source that ends early", 512, {}, (5 << 20) + 77},
         {"short reads and a bad sector", 512, {{0x1FFF0, 0x20010}}, UINT64_MAX, ReadSizes::Short},
+        {"a volume 1 MiB into its card, with a bad sector", 512, {{90000, 90001}}, UINT64_MAX, ReadSizes::Whole,
+         StreamKind::Progress, 0x100000},
     };
 }
 

@@ -35,6 +35,7 @@ struct SourceShape {
     uint64_t readableEnd = UINT64_MAX;                // the source gives nothing from here on
     ReadSizes reads = ReadSizes::Whole;
     StreamKind kind = StreamKind::Plain;
+    uint64_t origin = 0; // where the stream's offset 0 lies in the file; the rest is in the stream's offsets
 };
 
 struct Op {
@@ -59,7 +60,7 @@ inline ssize_t FaultyRead(int fd, void* buffer, size_t count) {
     const SourceShape* shape = activeFaults.shape;
     if (!shape || ::fstat(fd, &info) != 0 || info.st_ino != activeFaults.inode || info.st_dev != activeFaults.device)
         return ::read(fd, buffer, count);
-    const auto at = static_cast<uint64_t>(::lseek(fd, 0, SEEK_CUR));
+    const auto at = static_cast<uint64_t>(::lseek(fd, 0, SEEK_CUR)) - shape->origin;
     // Past its end a source gives nothing, bad or not.
     if (at >= shape->readableEnd)
         return 0;
@@ -104,7 +105,7 @@ public:
         : fd_(::open(file.c_str(), O_RDONLY | O_CLOEXEC)), shape_(shape) {
         struct stat info {};
         ::fstat(fd_, &info);
-        size_ = static_cast<uint64_t>(info.st_size);
+        size_ = static_cast<uint64_t>(info.st_size) - shape.origin;
         end_ = std::min(size_, shape.readableEnd);
     }
     ~Reference() { ::close(fd_); }
@@ -122,7 +123,8 @@ public:
         std::string bytes(static_cast<size_t>(std::min(count, end_ - at)), '\0');
         size_t done = 0;
         while (done < bytes.size()) {
-            const ssize_t n = ::pread(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(at + done));
+            const ssize_t n = ::pread(fd_, bytes.data() + done, bytes.size() - done,
+                                      static_cast<off_t>(shape_.origin + at + done));
             if (n <= 0)
                 break;
             done += static_cast<size_t>(n);
@@ -260,6 +262,8 @@ public:
         else
             stream = std::make_unique<AAA::FileStream>(path, AAA::OpenMode::OpenExisting, AAA::OpenAccess::Read);
         stream->blockSize = shape_.blockSize;
+        if (shape_.origin != 0)
+            stream->SetOrigin(shape_.origin);
         RunResult result;
         for (const Op& op : ops) {
             result.mismatch = Apply(*stream, op);
