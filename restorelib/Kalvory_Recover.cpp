@@ -38,14 +38,6 @@ constexpr NamedRow kPrivateTable[] = {
     {false, u"THUMB.TDT"}, {false, u"THUMB.TID"},
 };
 
-template <class Reader>
-std::unique_ptr<FSAccessLib::FSAccessBase> TryReader(const WString& devicePath) {
-    auto reader = std::make_unique<Reader>(devicePath);
-    if (reader->Open())
-        return reader;
-    return nullptr;
-}
-
 // The first row whose kind matches and whose name equals `name` past its first
 // character (the character a deletion destroys).
 bool RebuildFromTable(const DirEntry& entry, const NamedRow* rows, size_t count, WString& result) {
@@ -163,15 +155,8 @@ bool RebuildDcf(const DirEntry& entry, WString& result) {
 
 } // namespace
 
-KalvoryBase::KalvoryBase(const WString& devicePath) : devicePath_(devicePath) {
-    reader_ = TryReader<FSAccessLib::FAT1216::FSAccessFAT1216>(devicePath_);
-    if (!reader_)
-        reader_ = TryReader<FSAccessLib::FAT32::FSAccessFAT32>(devicePath_);
-    if (!reader_)
-        reader_ = TryReader<FSAccessLib::ExFAT::FSAccessExFAT>(devicePath_);
-    if (!reader_)
-        AAA::ThrowLogged<AAA::UnknownFileSystemException>("restorelib/Kalvory_Recover", 300,
-                                                           "UnknownFileSystemException()");
+KalvoryBase::KalvoryBase(const WString& devicePath, const VolumeChoice& choice) : devicePath_(devicePath) {
+    reader_ = OpenVolume(devicePath_, choice, layout_);
 }
 
 KalvoryBase::~KalvoryBase() = default;
@@ -360,16 +345,16 @@ void CommandRenameDeleted::Execute(DirEntry& entry) {
         entry.name = u"Kalvory.Trashes";
 }
 
-std::unique_ptr<KalvoryBase> MakeStrategy(int type, const WString& devicePath) {
+std::unique_ptr<KalvoryBase> MakeStrategy(int type, const WString& devicePath, const VolumeChoice& choice) {
     switch (type) {
     case 0:
-        return std::make_unique<Kalvory_Directory>(devicePath);
+        return std::make_unique<Kalvory_Directory>(devicePath, choice);
     case 1:
-        return std::make_unique<Kalvory_DirAndSector>(devicePath);
+        return std::make_unique<Kalvory_DirAndSector>(devicePath, choice);
     case 2:
-        return std::make_unique<Kalvory_Sector>(devicePath);
+        return std::make_unique<Kalvory_Sector>(devicePath, choice);
     default:
-        return std::make_unique<KalvoryBase>(devicePath);
+        return std::make_unique<KalvoryBase>(devicePath, choice);
     }
 }
 

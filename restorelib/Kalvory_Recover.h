@@ -6,6 +6,7 @@
 
 #include "AAA_WideString.h"
 #include "FSAccessCommon.h"
+#include "Kalvory_Volume.h"
 
 namespace Kalvory {
 
@@ -13,7 +14,8 @@ class KalvoryBase {
 public:
     // Opens the card with each reader in turn (FAT12/16, FAT32, exFAT) and keeps
     // the first that accepts it; none accepting raises UnknownFileSystemException.
-    explicit KalvoryBase(const AAA::WString& devicePath);
+    // A whole card is read in its chosen volume (see OpenVolume).
+    explicit KalvoryBase(const AAA::WString& devicePath, const VolumeChoice& choice = {});
     virtual ~KalvoryBase();
     KalvoryBase(const KalvoryBase&) = delete;
     KalvoryBase& operator=(const KalvoryBase&) = delete;
@@ -28,6 +30,8 @@ public:
     void SetPartialFiles(FSAccessLib::PartialFiles partial) { partialFiles_ = partial; }
 
     FSAccessLib::FSAccessBase& Reader() const { return *reader_; }
+    // The source's partitions and which volume is read.
+    const SourceLayout& Layout() const { return layout_; }
     FSAccessLib::DirEntry& Root() { return root_; }
     const AAA::WString& Destination() const { return destination_; }
     int TargetCount() const { return targetCount_; }
@@ -73,6 +77,7 @@ protected:
     std::vector<FSAccessLib::SavedEntry> saveOutcomes_;
     int movedUpCount_ = 0;
     FSAccessLib::DirEntry root_;
+    SourceLayout layout_;
 
 private:
     void RefuseFilesTooLarge();
@@ -141,6 +146,6 @@ public:
 
 // The strategy for a job type: 0 directory search, 1 directory and sector
 // search, 2 sector search; unknown types give a strategy that finds nothing.
-std::unique_ptr<KalvoryBase> MakeStrategy(int type, const AAA::WString& devicePath);
+std::unique_ptr<KalvoryBase> MakeStrategy(int type, const AAA::WString& devicePath, const VolumeChoice& choice = {});
 
 } // namespace Kalvory

@@ -44,11 +44,11 @@ void SetFreeSpaceProbeForTesting(FreeSpaceProbe probe) {
     freeSpaceProbe.store(probe ? probe : &StatvfsFreeBytes);
 }
 
-RestoreMain::RestoreMain(int32_t type, const AAA::WString& devicePath) {
+RestoreMain::RestoreMain(int32_t type, const AAA::WString& devicePath, const Kalvory::VolumeChoice& choice) {
     CurrentJob.store(&progress);
     try {
         CheckSource(devicePath);
-        strategy_ = Kalvory::MakeStrategy(type, devicePath);
+        strategy_ = Kalvory::MakeStrategy(type, devicePath, choice);
         sourcePath = MakeAbsolutePath(devicePath);
     } catch (const AAA::ExceptionBase& error) {
         strategy_.reset();

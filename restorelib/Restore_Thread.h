@@ -9,6 +9,7 @@
 
 #include "AAA_Progress.h"
 #include "AAA_WideString.h"
+#include "Kalvory_Volume.h"
 
 namespace Kalvory {
 class KalvoryBase;
@@ -54,7 +55,7 @@ void SetFreeSpaceProbeForTesting(FreeSpaceProbe probe);
 
 class RestoreMain : public Restore_Thread {
 public:
-    RestoreMain(int32_t type, const AAA::WString& devicePath);
+    RestoreMain(int32_t type, const AAA::WString& devicePath, const Kalvory::VolumeChoice& choice = {});
     ~RestoreMain() override;
     RestoreMain(const RestoreMain&) = delete;
     RestoreMain& operator=(const RestoreMain&) = delete;

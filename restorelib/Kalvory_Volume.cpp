@@ -1,0 +1,124 @@
+#include "Kalvory_Volume.h"
+
+#include "AAA_DebugLog.h"
+#include "AAA_Exceptions.h"
+#include "AAA_SourceOpener.h"
+#include "BootSectorSearch.h"
+#include "FSSpecExFAT.h"
+#include "FSSpecFAT16.h"
+#include "FSSpecFAT32.h"
+#include "RawCardReader.h"
+
+namespace Kalvory {
+namespace {
+
+using FSAccessLib::FSAccessBase;
+using AAA::WString;
+
+// Log readers know the refusal by this place.
+constexpr const char* kRefusalFile = "restorelib/Kalvory_Recover";
+constexpr int kRefusalLine = 300;
+
+template <class Reader>
+std::unique_ptr<FSAccessBase> TryReader(const WString& path, uint64_t offset) {
+    auto reader = std::make_unique<Reader>(path);
+    reader->volumeOffset = offset;
+    if (reader->Open())
+        return reader;
+    return nullptr;
+}
+
+// The readers in turn (FAT12/16, FAT32, exFAT) on the volume at `offset`.
+std::unique_ptr<FSAccessBase> TryReaders(const WString& path, uint64_t offset) {
+    std::unique_ptr<FSAccessBase> reader = TryReader<FSAccessLib::FAT1216::FSAccessFAT1216>(path, offset);
+    if (!reader)
+        reader = TryReader<FSAccessLib::FAT32::FSAccessFAT32>(path, offset);
+    if (!reader)
+        reader = TryReader<FSAccessLib::ExFAT::FSAccessExFAT>(path, offset);
+    return reader;
+}
+
+[[noreturn]] void NoVolume(const WString& detail = {}) {
+    AAA::UnknownFileSystemException error;
+    if (!detail.empty())
+        error.AddDetail(detail);
+    AAA::ThrowLogged<AAA::UnknownFileSystemException>(kRefusalFile, kRefusalLine, "UnknownFileSystemException()", error);
+}
+
+std::unique_ptr<FSAccessBase> ChosenPartition(const WString& path, const VolumeChoice& choice, SourceLayout& layout) {
+    const WString number = AAA::FromUtf8(std::to_string(choice.partition));
+    for (const FSAccessLib::Partition& partition : layout.table.partitions) {
+        if (partition.number != choice.partition)
+            continue;
+        std::unique_ptr<FSAccessBase> reader = TryReaders(path, partition.offset);
+        if (!reader)
+            NoVolume(path + u": partition " + number + u" holds no FAT12, FAT16, FAT32 or exFAT volume");
+        layout.found = VolumeFound::Partition;
+        layout.partition = partition.number;
+        return reader;
+    }
+    NoVolume(path + u": there is no partition " + number + u" on it");
+}
+
+std::unique_ptr<FSAccessBase> FirstPartition(const WString& path, SourceLayout& layout) {
+    for (const FSAccessLib::Partition& partition : layout.table.partitions) {
+        if (std::unique_ptr<FSAccessBase> reader = TryReaders(path, partition.offset)) {
+            layout.found = VolumeFound::Partition;
+            layout.partition = partition.number;
+            return reader;
+        }
+    }
+    return nullptr;
+}
+
+std::unique_ptr<FSAccessBase> VolumeByBootSector(const WString& path, Restore::ProgressFileStream& card,
+                                                 SourceLayout& layout) {
+    for (const uint64_t offset : FSAccessLib::FindBootSectors(card, layout.cardBytes)) {
+        if (offset == 0)
+            continue; // tried as the bare volume already
+        if (std::unique_ptr<FSAccessBase> reader = TryReaders(path, offset)) {
+            AAA::DebugLog(6, "a volume boot sector was found at 0x%016I64X\n", offset);
+            layout.found = VolumeFound::BootSector;
+            return reader;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+std::unique_ptr<FSAccessBase> OpenVolume(const WString& path, const VolumeChoice& choice, SourceLayout& layout) {
+    std::unique_ptr<FSAccessBase> reader;
+    {
+        std::unique_ptr<Restore::ProgressFileStream> card = Restore::OpenSource(path);
+        layout.cardBytes = static_cast<uint64_t>(std::max<int64_t>(card->Length(), 0));
+        layout.table = FSAccessLib::ReadPartitionTable(*card, layout.cardBytes);
+        for (const std::string& problem : layout.table.problems)
+            AAA::DebugLog(3, "partition table: %S\n", problem.c_str());
+        if (choice.partition != 0)
+            reader = ChosenPartition(path, choice, layout);
+        if (!reader && (reader = TryReaders(path, 0))) {
+            layout.found = VolumeFound::Bare;
+            layout.table = {}; // what looked like a table is the volume's own boot sector
+        }
+        if (!reader)
+            reader = FirstPartition(path, layout);
+        if (!reader)
+            reader = VolumeByBootSector(path, *card, layout);
+    }
+    if (!reader && choice.raw == RawScan::WholeCard) {
+        reader = std::make_unique<FSAccessLib::RawCardReader>(path);
+        if (reader->Open()) {
+            AAA::DebugLog(6, "no volume was found: the whole card is scanned as 512-byte sectors\n");
+            layout.found = VolumeFound::WholeCardRaw;
+        } else {
+            reader.reset();
+        }
+    }
+    if (!reader)
+        NoVolume();
+    layout.volumeOffset = reader->volumeOffset;
+    return reader;
+}
+
+} // namespace Kalvory
