@@ -202,6 +202,17 @@ constexpr Entry kTable[] = {
     {2030, "{0} folders lie past the end of the card or its image; what they hold could not be read.",
            "{0} 個のフォルダーがカードまたはイメージの終わりより後ろにあるため、その中身を読み取れませんでした。",
            "有 {0} 个文件夹位于存储卡或映像的末尾之后，无法读取其中的内容。"},
+    // Whole cards: their partitions and which volume was read.
+    {2040, "Partition table: {0}", "パーティションテーブル: {0}", "分区表：{0}"},
+    {2041, "The card's partition {0} was read (its volume starts {1} bytes into the card).",
+           "カードのパーティション {0} を読み取りました (ボリュームはカードの先頭から {1} バイトの位置にあります)。",
+           "已读取存储卡的分区 {0}（其卷位于存储卡起始处之后 {1} 字节）。"},
+    {2042, "No partition table names the volume: it was found by its boot sector, {0} bytes into the card.",
+           "パーティションテーブルにボリュームがないため、ブートセクターから見つけました (カードの先頭から {0} バイト)。",
+           "分区表中没有该卷：已通过其引导扇区找到它，位于存储卡起始处之后 {0} 字节。"},
+    {2043, "No FAT12, FAT16, FAT32 or exFAT volume was found on {0}: the whole card was scanned as 512-byte sectors.",
+           "{0} に FAT12、FAT16、FAT32、exFAT のボリュームが見つからないため、カード全体を 512 バイトのセクターとして走査しました。",
+           "在 {0} 上未找到 FAT12、FAT16、FAT32 或 exFAT 卷：已将整张存储卡按 512 字节扇区扫描。"},
     // Desktop wizard texts of its own: the image-file source, the read-access
     // hint and the buttons the platform's wizard would have named.
     {3000, "Image file…", "イメージファイル…", "镜像文件…"},

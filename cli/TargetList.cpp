@@ -212,9 +212,10 @@ std::string JsonString(const std::string& text) {
     return out + "\"";
 }
 
-std::string FormatTargetsJson(const std::string& source, const std::vector<TargetInfo>& targets) {
+std::string FormatTargetsJson(const std::string& source, const std::vector<TargetInfo>& targets,
+                              const std::string& sourceMembers) {
     std::string json = "{\n  \"format\": " + std::to_string(kJsonFormat) + ",\n  \"source\": " + JsonString(source) +
-                       ",\n  \"targets\": [";
+                       sourceMembers + ",\n  \"targets\": [";
     for (size_t i = 0; i < targets.size(); ++i)
         json += (i ? ",\n    {" : "\n    {") + TargetJsonFields(targets[i]) + "}";
     json += targets.empty() ? "]\n}\n" : "\n  ]\n}\n";

@@ -53,7 +53,9 @@ std::string RangesJson(const std::vector<AAA::ByteRange>& ranges);
 constexpr int kJsonFormat = 1;
 
 std::string FormatTargetsText(const std::vector<TargetInfo>& targets);
-std::string FormatTargetsJson(const std::string& source, const std::vector<TargetInfo>& targets);
+// `sourceMembers`: further members after "source", each with its leading comma.
+std::string FormatTargetsJson(const std::string& source, const std::vector<TargetInfo>& targets,
+                              const std::string& sourceMembers = {});
 
 // JSON string literal for UTF-8 text (quotes included).
 std::string JsonString(const std::string& text);

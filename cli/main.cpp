@@ -19,6 +19,7 @@
 #include "RecoveryReport.h"
 #include "Restore_Thread.h"
 #include "SaveSummary.h"
+#include "SourceLayoutText.h"
 #include "TargetList.h"
 
 namespace {
@@ -44,6 +45,7 @@ struct Options {
     bool check = false;
     std::string progress = "auto"; // auto (bar on a terminal, else lines), bar, lines, json
     std::string report;            // empty: kalvory-report.json in DEST
+    uint32_t partition = 0;        // 0: the first FAT or exFAT partition of a whole card
 };
 
 // Set once the command line is read: how every progress view shows itself.
@@ -81,7 +83,11 @@ int ExitForFailure(const Restore::RestoreMain& job) {
 // Builds the job for the source; null (after printing why) when it cannot be made.
 std::unique_ptr<Restore::RestoreMain> MakeJob(const Options& options) {
     const auto type = static_cast<int32_t>(kModes.at(options.mode));
-    auto job = std::make_unique<Restore::RestoreMain>(type, AAA::FromUtf8(options.source));
+    Kalvory::VolumeChoice choice;
+    choice.partition = options.partition;
+    // The scanning modes still have something to do on a card without any volume.
+    choice.raw = options.mode == "directory" ? Kalvory::RawScan::Refuse : Kalvory::RawScan::WholeCard;
+    auto job = std::make_unique<Restore::RestoreMain>(type, AAA::FromUtf8(options.source), choice);
     if (job->ResultState() != 0) {
         PrintError(AAA::ToUtf8(job->ErrorText()));
         return nullptr;
@@ -150,7 +156,11 @@ int RunList(const Options& options) {
         PrintError(AAA::FillPlaceholders(Text(2018), {HumanBytes(strategy.UnreadableBytes())}));
     if (strategy.FoldersPastEnd() > 0)
         PrintError(AAA::FillPlaceholders(Text(2030), {std::to_string(strategy.FoldersPastEnd())}));
-    const std::string out = options.json ? FormatTargetsJson(options.source, targets) : FormatTargetsText(targets);
+    const Kalvory::SourceLayout& layout = strategy.Layout();
+    const std::string out = options.json ? FormatTargetsJson(options.source, targets, LayoutJsonMember(layout))
+                                         : FormatLayoutText(layout) + FormatTargetsText(targets);
+    if (const std::string notice = LayoutNotice(layout, options.source); !notice.empty() && !options.json)
+        PrintError(notice);
     std::fwrite(out.data(), 1, out.size(), stdout);
     return verified == 0 ? kRecovered : kNothing;
 }
@@ -193,6 +203,8 @@ int RunRecover(const Options& options) {
         return ExitForFailure(*job);
     job->Strategy()->SetPartialFiles(options.partial ? FSAccessLib::PartialFiles::Write : FSAccessLib::PartialFiles::Skip);
     const int32_t verified = Run(*job, Operation::Verify);
+    if (const std::string notice = LayoutNotice(job->Strategy()->Layout(), options.source); !notice.empty())
+        std::printf("%s\n", notice.c_str());
     if (verified == 1) {
         std::printf("%s\n", AAA::FillPlaceholders(Text(2001), {options.source}).c_str());
         return kNothing;
@@ -257,6 +269,9 @@ int main(int argc, char** argv) {
         ->capture_default_str();
 
     const auto modeOption = [&](CLI::App* command) {
+        command->add_option("--partition", options.partition,
+                            "On a whole card, the partition to read (as `list` numbers them; default: the first "
+                            "FAT or exFAT one)");
         command
             ->add_option("--mode", options.mode,
                          "dir-and-sector: the directories, then a scan of the sectors they leave; "
@@ -266,7 +281,7 @@ int main(int argc, char** argv) {
     };
     CLI::App* recover = app.add_subcommand("recover", "Recover the card's files into DEST");
     modeOption(recover);
-    recover->add_option("SOURCE", options.source, "Block device or image file of the card's volume")->required();
+    recover->add_option("SOURCE", options.source, "Block device or image file of the card or of its volume")->required();
     recover->add_option("DEST", options.destination, "Folder that receives the files (created if missing)")->required();
     recover->add_option("--report", options.report,
                         "Write the recovery report to this file (default: kalvory-report.json in DEST); never overwritten");
@@ -278,7 +293,7 @@ int main(int argc, char** argv) {
     list->add_flag("--json", options.json, "Print the list as JSON");
     list->add_flag("--check", options.check,
                    "Read every listed file's data too, so that damaged (unreadable) parts are all listed");
-    list->add_option("SOURCE", options.source, "Block device or image file of the card's volume")->required();
+    list->add_option("SOURCE", options.source, "Block device or image file of the card or of its volume")->required();
 
     try {
         app.parse(argc, argv);

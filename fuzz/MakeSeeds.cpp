@@ -10,6 +10,7 @@
 
 #include "support/DvClipWriter.h"
 #include "support/MediaSamples.h"
+#include "support/PartitionedCard.h"
 #include "support/SmallCards.h"
 #include "support/TempDir.h"
 
@@ -158,6 +159,18 @@ void AddStreamRuns(Corpus& corpus) {
     }
 }
 
+// Small whole cards: primary and logical MBR partitions, and a GPT.
+void AddPartitionTables(Corpus& corpus) {
+    const std::string volume(512 * 8, '\x11');
+    corpus.Add("partition_table", "mbr", BuildWholeCard(TableKind::Mbr, 96, {{16, volume, 0x06}}));
+    corpus.Add("partition_table", "mbr-logical",
+               BuildWholeCard(TableKind::Mbr, 128, {{16, volume, 0x06}, {40, volume, 0x0C, true}, {60, volume, 0x0C, true}}));
+    std::string gpt = BuildWholeCard(TableKind::Gpt, 160, {{40, volume}, {60, volume}});
+    corpus.Add("partition_table", "gpt", gpt);
+    gpt[512 + 40] ^= 1; // the backup must stand in
+    corpus.Add("partition_table", "gpt-damaged-primary", gpt);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -170,5 +183,6 @@ int main(int argc, char** argv) {
     AddMedia(corpus);
     AddClips(corpus);
     AddStreamRuns(corpus);
+    AddPartitionTables(corpus);
     return 0;
 }
