@@ -65,6 +65,9 @@ public:
     uint32_t searchStep = 0;
     // Where the volume starts in the source (a whole card holds it in a partition).
     uint64_t volumeOffset = 0;
+    // Where the boot sector is read, from the volume's start: a backup's place
+    // when the primary is gone.
+    uint64_t bootRecordOffset = 0;
     uint64_t startOfFat = 0;
     uint64_t startOfRootDir = 0;
     uint64_t startOfDataArea = 0;
@@ -119,7 +122,7 @@ protected:
     bool ReadBootSector(BootSector& bootSector) {
         OpenSourceStream();
         try {
-            AAA::ReadRecordAt(*stream, 0, bootSector);
+            AAA::ReadRecordAt(*stream, bootRecordOffset, bootSector);
             if constexpr (requires { bootSector.Check(); })
                 bootSector.Check();
         } catch (const AAA::InvalidDataException&) {

@@ -20,21 +20,24 @@ constexpr const char* kRefusalFile = "restorelib/Kalvory_Recover";
 constexpr int kRefusalLine = 300;
 
 template <class Reader>
-std::unique_ptr<FSAccessBase> TryReader(const WString& path, uint64_t offset) {
+std::unique_ptr<FSAccessBase> TryReader(const WString& path, uint64_t offset, uint64_t bootRecord) {
     auto reader = std::make_unique<Reader>(path);
     reader->volumeOffset = offset;
+    reader->bootRecordOffset = bootRecord;
     if (reader->Open())
         return reader;
     return nullptr;
 }
 
 // The readers in turn (FAT12/16, FAT32, exFAT) on the volume at `offset`.
-std::unique_ptr<FSAccessBase> TryReaders(const WString& path, uint64_t offset) {
-    std::unique_ptr<FSAccessBase> reader = TryReader<FSAccessLib::FAT1216::FSAccessFAT1216>(path, offset);
+std::unique_ptr<FSAccessBase> TryReaders(const WString& path, uint64_t offset, uint64_t bootRecord = 0) {
+    std::unique_ptr<FSAccessBase> reader;
+    if (bootRecord == 0)
+        reader = TryReader<FSAccessLib::FAT1216::FSAccessFAT1216>(path, offset, 0);
     if (!reader)
-        reader = TryReader<FSAccessLib::FAT32::FSAccessFAT32>(path, offset);
+        reader = TryReader<FSAccessLib::FAT32::FSAccessFAT32>(path, offset, bootRecord);
     if (!reader)
-        reader = TryReader<FSAccessLib::ExFAT::FSAccessExFAT>(path, offset);
+        reader = TryReader<FSAccessLib::ExFAT::FSAccessExFAT>(path, offset, bootRecord);
     return reader;
 }
 
@@ -73,11 +76,11 @@ std::unique_ptr<FSAccessBase> FirstPartition(const WString& path, SourceLayout& 
 
 std::unique_ptr<FSAccessBase> VolumeByBootSector(const WString& path, Restore::ProgressFileStream& card,
                                                  SourceLayout& layout) {
-    for (const uint64_t offset : FSAccessLib::FindBootSectors(card, layout.cardBytes)) {
-        if (offset == 0)
+    for (const FSAccessLib::BootCandidate& found : FSAccessLib::FindBootSectors(card, layout.cardBytes)) {
+        if (found.volumeOffset == 0 && found.bootRecordOffset == 0)
             continue; // tried as the bare volume already
-        if (std::unique_ptr<FSAccessBase> reader = TryReaders(path, offset)) {
-            AAA::DebugLog(6, "a volume boot sector was found at 0x%016I64X\n", offset);
+        if (std::unique_ptr<FSAccessBase> reader = TryReaders(path, found.volumeOffset, found.bootRecordOffset)) {
+            AAA::DebugLog(6, "a volume boot sector was found at 0x%016I64X\n", found.volumeOffset + found.bootRecordOffset);
             layout.found = VolumeFound::BootSector;
             return reader;
         }

@@ -17,7 +17,43 @@ bool LooksLikeBootSector(const uint8_t* sector) {
     return jump && sectorSize && perCluster != 0 && (perCluster & (perCluster - 1)) == 0;
 }
 
-std::vector<uint64_t> FindBootSectors(AAA::Stream& card, uint64_t cardBytes) {
+namespace {
+
+constexpr uint64_t kSector = 512;
+
+std::vector<uint8_t> SectorAt(AAA::Stream& card, uint64_t offset) {
+    std::vector<uint8_t> sector(kSector, 0);
+    if (card.Seek(static_cast<int64_t>(offset), AAA::SeekBegin) == static_cast<int64_t>(offset))
+        card.Read(sector.data(), kSector);
+    return sector;
+}
+
+// How far behind its primary a backup of this kind stands; 0: none.
+uint64_t BackupDistance(const uint8_t* sector) {
+    if (std::memcmp(sector + 3, "EXFAT   ", 8) == 0)
+        return 12 * kSector;
+    if (std::memcmp(sector + 82, "FAT32   ", 8) == 0)
+        return 6 * kSector;
+    return 0;
+}
+
+// A primary has its backup behind it; a backup has nothing boot-like in front.
+BootCandidate CandidateFor(AAA::Stream& card, uint64_t at, const uint8_t* sector) {
+    const uint64_t distance = BackupDistance(sector);
+    if (distance == 0 || at < distance)
+        return {at, 0};
+    const std::vector<uint8_t> behind = SectorAt(card, at + distance);
+    const bool hasBackup = BackupDistance(behind.data()) == distance &&
+                           (distance != 6 * kSector || std::memcmp(behind.data(), sector, kSector) == 0);
+    const std::vector<uint8_t> before = SectorAt(card, at - distance);
+    if (hasBackup || LooksLikeBootSector(before.data()))
+        return {at, 0};
+    return {at - distance, distance};
+}
+
+} // namespace
+
+std::vector<BootCandidate> FindBootSectors(AAA::Stream& card, uint64_t cardBytes) {
     constexpr uint32_t kChunk = 1 << 20;
     std::vector<uint8_t> chunk(kChunk);
     std::vector<uint64_t> found;
@@ -25,13 +61,20 @@ std::vector<uint64_t> FindBootSectors(AAA::Stream& card, uint64_t cardBytes) {
     for (uint64_t at = 0; at < end && found.size() < kMaxBootCandidates; at += kChunk) {
         card.Seek(static_cast<int64_t>(at), AAA::SeekBegin);
         const uint32_t got = card.Read(chunk.data(), static_cast<uint32_t>(std::min<uint64_t>(kChunk, end - at)));
-        for (uint32_t offset = 0; offset + 512 <= got && found.size() < kMaxBootCandidates; offset += 512)
+        for (uint32_t offset = 0; offset + kSector <= got && found.size() < kMaxBootCandidates; offset += kSector)
             if (LooksLikeBootSector(chunk.data() + offset))
                 found.push_back(at + offset);
         if (got < kChunk)
             break;
     }
-    return found;
+    std::vector<BootCandidate> candidates;
+    for (const uint64_t at : found) {
+        const std::vector<uint8_t> sector = SectorAt(card, at);
+        const BootCandidate candidate = CandidateFor(card, at, sector.data());
+        if (std::find(candidates.begin(), candidates.end(), candidate) == candidates.end())
+            candidates.push_back(candidate);
+    }
+    return candidates;
 }
 
 } // namespace FSAccessLib

@@ -15,7 +15,15 @@ constexpr size_t kMaxBootCandidates = 64;
 // A cheap look: the jump, a sane sector size and the signature, or exFAT's name.
 bool LooksLikeBootSector(const uint8_t* sector);
 
-// Byte offsets of such sectors, in card order, at most kMaxBootCandidates.
-std::vector<uint64_t> FindBootSectors(AAA::Stream& card, uint64_t cardBytes);
+struct BootCandidate {
+    uint64_t volumeOffset = 0;
+    uint64_t bootRecordOffset = 0; // from the volume's start: 0, or where the backup stands
+    bool operator==(const BootCandidate&) const = default;
+};
+
+// Volumes such sectors begin, in card order, at most kMaxBootCandidates. A
+// backup boot sector whose primary is gone (FAT32's at +6 sectors, exFAT's
+// backup region at +12) stands for the volume in front of it.
+std::vector<BootCandidate> FindBootSectors(AAA::Stream& card, uint64_t cardBytes);
 
 } // namespace FSAccessLib

@@ -63,6 +63,24 @@ std::vector<CardCase> Cases() {
              return card;
          },
          CardSystem::Fat32, {}, VolumeFound::BootSector, 0},
+        {"FAT32 at sector 8192 with its table and boot sector zeroed: the backup at +6",
+         [] {
+             const std::string fat32 = Volume(CardSystem::Fat32);
+             std::string card = BuildWholeCard(TableKind::Mbr, 8192 + SectorsOf(fat32) + 64, {{8192, fat32}});
+             card.replace(0, 512, std::string(512, '\0'));
+             card.replace(8192 * 512, 512, std::string(512, '\0'));
+             return card;
+         },
+         CardSystem::Fat32, {}, VolumeFound::BootSector, 0},
+        {"exFAT at sector 8192 with its table and boot sector zeroed: the backup region at +12",
+         [] {
+             const std::string exfat = Volume(CardSystem::ExFat);
+             std::string card = BuildWholeCard(TableKind::Mbr, 8192 + SectorsOf(exfat) + 64, {{8192, exfat, 0x07}});
+             card.replace(0, 512, std::string(512, '\0'));
+             card.replace(8192 * 512, 512, std::string(512, '\0'));
+             return card;
+         },
+         CardSystem::ExFat, {}, VolumeFound::BootSector, 0},
         {"a logical FAT32 chosen behind a primary FAT16",
          [] {
              const std::string fat16 = Volume(CardSystem::Fat16), fat32 = Volume(CardSystem::Fat32);
