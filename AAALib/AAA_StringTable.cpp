@@ -218,7 +218,8 @@ constexpr Entry kTable[] = {
     {3013, "&Yes", "はい(&Y)", "是(&Y)"},
     {3014, "&No", "いいえ(&N)", "否(&N)"},
     {3015, "OK", "OK", "确定"},
-    // What the front ends read besides files and devices: E01 images.
+    // What the front ends read besides files and devices (E01 images), and
+    // how the drive list tells a whole card from its partitions.
     {3020, "{0} is missing: an E01 image is read with all of its segments, side by side in one folder",
            "{0} が見つかりません。E01 イメージはすべてのセグメントを同じフォルダーに置いて読み込みます",
            "缺少 {0}：E01 镜像需要所有分段文件位于同一文件夹中才能读取"},
@@ -228,6 +229,8 @@ constexpr Entry kTable[] = {
     {3022, "{0} cannot be read as an E01 image: {1}",
            "{0} を E01 イメージとして読み込めません: {1}",
            "无法将 {0} 作为 E01 镜像读取：{1}"},
+    {3023, "(whole card)", "(カード全体)", "（整张存储卡）"},
+    {3024, "(partition {0})", "(パーティション {0})", "（分区 {0}）"},
 };
 
 const Entry* Find(int id) {
