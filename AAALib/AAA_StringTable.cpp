@@ -217,9 +217,9 @@ constexpr Entry kTable[] = {
     // hint and the buttons the platform's wizard would have named.
     {3000, "Image file…", "イメージファイル…", "镜像文件…"},
     {3001, "Open a card image", "カードのイメージを開く", "打开存储卡镜像"},
-    {3002, "Card images (*.img *.bin *.dd *.raw);;All files (*)",
-           "カードのイメージ (*.img *.bin *.dd *.raw);;すべてのファイル (*)",
-           "存储卡镜像 (*.img *.bin *.dd *.raw);;所有文件 (*)"},
+    {3002, "Card images (*.img *.bin *.dd *.raw *.E01 *.e01);;All files (*)",
+           "カードのイメージ (*.img *.bin *.dd *.raw *.E01 *.e01);;すべてのファイル (*)",
+           "存储卡镜像 (*.img *.bin *.dd *.raw *.E01 *.e01);;所有文件 (*)"},
     {3003, "No read access to {0}: add your user to the group \"disk\" (sudo adduser $USER disk) and log in again.",
            "{0} を読み取る権限がありません。ユーザーを \"disk\" グループに追加して (sudo adduser $USER disk) ログインし直してください。",
            "没有读取 {0} 的权限：请将用户加入 \"disk\" 组 (sudo adduser $USER disk) 后重新登录。"},
@@ -229,6 +229,19 @@ constexpr Entry kTable[] = {
     {3013, "&Yes", "はい(&Y)", "是(&Y)"},
     {3014, "&No", "いいえ(&N)", "否(&N)"},
     {3015, "OK", "OK", "确定"},
+    // What the front ends read besides files and devices (E01 images), and
+    // how the drive list tells a whole card from its partitions.
+    {3020, "{0} is missing: an E01 image is read with all of its segments, side by side in one folder",
+           "{0} が見つかりません。E01 イメージはすべてのセグメントを同じフォルダーに置いて読み込みます",
+           "缺少 {0}：E01 镜像需要所有分段文件位于同一文件夹中才能读取"},
+    {3021, "{0}: the E01 image is damaged or incomplete: {1} is cut short or {2} is missing",
+           "{0}: E01 イメージが壊れているか不完全です。{1} が途中で切れているか、{2} がありません",
+           "{0}：E01 镜像已损坏或不完整：{1} 被截断，或缺少 {2}"},
+    {3022, "{0} cannot be read as an E01 image: {1}",
+           "{0} を E01 イメージとして読み込めません: {1}",
+           "无法将 {0} 作为 E01 镜像读取：{1}"},
+    {3023, "(whole card)", "(カード全体)", "（整张存储卡）"},
+    {3024, "(partition {0})", "(パーティション {0})", "（分区 {0}）"},
 };
 
 const Entry* Find(int id) {

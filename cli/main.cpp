@@ -15,6 +15,7 @@
 #include "JobRunner.h"
 #include "KalvoryVersion.h"
 #include "Kalvory_Recover.h"
+#include "PlatformSources.h"
 #include "RecoveredFiles.h"
 #include "RecoveryReport.h"
 #include "Restore_Thread.h"
@@ -257,6 +258,7 @@ void ConfigureLog(const Options& options) {
 
 int main(int argc, char** argv) {
     std::setlocale(LC_MESSAGES, ""); // the system's reasons in the user's language
+    Platform::InstallSourceOpener();
     Options options;
     CLI::App app{"Kalvory: recovers a camcorder card's videos and photos (FAT12/16/32, exFAT), read-only."};
     app.set_version_flag("--version", "kalvory " + VersionText());

@@ -15,4 +15,5 @@ apt-get install -y --no-install-recommends \
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libssl-dev \
   mtools dosfstools exfatprogs ffmpeg \
   libjpeg-turbo-progs libimage-exiftool-perl python3-fusepy fuse3 \
-  qt6-base-dev qt6-svg-dev libudev-dev pkg-config
+  qt6-base-dev qt6-svg-dev libudev-dev pkg-config \
+  libewf-dev ewf-tools

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <libudev.h>
+
+#include "AAA_StringTable.h"
 
 namespace fs = std::filesystem;
 
@@ -99,7 +102,19 @@ std::string FriendlyName(const fs::path& disk, const UdevProperties& properties)
     return name;
 }
 
+uint32_t PartitionNumber(const fs::path& node) {
+    const std::string number = Attribute(node / "partition");
+    return static_cast<uint32_t>(std::strtoul(number.c_str(), nullptr, 10));
+}
+
 } // namespace
+
+std::string DriveItem::Text() const {
+    const std::string label = kind == DriveKind::WholeCard
+                                  ? AAA::LoadStringUtf8(3023)
+                                  : AAA::FillPlaceholders(AAA::LoadStringUtf8(3024), {std::to_string(partition)});
+    return devicePath + " " + JoinNonEmpty(name, label);
+}
 
 UdevProperties UdevPropertiesOf(const std::string& kernelName) {
     UdevProperties properties;
@@ -125,13 +140,15 @@ std::vector<DriveItem> ListCardDrives(const DriveProbe& probe) {
         const fs::path node = fs::canonical(entry.path(), error);
         if (error)
             continue;
-        const fs::path disk = fs::exists(node / "partition") ? node.parent_path() : node;
+        const DriveKind kind = fs::exists(node / "partition") ? DriveKind::Partition : DriveKind::WholeCard;
+        const fs::path disk = kind == DriveKind::Partition ? node.parent_path() : node;
         const std::string diskName = disk.filename().string();
         const UdevProperties properties = probe.udevProperties(diskName);
         if (!CanHoldCard(diskName, disk, properties) || Attribute(node / "size") == "0")
             continue;
         const std::string kernelName = entry.path().filename().string();
-        items.push_back({(probe.devDirectory / kernelName).string(), FriendlyName(disk, properties)});
+        items.push_back({(probe.devDirectory / kernelName).string(), FriendlyName(disk, properties), kind,
+                         kind == DriveKind::Partition ? PartitionNumber(node) : 0});
     }
     std::sort(items.begin(), items.end(),
               [](const DriveItem& a, const DriveItem& b) { return a.devicePath < b.devicePath; });

@@ -5,9 +5,11 @@
 #include "Artwork.h"
 #include "CMainDlg.h"
 #include "CommandLine.h"
+#include "PlatformSources.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv); // takes Qt's own options out of argv
+    Platform::InstallSourceOpener();
     // The launcher is hidden while a wizard runs; closing the wizard must not end the process.
     app.setQuitOnLastWindowClosed(false);
     if (const auto level = LogThresholdFromCommandLine(JoinArguments(argc, argv)))

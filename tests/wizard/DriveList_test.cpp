@@ -44,7 +44,7 @@ private:
     TestSupport::TempDir dir{"kalvory-sysfs"};
 };
 
-TEST(DriveList, ListsCardDrivesAndTheirPartitionsOnly) {
+TEST(DriveList, ListsWholeCardsAndTheirPartitionsLabelledOnly) {
     FakeSysfs sys;
     const std::string usb = "pci0000:00/usb1/1-1/host6/target6:0:0/6:0:0:0/block/";
     sys.Add({"platform/mmc0/mmc0:0001/block/mmcblk0", {{"removable", "0"}, {"size", "31116288"}, {"device/type", "SD"}}});
@@ -52,7 +52,8 @@ TEST(DriveList, ListsCardDrivesAndTheirPartitionsOnly) {
     sys.Add({"platform/mmc0/mmc0:0001/block/mmcblk0boot0", {{"removable", "0"}, {"size", "8192"}}});
     sys.Add({"platform/mmc1/mmc1:0001/block/mmcblk1", {{"removable", "0"}, {"size", "61071360"}, {"device/type", "MMC"}}});
     sys.Add({usb + "sdb", {{"removable", "1"}, {"size", "62333952"}, {"device/vendor", "Generic"}}});
-    sys.Add({usb + "sdb/sdb1", {{"partition", "1"}, {"size", "62331904"}}});
+    sys.Add({usb + "sdb/sdb1", {{"partition", "1"}, {"size", "204800"}}});
+    sys.Add({usb + "sdb/sdb2", {{"partition", "2"}, {"size", "62126080"}}});
     sys.Add({usb + "sdc", {{"removable", "1"}, {"size", "7744512"}}});
     sys.Add({usb + "sdf", {{"removable", "1"}, {"size", "7744512"}, {"device/vendor", "Generic "},
                             {"device/model", "STORAGE DEVICE  "}}});
@@ -68,15 +69,29 @@ TEST(DriveList, ListsCardDrivesAndTheirPartitionsOnly) {
         {"sdd", {{"ID_DRIVE_FLOPPY", "1"}, {"ID_VENDOR", "TEAC"}}},
     }));
 
+    constexpr DriveKind kWhole = DriveKind::WholeCard;
+    constexpr DriveKind kPart = DriveKind::Partition;
     EXPECT_EQ(drives, (std::vector<DriveItem>{
-                          {"/dev/mmcblk0", "SD16G"},
-                          {"/dev/mmcblk0p1", "SD16G"},
-                          {"/dev/sdb", "Generic Card Reader"},   // udev wins over sysfs
-                          {"/dev/sdb1", "Generic Card Reader"},
-                          {"/dev/sdc", ""},                      // nothing names it: still listed
-                          {"/dev/sdf", "Generic STORAGE DEVICE"}, // sysfs when udev has nothing
+                          {"/dev/mmcblk0", "SD16G", kWhole, 0},
+                          {"/dev/mmcblk0p1", "SD16G", kPart, 1},
+                          {"/dev/sdb", "Generic Card Reader", kWhole, 0}, // udev wins over sysfs
+                          {"/dev/sdb1", "Generic Card Reader", kPart, 1},
+                          {"/dev/sdb2", "Generic Card Reader", kPart, 2},
+                          {"/dev/sdc", "", kWhole, 0},                      // nothing names it: still listed
+                          {"/dev/sdf", "Generic STORAGE DEVICE", kWhole, 0}, // sysfs when udev has nothing
                       }));
-    EXPECT_EQ(drives[4].Text(), "/dev/sdc ");
+    std::vector<std::string> texts;
+    for (const DriveItem& drive : drives)
+        texts.push_back(drive.Text());
+    EXPECT_EQ(texts, (std::vector<std::string>{
+                         "/dev/mmcblk0 SD16G (whole card)",
+                         "/dev/mmcblk0p1 SD16G (partition 1)",
+                         "/dev/sdb Generic Card Reader (whole card)",
+                         "/dev/sdb1 Generic Card Reader (partition 1)",
+                         "/dev/sdb2 Generic Card Reader (partition 2)",
+                         "/dev/sdc (whole card)",
+                         "/dev/sdf Generic STORAGE DEVICE (whole card)",
+                     }));
 }
 
 TEST(DeviceWatch, OnlyRemovalOrMediaChangeOfTheCardCounts) {

@@ -68,7 +68,8 @@ TEST(RemainingText, FollowsPercentAndElapsedTime) {
 TEST(WizardTexts, ExistInEveryLanguage) {
     const int ids[] = {1000, 1001, 1003, 1005, 1006, 1010, 1011, 1020, 1021, 1022, 1023, 1030, 1031, 1032,
                        1033, 1034, 1040, 1041, 1050, 1051, 1052, 1053, 1054, 1060, 1061, 1070, 1071, 1080,
-                       1081, 3000, 3001, 3002, 3003, 3010, 3011, 3012, 3013, 3014, 3015};
+                       1081, 3000, 3001, 3002, 3003, 3010, 3011, 3012, 3013, 3014, 3015, 3020, 3021,
+                       3022, 3023, 3024};
     for (int id : ids) {
         const AAA::WString english = AAA::LoadString(id, AAA::Language::English);
         EXPECT_FALSE(english.empty()) << id;

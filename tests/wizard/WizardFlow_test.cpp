@@ -159,20 +159,21 @@ TEST_F(WizardFlow, DestinationTheJobRefusesShowsItsTextAndKeepsTheJob) {
 }
 
 TEST_F(WizardFlow, DriveListKeepsTheChoiceAcrossRefreshesAndRuns) {
-    const DriveItem reader{"/dev/sdb1", "Generic STORAGE DEVICE"};
-    const DriveItem unnamed{"/dev/sdc1", ""};
+    const DriveItem reader{"/dev/sdb1", "Generic STORAGE DEVICE", DriveKind::Partition, 1};
+    const DriveItem unnamed{"/dev/sdc1", "", DriveKind::Partition, 1};
     WizardRun first({reader, unnamed});
     first.Show();
     auto* page = static_cast<PageSelectDrive*>(first.Sheet().page(kPageSelectDrive));
     QComboBox* list = page->List();
-    EXPECT_EQ(list->itemText(1), QStringLiteral("/dev/sdc1 ")) << "an unnamed drive still shows its blank";
+    EXPECT_EQ(list->itemText(0), QStringLiteral("/dev/sdb1 Generic STORAGE DEVICE (partition 1)"));
+    EXPECT_EQ(list->itemText(1), QStringLiteral("/dev/sdc1 (partition 1)")) << "an unnamed drive is still listed";
     EXPECT_EQ(first.ButtonsOnEntry().back(), kNextOnly);
     list->setCurrentIndex(1);
     emit list->activated(1);
 
-    first.Drives().insert(first.Drives().begin(), DriveItem{"/dev/mmcblk0p1", "SD16G"});
+    first.Drives().insert(first.Drives().begin(), DriveItem{"/dev/mmcblk0", "SD16G"});
     page->Refresh();
-    EXPECT_EQ(list->currentText(), QStringLiteral("/dev/sdc1 "));
+    EXPECT_EQ(list->currentText(), QStringLiteral("/dev/sdc1 (partition 1)"));
     list->setCurrentIndex(0);
     page->Refresh(); // unchanged list: the user's selection stays
     EXPECT_EQ(list->currentIndex(), 0);
@@ -180,7 +181,7 @@ TEST_F(WizardFlow, DriveListKeepsTheChoiceAcrossRefreshesAndRuns) {
     WizardRun second({reader, unnamed});
     second.Show();
     auto* again = static_cast<PageSelectDrive*>(second.Sheet().page(kPageSelectDrive));
-    EXPECT_EQ(again->List()->currentText(), QStringLiteral("/dev/sdc1 "));
+    EXPECT_EQ(again->List()->currentText(), QStringLiteral("/dev/sdc1 (partition 1)"));
 
     WizardRun none;
     none.Show();
