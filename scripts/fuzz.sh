@@ -11,7 +11,7 @@ seconds="${1:-60}"
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(fat1216 fat32 exfat mts_length management_files jpeg dv_clip xml_length verify)
+  targets=(fat1216 fat32 exfat mts_length management_files jpeg dv_clip xml_length verify mapfile)
 fi
 build=build/fuzz
 
