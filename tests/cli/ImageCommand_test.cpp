@@ -157,16 +157,19 @@ TEST(ImageCommand, InterruptedHalfWayAndRunAgainEndsAsOneRun) {
         {"Ctrl-C", {"--pause-at", half}, 130, "Interrupted. The map "},
         {"a card that goes away", {"--vanish-after", half}, 3, "The card went away ("},
     };
+    TestSupport::TempDir reference("kalvory-image");
+    const Card card = WriteCard(reference / "card.img");
+    const fs::path whole = reference / "whole.img";
+    {
+        CardReaderModel reader(reference / "card.img", reference.Path(), card.serverOptions);
+        if (!reader.Mounted())
+            GTEST_SKIP() << "FUSE cannot mount here (python3-fusepy, fuse and /dev/fuse are needed)";
+        ASSERT_EQ(RunKalvory({"image", reader.Card().string(), whole.string()}, reference.Path()).exitCode, 0);
+    }
     for (const Interruption& interruption : interruptions) {
         TestSupport::TempDir dir("kalvory-image");
-        const Card card = WriteCard(dir / "card.img");
-        const fs::path whole = dir / "whole.img", image = dir / "copy.img", map = dir / "copy.map";
-        {
-            CardReaderModel reader(dir / "card.img", dir / "reference", card.serverOptions);
-            if (!reader.Mounted())
-                GTEST_SKIP() << "FUSE cannot mount here (python3-fusepy, fuse and /dev/fuse are needed)";
-            ASSERT_EQ(RunKalvory({"image", reader.Card().string(), whole.string()}, dir.Path()).exitCode, 0);
-        }
+        fs::copy_file(reference / "card.img", dir / "card.img");
+        const fs::path image = dir / "copy.img", map = dir / "copy.map";
         std::vector<std::string> options = card.serverOptions;
         options.insert(options.end(), interruption.serverOptions.begin(), interruption.serverOptions.end());
         auto reader = std::make_unique<CardReaderModel>(dir / "card.img", dir.Path(), options);
