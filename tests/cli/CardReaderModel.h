@@ -74,14 +74,4 @@ inline bool WaitForFile(const fs::path& file) {
     return fs::exists(file);
 }
 
-// Whether `pid` has taken SIGINT off its pending set (its handler has run or
-// is running), read from /proc.
-inline bool InterruptTaken(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("ShdPnd:", 0) == 0)
-            return (std::stoull(line.substr(7), nullptr, 16) & (1ull << (SIGINT - 1))) == 0;
-    return true;
-}
-
 } // namespace CliTest

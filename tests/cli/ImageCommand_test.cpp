@@ -73,6 +73,16 @@ std::string Replace(std::string text, const std::string& what, const std::string
     return text;
 }
 
+// What standard error says besides the progress.
+std::string Messages(const std::string& err) {
+    std::string messages;
+    std::istringstream in(err);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("kalvory: ", 0) == 0)
+            messages += line + "\n";
+    return messages;
+}
+
 std::vector<Rescue::MapBlock> MapBlocks(const fs::path& map) {
     std::string error;
     const std::optional<Rescue::Map> loaded = Rescue::LoadMapFile(map.string(), error);
@@ -126,7 +136,8 @@ TEST(ImageCommand, AFailingCardImagedOnceRecoversAsTheCardDoes) {
     const Outcome listCard = RunKalvory({"list", "--json", "--check", reader.Card().string()}, dir.Path());
     const Outcome listImage = RunKalvory({"list", "--json", "--check", "--map", map.string(), image.string()}, dir.Path());
     EXPECT_EQ(Replace(listImage.out, image.string(), "SOURCE"), Replace(listCard.out, reader.Card().string(), "SOURCE"));
-    EXPECT_EQ(listImage.err, listCard.err);
+    EXPECT_EQ(Messages(listImage.err), Messages(listCard.err));
+    EXPECT_NE(listCard.err.find("4.5 KiB of the card could not be read"), std::string::npos) << listCard.err;
     EXPECT_NE(listCard.out.find("\"damaged\": [{\"start\": 51200, \"length\": 1536}]"), std::string::npos) << listCard.out;
 
     // A map of another size is refused, and an existing image is never taken
@@ -179,9 +190,9 @@ TEST(ImageCommand, InterruptedHalfWayAndRunAgainEndsAsOneRun) {
         Child first(KALVORY_BINARY, command, dir / "run");
         if (interruption.exitCode == 130) {
             ASSERT_TRUE(WaitForFile(dir / "paused")) << interruption.what;
+            // The run reads on its main thread: the interrupt is taken as the
+            // held read returns, before the next one.
             ::kill(first.Pid(), SIGINT);
-            for (int i = 0; i < 500 && !InterruptTaken(first.Pid()); ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
             TestSupport::WriteFileBytes(dir / "resume", "");
         }
         const Outcome stopped = first.Finish();
