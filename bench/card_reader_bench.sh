@@ -6,7 +6,8 @@
 # Not part of CI: it needs root (FUSE), takes minutes and a few GiB in WORK.
 #   bash bench/card_reader_bench.sh [KALVORY]
 # Environment: CARD_MIB (1024), BANDWIDTH bytes/s (100000000), FORMAT quick|none
-# (quick: the card is quick-formatted after it was filled), WORK (/tmp/kalvory-card-bench).
+# (quick: the card is quick-formatted after it was filled), WORK (/tmp/kalvory-card-bench),
+# RUNS (the runs to make, in order: "cat dd image recover photorec").
 set -euo pipefail
 cd "$(dirname "$0")/.."
 kalvory=$(realpath "${1:-build/release/cli/kalvory}")
@@ -34,7 +35,7 @@ make_card() {
     exiftool -q -overwrite_original -Make=Kalvory -Model=Bench "-DateTimeOriginal=2026:01:01 10:00:$((i % 60))" "$scratch/$i.jpg"
   done
   truncate -s "${card_mib}M" "$card"
-  mkfs.fat -F 32 -s 64 "$card" >/dev/null
+  mkfs.fat -F 32 -s 8 "$card" >/dev/null
   mmd -i "$card" ::DCIM ::DCIM/100CDPFP ::PRIVATE ::PRIVATE/AVCHD ::PRIVATE/AVCHD/BDMV ::PRIVATE/AVCHD/BDMV/STREAM
   for i in $(seq 1 20); do
     mcopy -i "$card" "$scratch/$i.jpg" "::DCIM/100CDPFP/$(printf 'IMGA%04d.JPG' "$i")"
@@ -46,7 +47,7 @@ make_card() {
     mcopy -i "$card" "$scratch/stream.mts" "::PRIVATE/AVCHD/BDMV/STREAM/$(printf '%05d.MTS' "$n")"
     n=$((n + 1))
   done
-  [ "$format" = quick ] && mkfs.fat -F 32 -s 64 "$card" >/dev/null
+  [ "$format" = quick ] && mkfs.fat -F 32 -s 8 "$card" >/dev/null
   echo "card: $card_mib MiB FAT32, $n streams of $stream_bytes bytes and 20 stills, format: $format"
   touch "$card.done"
 }
@@ -78,8 +79,9 @@ run() {
   start=$(date +%s.%N)
   "$@" >"$work/$name.out" 2>"$work/$name.err" || echo "  ($name exited $?; see $work/$name.err)"
   end=$(date +%s.%N)
-  bytes=$(awk '/^bytes/ {print $2 + 0}' "$stats")
-  requests=$(awk '/^requests/ {print $2 + 0}' "$stats")
+  # Fixed-width decimal with leading zeros: read as base 10.
+  bytes=$((10#$(awk '/^bytes/ {print $2}' "$stats")))
+  requests=$((10#$(awk '/^requests/ {print $2}' "$stats")))
   unmount_model
   seconds[$name]=$(echo "$end - $start" | bc -l)
   printf '%-16s %8.2f s  %7.1f MB/s  read %.3fx the card  (%d requests)\n' "$name" "${seconds[$name]}" \
@@ -91,23 +93,35 @@ card_bytes=$(stat -c %s "$card")
 echo "model: $((bandwidth / 1000000)) MB/s, no page cache; card $card ($card_bytes bytes)"
 rm -rf "$work/recovered" "$work/photorec" "$work/image.img" "$work/image.img.map"
 
-run cat sh -c "cat '$mnt/card.img' > /dev/null"
-run dd-bs=1M dd if="$mnt/card.img" of=/dev/null bs=1M
-run "kalvory-image" "$kalvory" image "$mnt/card.img" "$work/image.img" --map "$work/image.img.map"
-cmp -s "$card" "$work/image.img" && echo "  the image equals the card" || echo "  THE IMAGE DIFFERS FROM THE CARD"
-rm -f "$work/image.img" "$work/image.img.map"
-run kalvory-recover "$kalvory" recover "$mnt/card.img" "$work/recovered"
-rm -rf "$work/recovered"
-if command -v photorec >/dev/null; then
-  mkdir -p "$work/photorec"
-  run photorec sh -c "cd '$work/photorec' && photorec /log /d '$work/photorec/out' /cmd '$mnt/card.img' partition_none,fileopt,everything,enable,wholespace,search"
-  rm -rf "$work/photorec"
-else
-  echo "photorec: not installed (Debian package testdisk); skipped"
-fi
+for what in ${RUNS:-cat dd image recover photorec}; do
+  case $what in
+  cat) run cat sh -c "cat '$mnt/card.img' > /dev/null" ;;
+  dd) # Both dd and kalvory image write an image and flush it at the end.
+    run dd-bs=1M dd if="$mnt/card.img" of="$work/dd.img" bs=1M conv=fsync
+    rm -f "$work/dd.img" ;;
+  image)
+    run kalvory-image "$kalvory" image "$mnt/card.img" "$work/image.img" --map "$work/image.img.map"
+    cmp -s "$card" "$work/image.img" && echo "  the image equals the card" || echo "  THE IMAGE DIFFERS FROM THE CARD"
+    rm -f "$work/image.img" "$work/image.img.map" ;;
+  recover)
+    run kalvory-recover "$kalvory" recover "$mnt/card.img" "$work/recovered"
+    rm -rf "$work/recovered" ;;
+  photorec)
+    if command -v photorec >/dev/null; then
+      mkdir -p "$work/photorec"
+      run photorec sh -c "cd '$work/photorec' && photorec /log /d '$work/photorec/out' /cmd '$mnt/card.img' partition_none,fileopt,everything,enable,wholespace,search"
+      rm -rf "$work/photorec"
+    else
+      echo "photorec: not installed (Debian package testdisk); skipped"
+    fi ;;
+  esac
+done
 
-ratio() { echo "scale=3; ${seconds[$1]} / ${seconds[$2]}" | bc -l; }
-echo "kalvory image / dd bs=1M: $(ratio kalvory-image dd-bs=1M)x the time (rate $(echo "scale=3; ${seconds[dd-bs=1M]} / ${seconds[kalvory-image]}" | bc -l)x dd's)"
-echo "kalvory recover / cat: $(ratio kalvory-recover cat)x"
-[ -n "${seconds[photorec]:-}" ] && echo "kalvory recover / photorec: $(ratio kalvory-recover photorec)x"
+ratio() {
+  [ -n "${seconds[$1]:-}" ] && [ -n "${seconds[$2]:-}" ] && echo "$3: $(echo "scale=3; ${seconds[$1]} / ${seconds[$2]}" | bc -l)x"
+  return 0
+}
+ratio dd-bs=1M kalvory-image "kalvory image's rate against dd bs=1M's"
+ratio kalvory-recover cat "kalvory recover's time against cat's"
+ratio kalvory-recover photorec "kalvory recover's time against PhotoRec's"
 exit 0

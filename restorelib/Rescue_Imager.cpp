@@ -1,6 +1,8 @@
 #include "Rescue_Imager.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 
 namespace Rescue {
 
@@ -23,6 +25,8 @@ Imager::Imager(RescueSource& source, RescueImage& image, Map& map, ImagerOptions
     options_.copyBlock = std::max(AlignDown(options_.copyBlock, options_.sectorSize), uint64_t{options_.sectorSize});
 }
 
+void Imager::Free::operator()(uint8_t* bytes) const { std::free(bytes); }
+
 ImagerStatus Imager::Status() const {
     ImagerStatus status;
     status.size = map_.Size();
@@ -37,7 +41,13 @@ ImagerStatus Imager::Status() const {
 
 ImageEnd Imager::Run() {
     started_ = lastSave_ = lastProgress_ = std::chrono::steady_clock::now();
-    buffer_.resize(options_.copyBlock);
+    constexpr uint64_t kPage = 4096;
+    buffer_.reset(static_cast<uint8_t*>(std::aligned_alloc(kPage, (options_.copyBlock + kPage - 1) / kPage * kPage)));
+    if (!buffer_) {
+        end_ = ImageEnd::Failed;
+        error_ = ENOMEM;
+        return end_;
+    }
     if (Begin(Phase::Copying, 1) == Step::Stop || CopyPass(Skipping::Skip) == Step::Stop)
         return end_;
     if (Begin(Phase::Copying, 2) == Step::Stop || CopyPass(Skipping::NoSkip) == Step::Stop)
@@ -160,14 +170,14 @@ Imager::Step Imager::SectorPass(Area over) {
 }
 
 Imager::Step Imager::ReadInto(uint64_t start, uint64_t end, Area onFailure, uint64_t& upTo) {
-    const SourceRead read = source_.ReadAt(start, buffer_.data(), static_cast<size_t>(end - start));
+    const SourceRead read = source_.ReadAt(start, buffer_.get(), static_cast<size_t>(end - start));
     readThisRun_ += read.bytes;
     uint64_t good = read.bytes;
     // Of a read that failed part way only whole sectors are kept.
     if (read.outcome != ReadOutcome::Read)
         good = AlignDown(start + good, options_.sectorSize) - start;
     if (good > 0) {
-        if (const int error = image_.WriteAt(start, buffer_.data(), static_cast<size_t>(good)); error != 0)
+        if (const int error = image_.WriteAt(start, buffer_.get(), static_cast<size_t>(good)); error != 0)
             return End(ImageEnd::Failed, error);
         map_.Set(start, start + good, Area::Finished);
     }

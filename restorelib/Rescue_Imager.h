@@ -8,7 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <vector>
+#include <memory>
 
 #include "Rescue_Devices.h"
 #include "Rescue_Map.h"
@@ -78,7 +78,12 @@ private:
     SaveMap saveMap_;
     const std::atomic<bool>& stop_;
     ShowProgress progress_;
-    std::vector<uint8_t> buffer_;
+    struct Free {
+        void operator()(uint8_t* bytes) const;
+    };
+    // Page-aligned: a FUSE or USB reader splits a read into a buffer that is
+    // not into one request more per block.
+    std::unique_ptr<uint8_t, Free> buffer_;
     ImageEnd end_ = ImageEnd::Finished;
     int error_ = 0;
     uint64_t readThisRun_ = 0;
