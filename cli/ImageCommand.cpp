@@ -32,8 +32,10 @@ bool Exists(const std::string& path) {
 }
 
 bool SamePath(const std::string& first, const std::string& second) {
-    std::error_code error;
-    return fs::weakly_canonical(first, error) == fs::weakly_canonical(second, error);
+    std::error_code firstError, secondError;
+    const fs::path a = fs::weakly_canonical(first, firstError);
+    const fs::path b = fs::weakly_canonical(second, secondError);
+    return !firstError && !secondError && a == b;
 }
 
 std::string CommandLine(const ImageRequest& request, const std::string& mapPath) {
