@@ -62,6 +62,9 @@ public:
     // A read that fails on the medium is read again sector by sector (units of
     // blockSize, or 512 before it is set), so only the bad sectors are lost.
     const ByteRangeSet& Unreadable() const { return unreadable_; }
+    // Takes bytes as unreadable before any read: an image whose imaging run
+    // could not read them holds zeros there, which are no data.
+    void MarkUnreadable(uint64_t start, uint64_t length) { unreadable_.Add(start, length); }
     const WString& Path() const { return path_; }
 
     // Read-ahead size: large enough that byte-by-byte parsing costs no system call per byte.

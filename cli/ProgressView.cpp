@@ -38,7 +38,7 @@ std::string ProgressView::BarLine(int percent, double elapsedSeconds) const {
                        std::string(static_cast<size_t>(kBarWidth - filled), '-') + "] ";
     const std::string number = std::to_string(percent);
     line += std::string(3 - (number.size() < 3 ? number.size() : 3), ' ') + number + "%";
-    const std::string remaining = RemainingTimeText(percent, elapsedSeconds, words_);
+    const std::string remaining = detail_.empty() ? RemainingTimeText(percent, elapsedSeconds, words_) : detail_;
     if (!remaining.empty())
         line += "  " + remaining;
     return line;
@@ -79,7 +79,7 @@ void ProgressView::UpdateShown(int percent, double elapsed) {
         std::fflush(out_);
     } else if (style_ == ProgressStyle::Lines && (lastShown_ < 0 || percent >= lastShown_ + kLineStep ||
                                                    (percent == 100 && lastShown_ != 100))) {
-        const std::string remaining = RemainingTimeText(percent, elapsed, words_);
+        const std::string remaining = detail_.empty() ? RemainingTimeText(percent, elapsed, words_) : detail_;
         std::fprintf(out_, "%s: %d%%%s%s\n", label_.c_str(), percent, remaining.empty() ? "" : "  ",
                      remaining.c_str());
         std::fflush(out_);

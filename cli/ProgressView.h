@@ -22,6 +22,9 @@ public:
     // For programs: {"phase", "percent", "bytes", "files", "remainingSeconds"}.
     std::string JsonLine(int percent, uint64_t bytes, int64_t files, double elapsedSeconds) const;
     void Finish();
+    // Shown in place of the remaining time the percent alone would give
+    // (an imaging run's rate, bad bytes and its own estimate).
+    void SetDetail(std::string detail) { detail_ = std::move(detail); }
     // The line a terminal shows for `percent` after `elapsedSeconds`.
     std::string BarLine(int percent, double elapsedSeconds) const;
 
@@ -37,6 +40,7 @@ private:
     int lastShown_ = -1;
     uint64_t lastBytes_ = 0;
     int64_t lastFiles_ = -1;
+    std::string detail_;
 };
 
 ProgressStyle StyleFor(std::FILE* stream);

@@ -12,6 +12,7 @@
 #include "AAA_DebugLog.h"
 #include "AAA_StringTable.h"
 #include "DestinationCheck.h"
+#include "ImageCommand.h"
 #include "JobRunner.h"
 #include "KalvoryVersion.h"
 #include "Kalvory_Recover.h"
@@ -21,6 +22,7 @@
 #include "Restore_Thread.h"
 #include "SaveSummary.h"
 #include "SourceLayoutText.h"
+#include "SourceMap.h"
 #include "TargetList.h"
 
 namespace {
@@ -47,6 +49,8 @@ struct Options {
     std::string progress = "auto"; // auto (bar on a terminal, else lines), bar, lines, json
     std::string report;            // empty: kalvory-report.json in DEST
     uint32_t partition = 0;        // 0: the first FAT or exFAT partition of a whole card
+    std::string map;               // an image's mapfile: its bad ranges are unreadable sectors
+    ImageRequest image;
 };
 
 // Set once the command line is read: how every progress view shows itself.
@@ -92,6 +96,12 @@ std::unique_ptr<Restore::RestoreMain> MakeJob(const Options& options) {
     if (job->ResultState() != 0) {
         PrintError(AAA::ToUtf8(job->ErrorText()));
         return nullptr;
+    }
+    if (!options.map.empty()) {
+        if (const std::string error = ApplySourceMap(*job->Strategy(), options.map, options.source); !error.empty()) {
+            PrintError(error);
+            return nullptr;
+        }
     }
     return job;
 }
@@ -287,6 +297,12 @@ int main(int argc, char** argv) {
     recover->add_option("DEST", options.destination, "Folder that receives the files (created if missing)")->required();
     recover->add_option("--report", options.report,
                         "Write the recovery report to this file (default: kalvory-report.json in DEST); never overwritten");
+    const auto mapOption = [&](CLI::App* command) {
+        command->add_option("--map", options.map,
+                            "SOURCE is an image made by 'kalvory image': the ranges this map marks bad are "
+                            "taken as unreadable sectors");
+    };
+    mapOption(recover);
     recover->add_flag("--partial", options.partial,
                       "Save files that cross the end of a short image up to the end (skipped and listed otherwise)");
 
@@ -296,6 +312,16 @@ int main(int argc, char** argv) {
     list->add_flag("--check", options.check,
                    "Read every listed file's data too, so that damaged (unreadable) parts are all listed");
     list->add_option("SOURCE", options.source, "Block device or image file of the card or of its volume")->required();
+    mapOption(list);
+
+    CLI::App* image = app.add_subcommand("image", "Copy a failing card to an image once, keeping a ddrescue map");
+    image->add_option("SOURCE", options.image.source, "Block device or file to image (only read)")->required();
+    image->add_option("IMAGE", options.image.image, "Image file to make (or to go on with, given its map)")->required();
+    image->add_option("--map", options.image.map,
+                      "GNU ddrescue mapfile of what was read (default: IMAGE.map); run again with it to go on");
+    image->add_option("--retries", options.image.retries, "Passes over the bad sectors after the scraping")
+        ->check(CLI::Range(0, 100))
+        ->capture_default_str();
 
     try {
         app.parse(argc, argv);
@@ -309,5 +335,9 @@ int main(int argc, char** argv) {
     // A file-size limit then fails the write (and the save says which file)
     // instead of killing the process.
     std::signal(SIGXFSZ, SIG_IGN);
+    if (image->parsed()) {
+        options.image.style = progressStyle;
+        return RunImage(options.image);
+    }
     return recover->parsed() ? RunRecover(options) : RunList(options);
 }

@@ -171,6 +171,18 @@ void AddPartitionTables(Corpus& corpus) {
     corpus.Add("partition_table", "gpt-damaged-primary", gpt);
 }
 
+// Mapfiles as ddrescue and an imaging run write them: every state, a status
+// line with and without its pass.
+void AddMapFiles(Corpus& corpus) {
+    corpus.Add("mapfile", "ddrescue", "# Mapfile. Created by GNU ddrescue version 1.27\n"
+                                      "# current_pos  current_status  current_pass\n0x000F0000     +               1\n"
+                                      "#      pos        size  status\n0x00000000  0x00100000  +\n");
+    corpus.Add("mapfile", "every-state", "0x00100200     /               2\n0x00000000  0x00100000  +\n"
+                                         "0x00100000  0x00000600  -\n0x00100600  0x00001000  *\n"
+                                         "0x00101600  0x00000200  /\n0x00101800  0x00010000  ?\n");
+    corpus.Add("mapfile", "no-pass-decimal", "0 ?\n0 512 +\n512 01000 -\n");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -184,5 +196,6 @@ int main(int argc, char** argv) {
     AddClips(corpus);
     AddStreamRuns(corpus);
     AddPartitionTables(corpus);
+    AddMapFiles(corpus);
     return 0;
 }

@@ -11,7 +11,8 @@ seconds="${1:-60}"
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(fat1216 fat32 exfat mts_length management_files jpeg dv_clip xml_length verify file_stream partition_table)
+  targets=(fat1216 fat32 exfat mts_length management_files jpeg dv_clip xml_length verify file_stream partition_table
+           mapfile)
 fi
 build=build/fuzz
 

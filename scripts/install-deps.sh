@@ -14,6 +14,6 @@ apt-get install -y --no-install-recommends \
   cmake ninja-build g++ make \
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libssl-dev \
   mtools dosfstools exfatprogs ffmpeg \
-  libjpeg-turbo-progs libimage-exiftool-perl python3-fusepy fuse3 \
+  libjpeg-turbo-progs libimage-exiftool-perl python3-fusepy fuse3 gddrescue \
   qt6-base-dev qt6-svg-dev libudev-dev pkg-config \
   libewf-dev ewf-tools

@@ -181,7 +181,8 @@ TEST_F(KalvoryCommand, FailuresNameWhatFailedAndWhyOnTheMessagesLine) {
     };
     for (const Case& c : cases)
         for (const char* command : {"recover", "list"}) {
-            std::vector<std::string> arguments{command, c.source};
+            // The directory mode alone: the scanning modes go on over a card without a volume.
+            std::vector<std::string> arguments{command, "--mode", "directory", c.source};
             if (std::string(command) == "recover")
                 arguments.push_back((dir / "out").string());
             const Outcome outcome = Run(arguments);
@@ -189,6 +190,11 @@ TEST_F(KalvoryCommand, FailuresNameWhatFailedAndWhyOnTheMessagesLine) {
             const std::string message = Message(c.message);
             EXPECT_EQ(outcome.err, message.substr(0, message.size() - 1) + " " + c.detail + "\n");
         }
+
+    // Noise scanned as a whole card: nothing found, and the summary says how it was read.
+    const Outcome scanned = Run({"recover", (dir / "noise.img").string(), (dir / "out").string()});
+    EXPECT_EQ(scanned.exitCode, 1) << scanned.err;
+    EXPECT_NE(scanned.out.find("the whole card was scanned as 512-byte sectors"), std::string::npos) << scanned.out;
 
     const Outcome noParent = Run({"recover", SampleCard().string(), (dir / "no/such/out").string()});
     EXPECT_EQ(noParent.exitCode, 3);
