@@ -77,6 +77,10 @@ public:
     bool partial = false;
 };
 
+// The "." and ".." entries every folder holds; nothing else (a name that
+// merely begins with a dot, such as "../x" on exFAT, is a name of its own).
+bool IsDotName(const AAA::WString& name);
+
 // Sets fromFoundFolder on `folder` and everything below it.
 void MarkFromFoundFolder(DirEntry& folder);
 

@@ -6,11 +6,6 @@
 #include "FSSpecExFAT.h"
 
 namespace FSAccessLib::ExFAT {
-namespace {
-
-bool IsDotName(const AAA::WString& name) { return name == u"." || name == u".."; }
-
-} // namespace
 
 // ---- Entry sets ----------------------------------------------------------------------------------
 

@@ -309,6 +309,9 @@ namespace {
 bool Contains(const WString& name, const char16_t* part) { return name.find(part) != WString::npos; }
 
 bool Selected(const DirEntry& entry, AAA::Stream* source) {
+    // A mode that adds the scan never gives back less than the directories.
+    if (!entry.carved && !entry.fromFoundFolder)
+        return true;
     if (Contains(entry.name, u".XM~"))
         return false;
     if (!entry.isDirectory && entry.length == 0 && !Contains(entry.name, u"THUMB.TDT"))
@@ -318,7 +321,7 @@ bool Selected(const DirEntry& entry, AAA::Stream* source) {
         return false;
     if (Contains(entry.name, u".JPG") && !IsInDcfFolder(entry))
         return false;
-    return entry.isDirectory || entry.name.empty() || entry.name.front() != u'.';
+    return !FSAccessLib::IsDotName(entry.name);
 }
 
 } // namespace

@@ -111,8 +111,10 @@ private:
     void StitchRunStreams();
 };
 
-// Chooses the targets among found entries: drops empty files, dot files,
-// implausible carved streams, and pictures outside a DCF folder.
+// Chooses the targets among found entries. What the directories give is
+// selected as the directory search alone selects it; of the rest, empty
+// files, implausible carved streams and pictures outside a DCF folder are
+// dropped.
 class CommandSlectTarget : public FSAccessLib::Command {
 public:
     explicit CommandSlectTarget(Restore::ProgressFileStream* sourceStream) : source(sourceStream) {}
