@@ -202,6 +202,12 @@ constexpr Entry kTable[] = {
     {2030, "{0} folders lie past the end of the card or its image; what they hold could not be read.",
            "{0} 個のフォルダーがカードまたはイメージの終わりより後ろにあるため、その中身を読み取れませんでした。",
            "有 {0} 个文件夹位于存储卡或映像的末尾之后，无法读取其中的内容。"},
+    {2031, "{0} deleted files were not saved: other files' data now stands where theirs was (listed as overwritten; --keep-overwritten saves them too).",
+           "{0} 個の削除済みファイルは保存しませんでした。そのデータの場所には現在ほかのファイルのデータがあります (overwritten として一覧に記載。--keep-overwritten を指定すると保存します)。",
+           "{0} 个已删除的文件未保存：其数据所在位置现在是其他文件的数据（列为 overwritten；使用 --keep-overwritten 也会保存它们）。"},
+    {2032, "{0} deleted files were saved although other files' data now stands where theirs was; the report flags them as overwritten.",
+           "{0} 個の削除済みファイルは、データの場所にほかのファイルのデータがありますが保存しました。レポートでは overwritten と記載しています。",
+           "{0} 个已删除的文件虽然其数据位置现在是其他文件的数据，但仍已保存；报告中将其标记为 overwritten。"},
     // Desktop wizard texts of its own: the image-file source, the read-access
     // hint and the buttons the platform's wizard would have named.
     {3000, "Image file…", "イメージファイル…", "镜像文件…"},

@@ -75,6 +75,13 @@ public:
     // The data kept is less than `length`: the rest could not be told apart
     // from foreign data, or lies past the end of an image that ends early.
     bool partial = false;
+    // The card no longer allocates its clusters (an exFAT set whose in-use bit
+    // is clear; FAT deleted entries carry `deleted`).
+    bool unallocated = false;
+    // Its data fails its type's check from `matchingBytes` on: the clusters
+    // were given to other files after it was deleted.
+    bool overwritten = false;
+    uint64_t matchingBytes = 0;
 };
 
 // The "." and ".." entries every folder holds; nothing else (a name that

@@ -266,6 +266,7 @@ int FSAccessExFAT::AddFoundEntries(DirEntry& root, Directory& found, DirEntry& f
         bool inUse = true;
         DirEntry entry = EntrySetToDirEntry(found, &inUse);
         entry.carved = true;
+        entry.unallocated = !inUse;
         if (entry.name.empty() || IsDotName(entry.name))
             continue;
         if (entry.length > totalBytes || entry.start > totalBytes - entry.length)
