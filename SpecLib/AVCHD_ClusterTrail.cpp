@@ -24,7 +24,7 @@ public:
             for (uint64_t at = range.start; at < range.start + range.length; at += cluster_) {
                 const std::optional<bool> kept = Offer(at);
                 if (!kept)
-                    return Result(skipped);
+                    return done_ == 0 ? StreamFragments::Unvouched : Result(skipped);
                 skipped = skipped || !*kept;
                 if (done_ == 0)
                     return StreamFragments::Unvouched;
