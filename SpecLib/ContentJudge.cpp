@@ -1,7 +1,6 @@
 #include "ContentJudge.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 
 #include "AVCHD_Files.h"

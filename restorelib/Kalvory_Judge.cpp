@@ -1,6 +1,5 @@
 #include "Kalvory_Judge.h"
 
-#include <set>
 #include <vector>
 
 #include "AAA_DebugLog.h"
