@@ -239,6 +239,12 @@ constexpr Entry kTable[] = {
            "映射文件 {0} 覆盖 {1} 字节，但 {2} 有 {3} 字节"},
     {2109, "{0} and {1} are the same file", "{0} と {1} は同じファイルです", "{0} 和 {1} 是同一个文件"},
     {2110, "Imaging stopped: {0}", "イメージ作成を中止しました: {0}", "镜像制作已停止：{0}"},
+    {2031, "{0} deleted files were not saved: other files' data now stands where theirs was (listed as overwritten; --keep-overwritten saves them too).",
+           "{0} 個の削除済みファイルは保存しませんでした。そのデータの場所には現在ほかのファイルのデータがあります (overwritten として一覧に記載。--keep-overwritten を指定すると保存します)。",
+           "{0} 个已删除的文件未保存：其数据所在位置现在是其他文件的数据（列为 overwritten；使用 --keep-overwritten 也会保存它们）。"},
+    {2032, "{0} deleted files were saved although other files' data now stands where theirs was; the report flags them as overwritten.",
+           "{0} 個の削除済みファイルは、データの場所にほかのファイルのデータがありますが保存しました。レポートでは overwritten と記載しています。",
+           "{0} 个已删除的文件虽然其数据位置现在是其他文件的数据，但仍已保存；报告中将其标记为 overwritten。"},
     // Desktop wizard texts of its own: the image-file source, the read-access
     // hint and the buttons the platform's wizard would have named.
     {3000, "Image file…", "イメージファイル…", "镜像文件…"},

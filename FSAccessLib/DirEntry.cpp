@@ -19,6 +19,8 @@ void LogDepthLimit(const char* walk) {
 
 } // namespace
 
+bool IsDotName(const AAA::WString& name) { return name == u"." || name == u".."; }
+
 AAA::WString ShortNameToWide(std::string shortName, std::string shortExtension, bool* deleted) {
     const bool isDeleted = !shortName.empty() && static_cast<uint8_t>(shortName[0]) == 0xE5;
     if (isDeleted)

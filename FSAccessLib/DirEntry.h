@@ -75,7 +75,18 @@ public:
     // The data kept is less than `length`: the rest could not be told apart
     // from foreign data, or lies past the end of an image that ends early.
     bool partial = false;
+    // The card no longer allocates its clusters (an exFAT set whose in-use bit
+    // is clear; FAT deleted entries carry `deleted`).
+    bool unallocated = false;
+    // Its data fails its type's check from `matchingBytes` on: the clusters
+    // were given to other files after it was deleted.
+    bool overwritten = false;
+    uint64_t matchingBytes = 0;
 };
+
+// The "." and ".." entries every folder holds; nothing else (a name that
+// merely begins with a dot, such as "../x" on exFAT, is a name of its own).
+bool IsDotName(const AAA::WString& name);
 
 // Sets fromFoundFolder on `folder` and everything below it.
 void MarkFromFoundFolder(DirEntry& folder);

@@ -266,7 +266,8 @@ int FSAccessExFAT::AddFoundEntries(DirEntry& root, Directory& found, DirEntry& f
         bool inUse = true;
         DirEntry entry = EntrySetToDirEntry(found, &inUse);
         entry.carved = true;
-        if (entry.name.empty() || entry.name == u"." || entry.name == u"..")
+        entry.unallocated = !inUse;
+        if (entry.name.empty() || IsDotName(entry.name))
             continue;
         if (entry.length > totalBytes || entry.start > totalBytes - entry.length)
             continue;

@@ -6,11 +6,6 @@
 #include "FSSpecExFAT.h"
 
 namespace FSAccessLib::ExFAT {
-namespace {
-
-bool IsDotName(const AAA::WString& name) { return name == u"." || name == u".."; }
-
-} // namespace
 
 // ---- Entry sets ----------------------------------------------------------------------------------
 
@@ -78,6 +73,7 @@ int FSAccessExFAT::Walk(Directory& directory, DirEntry& parent, int depth) {
             continue;
         if (!entry.deleted)
             BuildDataChain(entry);
+        entry.unallocated = !inUse;
         if (!inUse && !entry.isDirectory)
             ReadAroundUsedClusters(*this, LiveClusters(), entry);
         if (entry.isDirectory && ShouldDescend(entry, depth)) {

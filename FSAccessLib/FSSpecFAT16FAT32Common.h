@@ -61,10 +61,6 @@ private:
 // offset the volume claims to have, lies beyond the device.
 void RequireOnDevice(uint64_t end, uint64_t deviceBytes, const char* file, int line);
 
-inline bool IsDotName(const AAA::WString& name) {
-    return name == u"." || name == u"..";
-}
-
 // The entries of a directory record that the walk keeps: every valid slot
 // except unnamed ones, dot entries and extents beyond the volume (a folder
 // there is counted as past the end).

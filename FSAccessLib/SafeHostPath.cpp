@@ -44,7 +44,7 @@ AAA::WString SafeHostComponent(AAA::WStringView name) {
     }
     if (safe.empty())
         return u"_";
-    if (safe == u"." || safe == u"..")
+    if (IsDotName(safe))
         return u"_" + safe;
     return safe;
 }

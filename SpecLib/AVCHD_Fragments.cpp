@@ -23,15 +23,8 @@ std::optional<std::vector<uint8_t>> ReadWindow(AAA::Stream& stream, uint64_t at)
     return window;
 }
 
-uint32_t Ats(const uint8_t* packet) {
-    return (uint32_t{packet[0]} << 24 | uint32_t{packet[1]} << 16 | uint32_t{packet[2]} << 8 | packet[3]) & kAtsMask;
-}
-
-// The arrival time `next` follows `last` closely, the counter's wrap allowed.
-bool Continues(uint32_t last, uint32_t next) {
-    const uint32_t gap = (next - last) & kAtsMask;
-    return gap != 0 && gap < kAtsWrapGapLimit;
-}
+uint32_t Ats(const uint8_t* packet) { return PacketAts(packet); }
+bool Continues(uint32_t last, uint32_t next) { return AtsContinues(last, next); }
 
 class Stitcher {
 public:
@@ -51,7 +44,7 @@ public:
                 // A start fewer than one aligned unit of packets vouch for is no
                 // stream of ours to judge: it is left as it is.
                 if (done_ == 0 && verified < kAlignedUnitBytes)
-                    return StreamFragments::Whole;
+                    return StreamFragments::Unvouched;
                 if (done_ + verified >= entry_.length)
                     return Finish(fragment, entry_.length - done_);
                 // Fragments meet only at cluster starts: packets that stop within
@@ -195,6 +188,15 @@ private:
 
 } // namespace
 
+uint32_t PacketAts(const uint8_t* packet) {
+    return (uint32_t{packet[0]} << 24 | uint32_t{packet[1]} << 16 | uint32_t{packet[2]} << 8 | packet[3]) & kAtsMask;
+}
+
+bool AtsContinues(uint32_t last, uint32_t next) {
+    const uint32_t gap = (next - last) & kAtsMask;
+    return gap != 0 && gap < kAtsWrapGapLimit;
+}
+
 bool TakenAsOneRun(const DirEntry& entry) {
     // A chain broken at its first step was stretched from the first cluster.
     return entry.chain.empty() ||
@@ -204,7 +206,7 @@ bool TakenAsOneRun(const DirEntry& entry) {
 StreamFragments StitchStreamFragments(AAA::Stream& stream, const FSAccessLib::FSAccessBase& volume, DirEntry& entry,
                                       std::vector<uint8_t>& buffer) {
     if (!TakenAsOneRun(entry) || entry.length < kPacketWindowBytes)
-        return StreamFragments::Whole;
+        return StreamFragments::Unvouched;
     return Stitcher(stream, volume, entry, buffer).Run();
 }
 

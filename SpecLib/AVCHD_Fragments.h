@@ -19,7 +19,13 @@ enum class StreamFragments {
     Whole,     // its packets vouch for the whole run: left as it is
     Stitched,  // its chain now holds the fragments, in order, totalling its length
     Partial,   // no continuation found: its chain holds what was verified, `partial` set
+    Unvouched, // fewer packets than one aligned unit at its start: left as it is, unjudged
 };
+
+// The 30-bit arrival time stamp of a source packet.
+uint32_t PacketAts(const uint8_t* packet);
+// The arrival time `next` follows `last` closely, the counter's wrap allowed.
+bool AtsContinues(uint32_t last, uint32_t next);
 
 // Whether the entry's data is one run from its first cluster: no chain, or a
 // chain broken at its first step and stretched to the entry's length.

@@ -69,7 +69,10 @@ uint64_t Broken(const char* text) {
 bool IsRestart(uint8_t code) { return code >= 0xD0 && code <= 0xD7; }
 
 // After a start of scan: the offset of the first 0xFF that begins a marker.
-bool SkipEntropyCodedData(JpegReader& reader, uint64_t& position) {
+// Restart markers in their order (D0, D1, ... D7, D0 ...) move `confirmed`
+// on; one out of order ends the confirming (`confirmed` becomes null).
+bool SkipEntropyCodedData(JpegReader& reader, uint64_t& position, uint64_t*& confirmed) {
+    uint8_t nextRestart = 0xD0;
     for (;;) {
         if (!reader.NextFF(position))
             return false;
@@ -78,6 +81,13 @@ bool SkipEntropyCodedData(JpegReader& reader, uint64_t& position) {
             return false;
         if (next != 0x00 && !IsRestart(next))
             return true;
+        if (IsRestart(next) && confirmed != nullptr) {
+            if (next == nextRestart)
+                *confirmed = position;
+            else
+                confirmed = nullptr;
+            nextRestart = static_cast<uint8_t>(0xD0 + (next - 0xD0 + 1) % 8);
+        }
         position += 2;
     }
 }
@@ -95,9 +105,16 @@ uint64_t CheckAsJpeg(AAA::Stream& stream, uint64_t start) {
     if (!HasExifHeader(stream, start))
         return 0;
     AAA::DebugLog(7, "CheckAsJpeg(0x%016I64X) segment =", start);
+    return WalkJpegMarkers(stream, start);
+}
+
+uint64_t WalkJpegMarkers(AAA::Stream& stream, uint64_t start, uint64_t* confirmed) {
     JpegReader reader(stream, start);
     uint64_t position = 2;
+    if (confirmed != nullptr)
+        *confirmed = 0;
     for (;;) {
+        const uint64_t marker = position;
         uint8_t byte = 0;
         if (!reader.ByteAt(position, byte))
             return Broken("BROKEN JPEG\n");
@@ -109,8 +126,11 @@ uint64_t CheckAsJpeg(AAA::Stream& stream, uint64_t start) {
         const uint8_t code = byte;
         ++position;
         AAA::DebugLog(7, " %02X", code);
-        if (IsRestart(code) || code == 0x01)
+        if (IsRestart(code) || code == 0x01) {
+            if (confirmed != nullptr)
+                *confirmed = marker;
             continue;
+        }
         if (code == 0xD9) {
             AAA::DebugLog(7, "\n");
             return position;
@@ -123,8 +143,10 @@ uint64_t CheckAsJpeg(AAA::Stream& stream, uint64_t start) {
         const uint32_t length = uint32_t{high} << 8 | low;
         if (length < 2) // would leave the walk where it is, or move it back
             return Broken("BROKEN JPEG\n");
+        if (confirmed != nullptr)
+            *confirmed = marker;
         position += length;
-        if (code == 0xDA && !SkipEntropyCodedData(reader, position))
+        if (code == 0xDA && !SkipEntropyCodedData(reader, position, confirmed))
             return Broken("BROKEN JPEG\n");
     }
 }

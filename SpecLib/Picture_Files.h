@@ -14,6 +14,11 @@ namespace Kalvory {
 // when there is no Exif JPEG there or its markers are broken. A walk that
 // reaches the end of the medium or passes 4 GiB is broken.
 uint64_t CheckAsJpeg(AAA::Stream& stream, uint64_t start);
+// The marker walk of CheckAsJpeg from the byte after the start-of-image marker
+// at `start`, whatever the first segment. `confirmed` receives the offset
+// (from `start`) of the last marker the walk accepted, restart markers in
+// their order inside the entropy-coded data included; 0 when none.
+uint64_t WalkJpegMarkers(AAA::Stream& stream, uint64_t start, uint64_t* confirmed = nullptr);
 
 // The entry's path holds the prefix of a DCF folder rule (CDPFP, CDPFQ, CDPFR).
 bool IsInDcfFolder(const FSAccessLib::DirEntry& entry);

@@ -50,6 +50,8 @@ public:
         std::string targets;
         for (const SavedEntry& saved : strategy_.SaveOutcomes())
             targets += (targets.empty() ? "\n    {" : ",\n    {") + Target(saved) + "}";
+        for (const std::string& leftOut : LeftOut(strategy_.Root()))
+            targets += (targets.empty() ? "\n    {" : ",\n    {") + leftOut + "}";
         std::string json = "{\n  \"format\": " + std::to_string(kJsonFormat) + ",\n";
         json += "  \"tool\": {\"name\": \"kalvory\", \"version\": " + JsonString(run_.version) + "},\n";
         json += "  \"run\": {\"source\": " + JsonString(run_.source) +
@@ -80,6 +82,26 @@ private:
         return json;
     }
 
+    // The files judged overwritten and not saved, in walk order.
+    std::vector<std::string> LeftOut(const FSAccessLib::DirEntry& root) {
+        std::vector<std::string> found;
+        std::vector<const FSAccessLib::DirEntry*> pending{&root};
+        while (!pending.empty()) {
+            const FSAccessLib::DirEntry* folder = pending.back();
+            pending.pop_back();
+            for (auto child = folder->children.rbegin(); child != folder->children.rend(); ++child)
+                pending.push_back(&*child);
+            if (folder == &root || !folder->overwritten || folder->target)
+                continue;
+            TargetInfo info = DescribeTarget(*folder, LeftOutPath(*folder), context_);
+            info.leftOut = true;
+            ++counts_["overwritten"];
+            found.push_back(TargetJsonFields(info) +
+                            ", \"status\": \"overwritten\", \"written\": 0, \"sha256\": null, \"reason\": null");
+        }
+        return found;
+    }
+
     std::optional<std::string> Hash(const SavedEntry& saved) {
         if (stopped_)
             return std::nullopt;
@@ -100,13 +122,14 @@ private:
         counts_["partial"] += info.partial ? 1 : 0;
         counts_["damaged"] += info.damaged.empty() ? 0 : 1;
         counts_["chainBroken"] += info.chainBroken ? 1 : 0;
+        counts_["overwritten"] += info.overwritten ? 1 : 0;
     }
 
     std::string Counts() const {
         std::string json = "{";
         for (const char* key : {"files", "written", "already-there", "failed", "skipped-partial",
                                 "out-of-media", "not-reached", "directory", "deleted", "found-folder", "carved",
-                                "renamed", "partial", "damaged", "chainBroken"}) {
+                                "renamed", "partial", "damaged", "chainBroken", "overwritten"}) {
             const auto found = counts_.find(key);
             json += (json.size() > 1 ? ", " : "") + JsonString(key) + ": " +
                     std::to_string(found == counts_.end() ? 0 : found->second);

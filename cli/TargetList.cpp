@@ -5,6 +5,7 @@
 #include "Commands.h"
 #include "HostPathPlan.h"
 #include "Kalvory_Recover.h"
+#include "SafeHostPath.h"
 
 namespace KalvoryCli {
 namespace {
@@ -13,8 +14,12 @@ class CommandCollectTargets : public FSAccessLib::Command {
 public:
     explicit CommandCollectTargets(const ListContext& listContext) : context(listContext) {}
     void Execute(FSAccessLib::DirEntry& entry) override {
-        if (!entry.target)
+        if (!entry.target) {
+            // Not saved, so it takes no name from the copy's plan.
+            if (entry.overwritten)
+                targets.push_back(LeftOut(entry));
             return;
+        }
         // The names the copy will give, collisions of the run numbered alike.
         const FSAccessLib::HostPlace place = planner.AssignPlace(entry);
         TargetInfo info = DescribeTarget(entry, AAA::ToUtf8(place.relative), context);
@@ -25,6 +30,13 @@ public:
     const ListContext& context;
     std::vector<TargetInfo> targets;
     FSAccessLib::HostPathPlanner planner{u""};
+
+private:
+    TargetInfo LeftOut(const FSAccessLib::DirEntry& entry) const {
+        TargetInfo info = DescribeTarget(entry, LeftOutPath(entry), context);
+        info.leftOut = true;
+        return info;
+    }
 };
 
 // Extents past the image's end make the file partial; unreadable source
@@ -84,6 +96,8 @@ std::string Flags(const TargetInfo& target) {
     add(target.partial, "partial");
     add(!target.damaged.empty(), "damaged");
     add(target.pathShortened, "path-shortened");
+    add(target.overwritten, "overwritten");
+    add(target.leftOut, "not-saved");
     return flags.empty() ? "-" : flags;
 }
 
@@ -96,6 +110,10 @@ std::string Hex(uint64_t value) {
 const char* Bool(bool value) { return value ? "true" : "false"; }
 
 } // namespace
+
+std::string LeftOutPath(const FSAccessLib::DirEntry& entry) {
+    return AAA::ToUtf8(FSAccessLib::SafeHostPath(u"", entry)).substr(1);
+}
 
 std::string RangesJson(const std::vector<AAA::ByteRange>& ranges) {
     std::string json = "[";
@@ -116,6 +134,8 @@ TargetInfo DescribeTarget(const FSAccessLib::DirEntry& entry, std::string relati
     info.carved = entry.carved;
     info.chainBroken = entry.chainBroken;
     info.partial = entry.partial;
+    info.overwritten = entry.overwritten;
+    info.matchingBytes = entry.matchingBytes;
     if (!entry.isDirectory) {
         for (const AAA::ByteRange& range : entry.DataRanges())
             info.extents.emplace_back(range.start, range.length);
@@ -144,6 +164,8 @@ std::string TargetJsonFields(const TargetInfo& t) {
     json += std::string(", \"pathShortened\": ") + Bool(t.pathShortened);
     json += std::string(", \"renamed\": ") + Bool(t.renamed);
     json += ", \"damaged\": " + RangesJson(t.damaged);
+    json += std::string(", \"overwritten\": ") + Bool(t.overwritten);
+    json += ", \"matchesUpTo\": " + (t.overwritten ? std::to_string(t.matchingBytes) : std::string("null"));
     return json;
 }
 
@@ -169,6 +191,8 @@ std::string FormatTargetsText(const std::vector<TargetInfo>& targets) {
         std::snprintf(head, sizeof head, "%14llu  ", static_cast<unsigned long long>(target.size));
         text += head;
         text += Flags(target) + "  " + target.path;
+        if (target.overwritten)
+            text += "  (its data stops matching at " + Hex(target.matchingBytes) + ")";
         if (!target.extents.empty()) {
             text += "  [";
             for (size_t i = 0; i < target.extents.size(); ++i) {

@@ -26,6 +26,10 @@ struct TargetInfo {
     bool chainBroken = false;
     bool partial = false;        // cut short, or crossing the end of the image
     bool pathShortened = false;  // its card folders are too deep: placed higher up
+    // Its data fails its check from `matchingBytes` on: other files' data.
+    bool overwritten = false;
+    uint64_t matchingBytes = 0;
+    bool leftOut = false; // overwritten and therefore not saved
     std::vector<std::pair<uint64_t, uint64_t>> extents; // start, length
     // Parts of the file, by file offset, on sectors the verification could not
     // read (a save writes zeros there).
@@ -42,6 +46,10 @@ ListContext ListContextOf(const Kalvory::KalvoryBase& strategy);
 std::vector<TargetInfo> CollectTargets(FSAccessLib::DirEntry& root, const ListContext& context = {});
 // One target, saved (or to be saved) at `relativePath` below the destination.
 TargetInfo DescribeTarget(const FSAccessLib::DirEntry& entry, std::string relativePath, const ListContext& context);
+
+// Where a file left out as overwritten would have gone (its names made safe,
+// not numbered: it takes no name from the save).
+std::string LeftOutPath(const FSAccessLib::DirEntry& entry);
 
 // The fields of a target's JSON object, without its braces; the listing and
 // the recovery report share them.

@@ -45,6 +45,7 @@ struct Options {
     std::string destination;
     bool json = false;
     bool partial = false;
+    bool keepOverwritten = false;
     bool check = false;
     std::string progress = "auto"; // auto (bar on a terminal, else lines), bar, lines, json
     std::string report;            // empty: kalvory-report.json in DEST
@@ -103,6 +104,8 @@ std::unique_ptr<Restore::RestoreMain> MakeJob(const Options& options) {
             return nullptr;
         }
     }
+    job->Strategy()->SetOverwrittenFiles(options.keepOverwritten ? Kalvory::OverwrittenFiles::Write
+                                                                 : Kalvory::OverwrittenFiles::Skip);
     return job;
 }
 
@@ -245,6 +248,10 @@ int RunRecover(const Options& options) {
                                 .c_str());
     if (strategy.PartialFiles() > 0)
         std::printf("%s\n", AAA::FillPlaceholders(Text(2011), {std::to_string(strategy.PartialFiles())}).c_str());
+    if (strategy.OverwrittenCount() > 0)
+        std::printf("%s\n", AAA::FillPlaceholders(Text(options.keepOverwritten ? 2032 : 2031),
+                                                   {std::to_string(strategy.OverwrittenCount())})
+                                .c_str());
     if (const int unplaced = job->Strategy()->UnplacedPictures(); unplaced > 0)
         std::printf("%s\n", AAA::FillPlaceholders(Text(2009), {std::to_string(unplaced)}).c_str());
     if (const int renamed = job->Strategy()->RenamedCount(); renamed > 0)
@@ -306,8 +313,15 @@ int main(int argc, char** argv) {
     recover->add_flag("--partial", options.partial,
                       "Save files that cross the end of a short image up to the end (skipped and listed otherwise)");
 
+    const auto keepOption = [&](CLI::App* command) {
+        command->add_flag("--keep-overwritten", options.keepOverwritten,
+                          "Save deleted files whose data is now other files' as well (flagged overwritten; "
+                          "left out and listed otherwise)");
+    };
+    keepOption(recover);
     CLI::App* list = app.add_subcommand("list", "List what could be recovered, without copying");
     modeOption(list);
+    keepOption(list);
     list->add_flag("--json", options.json, "Print the list as JSON");
     list->add_flag("--check", options.check,
                    "Read every listed file's data too, so that damaged (unreadable) parts are all listed");

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/FatImageBuilder.h"
+#include "support/MediaSamples.h"
 
 namespace {
 
@@ -25,22 +26,13 @@ Bytes Pattern(size_t size, uint32_t seed) {
     return bytes;
 }
 
-Bytes Jpeg(size_t size, uint32_t seed) {
-    Bytes bytes = Pattern(size, seed);
-    const uint8_t head[] = {0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x10, 'E', 'x', 'i', 'f', 0, 0};
-    std::copy(std::begin(head), std::end(head), bytes.begin());
-    bytes[size - 2] = 0xFF;
-    bytes[size - 1] = 0xD9;
-    return bytes;
-}
+Bytes FromString(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
-// 192-byte source packets: a 4-byte time code, then a 0x47 sync byte.
-Bytes TransportStream(size_t packets, uint32_t seed) {
-    Bytes bytes = Pattern(packets * 192, seed);
-    for (size_t i = 0; i < packets; ++i)
-        bytes[i * 192 + 4] = 0x47;
-    return bytes;
-}
+// A still whose markers lead to its end-of-image marker at its last byte.
+Bytes Jpeg(size_t size, uint32_t seed) { return FromString(TestSupport::ExifJpeg(size, seed)); }
+
+// 192-byte source packets: a 4-byte arrival time rising packet by packet, then a 0x47 sync byte.
+Bytes TransportStream(size_t packets, uint32_t seed) { return FromString(TestSupport::StreamBytes(packets * 192, seed)); }
 
 Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
 

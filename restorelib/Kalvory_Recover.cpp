@@ -176,10 +176,13 @@ void KalvoryBase::SearchDirectories(FSAccessLib::CommandDisplay& display) {
 int Kalvory_Directory::Verify() {
     FSAccessLib::CommandDisplay display;
     SearchDirectories(display);
+    JudgeFreedData();
     AAA::DebugLog(7, "---SlectAll---\n");
     FSAccessLib::CommandSlectAll selectAll;
     root_.Apply(selectAll);
-    targetCount_ = selectAll.count;
+    CommandLeaveOutOverwritten leaveOut(overwrittenFiles_);
+    root_.Apply(leaveOut);
+    targetCount_ = selectAll.count - leaveOut.leftOut;
     AAA::DebugLog(7, "---ListUp---\n");
     root_.Apply(display);
     return targetCount_;
@@ -217,6 +220,8 @@ int Kalvory_Sector::SelectRenameAndCount(FSAccessLib::CommandDisplay& display) {
     AAA::DebugLog(7, "---SlectTarget---\n");
     CommandSlectTarget select(reader_->stream.get());
     root_.Apply(select);
+    CommandLeaveOutOverwritten leaveOut(overwrittenFiles_);
+    root_.Apply(leaveOut);
     AAA::DebugLog(7, "---RenameFormattedDvFiles---\n");
     RenameFormattedDvFiles(root_);
     AAA::DebugLog(7, "---RenameAndMoveAvchdFiles---\n");
@@ -251,26 +256,6 @@ void Kalvory_Sector::CountFoundAfterFormat() {
     carvedFiles_ = origins.carved;
 }
 
-void Kalvory_DirAndSector::StitchRunStreams() {
-    // Streams taken as one run because their chain is gone (those cut by the
-    // end of the source have nothing more to find).
-    class CommandCollectRunStreams : public FSAccessLib::Command {
-    public:
-        void Execute(DirEntry& entry) override {
-            if (!entry.isDirectory && !entry.partial && TakenAsOneRun(entry) &&
-                (entry.fromFoundFolder || entry.deleted) && entry.name.find(u".MTS") != WString::npos)
-                keys.push_back(FSAccessLib::KeyOf(entry));
-        }
-        std::vector<FSAccessLib::EntryKey> keys;
-    } collect;
-    root_.Apply(collect);
-    std::vector<uint8_t> buffer;
-    for (const FSAccessLib::EntryKey& key : collect.keys)
-        if (DirEntry* stream = FSAccessLib::Resolve(root_, key))
-            partialStreams_ += StitchStreamFragments(*reader_->stream, *reader_, *stream, buffer) ==
-                             StreamFragments::Partial;
-}
-
 void CommandRenameFoundDeleted::Execute(DirEntry& entry) {
     if (entry.fromFoundFolder)
         CommandRenameDeleted::Execute(entry);
@@ -285,7 +270,7 @@ int Kalvory_DirAndSector::Verify() {
     RebuildFoundFolders(root_);
     CommandRenameFoundDeleted renameFound;
     root_.Apply(renameFound);
-    StitchRunStreams();
+    JudgeFreedData();
     return SelectRenameAndCount(display);
 }
 
@@ -294,6 +279,9 @@ namespace {
 bool Contains(const WString& name, const char16_t* part) { return name.find(part) != WString::npos; }
 
 bool Selected(const DirEntry& entry, AAA::Stream* source) {
+    // A mode that adds the scan never gives back less than the directories.
+    if (!entry.carved && !entry.fromFoundFolder)
+        return true;
     if (Contains(entry.name, u".XM~"))
         return false;
     if (!entry.isDirectory && entry.length == 0 && !Contains(entry.name, u"THUMB.TDT"))
@@ -303,7 +291,7 @@ bool Selected(const DirEntry& entry, AAA::Stream* source) {
         return false;
     if (Contains(entry.name, u".JPG") && !IsInDcfFolder(entry))
         return false;
-    return entry.isDirectory || entry.name.empty() || entry.name.front() != u'.';
+    return !FSAccessLib::IsDotName(entry.name);
 }
 
 } // namespace

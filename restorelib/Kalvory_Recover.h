@@ -7,6 +7,7 @@
 #include "AAA_WideString.h"
 #include "FSAccessCommon.h"
 #include "Kalvory_Volume.h"
+#include "Kalvory_Judge.h"
 
 namespace Kalvory {
 
@@ -28,11 +29,14 @@ public:
     virtual void Save();
     // Whether files that cross the end of a short image are saved up to it.
     void SetPartialFiles(FSAccessLib::PartialFiles partial) { partialFiles_ = partial; }
+    // Whether deleted files whose data is judged to be other files' are written too.
+    void SetOverwrittenFiles(OverwrittenFiles files) { overwrittenFiles_ = files; }
 
     FSAccessLib::FSAccessBase& Reader() const { return *reader_; }
     // The source's partitions and which volume is read.
     const SourceLayout& Layout() const { return layout_; }
     FSAccessLib::DirEntry& Root() { return root_; }
+    const FSAccessLib::DirEntry& Root() const { return root_; }
     const AAA::WString& Destination() const { return destination_; }
     int TargetCount() const { return targetCount_; }
     // Files the last Save gave a numbered name, their own being taken in the run.
@@ -46,6 +50,9 @@ public:
     // Streams whose fragments could not all be found: kept up to what their
     // packets vouch for.
     int PartialFiles() const { return partialStreams_; }
+    // Deleted files (and files of found folders) whose data fails its check:
+    // other files' data stands where theirs was.
+    int OverwrittenCount() const { return overwrittenCount_; }
     // Folders the reader stepped over: past the end of the volume or the image.
     int FoldersPastEnd() const { return reader_->foldersPastEnd; }
     // Every target file of the last Save, in walk order, with what became of
@@ -63,6 +70,9 @@ protected:
     // The directory search and the deleted-name rebuild, with their headings;
     // `display` logs the tree found.
     void SearchDirectories(FSAccessLib::CommandDisplay& display);
+    // Streams among the files whose clusters the card no longer allocates
+    // follow their own packets; the other such files are judged by content.
+    void JudgeFreedData();
 
     std::unique_ptr<FSAccessLib::FSAccessBase> reader_;
     AAA::WString devicePath_;
@@ -73,13 +83,18 @@ protected:
     int foundFolderFiles_ = 0;
     int carvedFiles_ = 0;
     int partialStreams_ = 0;
+    int overwrittenCount_ = 0;
     FSAccessLib::PartialFiles partialFiles_ = FSAccessLib::PartialFiles::Skip;
+    OverwrittenFiles overwrittenFiles_ = OverwrittenFiles::Skip;
     std::vector<FSAccessLib::SavedEntry> saveOutcomes_;
     int movedUpCount_ = 0;
     FSAccessLib::DirEntry root_;
     SourceLayout layout_;
 
 private:
+    // Data past the readable end is partial, not judged.
+    bool ReachesPastEnd(const FSAccessLib::DirEntry& entry) const;
+    void Judge(FSAccessLib::DirEntry& entry, std::vector<uint8_t>& buffer);
     void RefuseFilesTooLarge();
     // Keeps what the copy recorded and adds the targets it never reached.
     void KeepOutcomes(const FSAccessLib::CommandCopyToDst& copy);
@@ -110,14 +125,12 @@ class Kalvory_DirAndSector : public Kalvory_Sector {
 public:
     using Kalvory_Sector::Kalvory_Sector;
     int Verify() override;
-
-private:
-    // Streams of found folders and deleted streams: their fragments followed.
-    void StitchRunStreams();
 };
 
-// Chooses the targets among found entries: drops empty files, dot files,
-// implausible carved streams, and pictures outside a DCF folder.
+// Chooses the targets among found entries. What the directories give is
+// selected as the directory search alone selects it; of the rest, empty
+// files, implausible carved streams and pictures outside a DCF folder are
+// dropped.
 class CommandSlectTarget : public FSAccessLib::Command {
 public:
     explicit CommandSlectTarget(Restore::ProgressFileStream* sourceStream) : source(sourceStream) {}

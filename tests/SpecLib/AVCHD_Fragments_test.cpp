@@ -70,7 +70,7 @@ TEST(StitchStreamFragments, AStartFewPacketsVouchForIsLeftAlone) {
     entry.start = kCluster;
     entry.length = 4 * kCluster;
     std::vector<uint8_t> buffer;
-    EXPECT_EQ(Kalvory::StitchStreamFragments(*volume.stream, volume, entry, buffer), StreamFragments::Whole);
+    EXPECT_EQ(Kalvory::StitchStreamFragments(*volume.stream, volume, entry, buffer), StreamFragments::Unvouched);
     EXPECT_TRUE(entry.chain.empty());
     EXPECT_FALSE(entry.partial);
 }

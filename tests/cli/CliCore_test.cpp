@@ -90,12 +90,13 @@ TEST(FormatTargetsJson, WritesSourceFlagsAndExtents) {
               "{\n  \"format\": 1,\n  \"source\": \"/dev/sdb1\",\n  \"targets\": [\n"
               "    {\"path\": \"DCIM\", \"size\": 0, \"folder\": true, \"found\": \"directory\", \"signature\": null, "
               "\"deleted\": false, \"carved\": false, \"chainBroken\": false, \"partial\": false, \"extents\": [], "
-              "\"pathShortened\": false, \"renamed\": false, \"damaged\": []},\n"
+              "\"pathShortened\": false, \"renamed\": false, \"damaged\": [], \"overwritten\": false, \"matchesUpTo\": null},\n"
               "    {\"path\": \"PRIVATE/00001.MTS\", \"size\": 5000, \"folder\": false, \"found\": \"carved\", "
               "\"signature\": \"AVCHD transport stream\", \"deleted\": true, \"carved\": false, \"chainBroken\": true, "
               "\"partial\": false, \"extents\": [{\"start\": 4096, \"length\": 3000}, {\"start\": 16384, \"length\": 2000}], "
               "\"pathShortened\": true, \"renamed\": true, "
-              "\"damaged\": [{\"start\": 512, \"length\": 512}, {\"start\": 3584, \"length\": 1024}]}\n  ]\n}\n");
+              "\"damaged\": [{\"start\": 512, \"length\": 512}, {\"start\": 3584, \"length\": 1024}], "
+              "\"overwritten\": false, \"matchesUpTo\": null}\n  ]\n}\n");
 }
 
 TEST(HumanBytes, UsesBinaryUnitsWithOneDecimal) {

@@ -10,6 +10,7 @@
 #include "CliTestSupport.h"
 #include "support/ExFatImageBuilder.h"
 #include "support/FatImageBuilder.h"
+#include "support/MediaSamples.h"
 #include "support/TempDir.h"
 
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -35,15 +36,17 @@ std::map<std::string, std::string> WriteFatCard(const fs::path& image) {
     slot[26] = 2;       // its first cluster: the folder's own
     slot[28] = 32;      // 32 bytes long
     card.AddRawSlot("", slot);
-    card.AddFile("DCIM/100CDPFP/IMGA0001.JPG", std::string(5000, 'o'));
+    const std::string old = TestSupport::ExifJpeg(5000, 1);
+    const std::string fresh = TestSupport::ExifJpeg(6000, 2);
+    card.AddFile("DCIM/100CDPFP/IMGA0001.JPG", old);
     card.DeleteEntry("DCIM/100CDPFP/IMGA0001.JPG");
-    card.AddFile("DCIM/100CDPFP/IMGA0001.JPG", std::string(6000, 'n'));
+    card.AddFile("DCIM/100CDPFP/IMGA0001.JPG", fresh);
     const TestSupport::FatImage built = card.Build();
     built.WriteTo(image);
     const auto cluster2 = built.Bytes().begin() + static_cast<std::ptrdiff_t>(built.Layout().ClusterOffset(2));
     return {{"DCIM", std::string(cluster2, cluster2 + 32)},
-            {"DCIM (2)/100CDPFP/IMGA0001.JPG", std::string(5000, 'o')},
-            {"DCIM (2)/100CDPFP/IMGA0001 (2).JPG", std::string(6000, 'n')}};
+            {"DCIM (2)/100CDPFP/IMGA0001.JPG", old},
+            {"DCIM (2)/100CDPFP/IMGA0001 (2).JPG", fresh}};
 }
 
 // exFAT names may hold both slashes; each maps to one safe host name.

@@ -8,6 +8,7 @@
 
 #include "CliTestSupport.h"
 #include "support/FatImageBuilder.h"
+#include "support/MediaSamples.h"
 #include "support/MtoolsHelpers.h"
 #include "support/TempDir.h"
 
@@ -20,8 +21,8 @@ protected:
     // A card without PRIVATE: a second run into the same folder is allowed.
     fs::path Card() {
         TestSupport::FatImageBuilder builder(TestSupport::FatVolumeOptions::Defaults(TestSupport::FatType::Fat16));
-        builder.AddFile("DCIM/100CDPFP/IMGA0001.JPG", std::string(6000, 'a'));
-        builder.AddFile("DCIM/100CDPFP/IMGA0002.JPG", std::string(7000, 'b'));
+        builder.AddFile("DCIM/100CDPFP/IMGA0001.JPG", TestSupport::ExifJpeg(6000, 1));
+        builder.AddFile("DCIM/100CDPFP/IMGA0002.JPG", TestSupport::ExifJpeg(7000, 2));
         builder.DeleteEntry("DCIM/100CDPFP/IMGA0002.JPG");
         const fs::path card = dir / "card.img";
         builder.Build().WriteTo(card);

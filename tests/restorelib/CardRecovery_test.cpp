@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "RestoreJobTestSupport.h"
+#include "support/MediaSamples.h"
 #include "support/ExFatImageBuilder.h"
 #include "support/FatImageBuilder.h"
 #include "support/MtoolsHelpers.h"
@@ -38,15 +39,15 @@ struct CardFile {
 // What the card holds before deletions. The recovered tree must equal it.
 std::vector<CardFile> CameraFiles() {
     return {
-        {"DCIM/100CDPFP/IMGA0001.JPG", Pattern(50000, 1)},
-        {"DCIM/100CDPFP/IMGA0002.JPG", Pattern(61000, 2)},
-        {"DCIM/101CDPFP/IMGA0101.JPG", Pattern(40000, 3)},
-        {"DCIM/101CDPFP/IMGA0012.JPG", Pattern(30001, 4)},
+        {"DCIM/100CDPFP/IMGA0001.JPG", TestSupport::MediaShaped("DCIM/100CDPFP/IMGA0001.JPG", 50000, 1)},
+        {"DCIM/100CDPFP/IMGA0002.JPG", TestSupport::MediaShaped("DCIM/100CDPFP/IMGA0002.JPG", 61000, 2)},
+        {"DCIM/101CDPFP/IMGA0101.JPG", TestSupport::MediaShaped("DCIM/101CDPFP/IMGA0101.JPG", 40000, 3)},
+        {"DCIM/101CDPFP/IMGA0012.JPG", TestSupport::MediaShaped("DCIM/101CDPFP/IMGA0012.JPG", 30001, 4)},
         {"PRIVATE/AVCHD/BDMV/INDEX.BDM", "INDX0200 index of clips"},
         {"PRIVATE/AVCHD/BDMV/MOVIEOBJ.BDM", "MOBJ0200 movie objects"},
         {"PRIVATE/AVCHD/BDMV/CLIPINF/00000.CPI", Pattern(1500, 5)},
-        {"PRIVATE/AVCHD/BDMV/STREAM/00000.MTS", Pattern(192 * 1600, 6)},
-        {"PRIVATE/AVCHD/BDMV/STREAM/00001.MTS", Pattern(192 * 1000, 7)},
+        {"PRIVATE/AVCHD/BDMV/STREAM/00000.MTS", TestSupport::MediaShaped("PRIVATE/AVCHD/BDMV/STREAM/00000.MTS", 192 * 1600, 6)},
+        {"PRIVATE/AVCHD/BDMV/STREAM/00001.MTS", TestSupport::MediaShaped("PRIVATE/AVCHD/BDMV/STREAM/00001.MTS", 192 * 1000, 7)},
     };
 }
 

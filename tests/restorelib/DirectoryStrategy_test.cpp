@@ -12,6 +12,7 @@
 #include "Commands.h"
 #include "Kalvory_Recover.h"
 #include "RestoreJobTestSupport.h"
+#include "support/MediaSamples.h"
 #include "support/ExFatImageBuilder.h"
 #include "support/FatImageBuilder.h"
 
@@ -47,9 +48,9 @@ class DirectoryStrategy : public RestoreJobTest {
 protected:
     fs::path TwoFoldersThreeFiles() {
         FatImageBuilder card(FatVolumeOptions::Defaults(FatType::Fat16));
-        card.AddFile("DCIM/100CDPFP/IMGA0001.JPG", Pattern(5000, 1));
-        card.AddFile("DCIM/100CDPFP/IMGA0002.JPG", Pattern(7000, 2));
-        card.AddFile("DCIM/100CDPFP/IMGA0003.JPG", Pattern(3000, 3));
+        card.AddFile("DCIM/100CDPFP/IMGA0001.JPG", TestSupport::MediaShaped("DCIM/100CDPFP/IMGA0001.JPG", 5000, 1));
+        card.AddFile("DCIM/100CDPFP/IMGA0002.JPG", TestSupport::MediaShaped("DCIM/100CDPFP/IMGA0002.JPG", 7000, 2));
+        card.AddFile("DCIM/100CDPFP/IMGA0003.JPG", TestSupport::MediaShaped("DCIM/100CDPFP/IMGA0003.JPG", 3000, 3));
         card.DeleteEntry("DCIM/100CDPFP/IMGA0002.JPG");
         const fs::path image = dir / "card.img";
         card.Build().WriteTo(image);
@@ -77,7 +78,7 @@ TEST_F(DirectoryStrategy, TwoFoldersAndThreeFilesGiveThreeTargetsAndSelectAllFiv
 TEST_F(DirectoryStrategy, TrashesFolderIsRenamedOnlyInItsExactSpelling) {
     TestSupport::ExFatImageBuilder card;
     card.AddFolder(".Trashes");
-    card.AddFile(".Trashes/501/CLIP.MTS", Pattern(3000, 4));
+    card.AddFile(".Trashes/501/CLIP.MTS", TestSupport::MediaShaped(".Trashes/501/CLIP.MTS", 3000, 4));
     card.AddFolder("DCIM/.TRASHES");
     const fs::path image = dir / "exfat.img";
     card.WriteTo(image);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "RestoreJobTestSupport.h"
+#include "support/MediaSamples.h"
 #include "support/ExFatImageBuilder.h"
 #include "support/FatImageBuilder.h"
 #include "support/MtoolsHelpers.h"
@@ -66,7 +67,7 @@ private:
     template <class Builder>
     void AddFile(Builder& card, const std::string& folder, int number, uint32_t clusterSize) {
         const std::string path = folder + "/" + Picture(number);
-        contents_[path] = Pattern(clusterSize - 1 - number % 7, number);
+        contents_[path] = TestSupport::MediaShaped(path, clusterSize - 1 - number % 7, number);
         card.AddFile(path, contents_.at(path));
     }
 
@@ -233,7 +234,7 @@ private:
         card.AddFolder("DCIM/100CDPFP");
         card.AddFolder("PRIVATE/AVCHD/BDMV/STREAM");
         for (int n = 1; n <= kStills; ++n)
-            card.AddFile(Still(n), Pattern(3 * cs, n));
+            card.AddFile(Still(n), TestSupport::ExifJpeg(3 * cs, n));
         TestSupport::ExFatEntryOptions holes;
         for (int n = 2; n <= kStills; n += 2) {
             const auto clusters = card.Describe(Still(n)).clusters;
@@ -242,7 +243,7 @@ private:
         }
         for (uint32_t extra = 1; extra <= 6; ++extra)
             holes.clusters.push_back(holes.clusters.back() + 1);
-        const std::string clip = Pattern(20 * cs + cs / 2, 99);
+        const std::string clip = TestSupport::StreamBytes(20 * cs + cs / 2, 99);
         card.AddFile(kClipPath, clip, holes);
         card.DeleteEntry(kClipPath, /*clearFatChain=*/true);
         card.WriteTo(image);
@@ -276,11 +277,11 @@ private:
                                    "PRIVATE/AVCHD/BDMV/STREAM"})
             mtool("mmd", {std::string("::") + folder});
         for (int n = 1; n <= kStills; ++n)
-            put(Still(n), Pattern(3 * cs, n));
+            put(Still(n), TestSupport::ExifJpeg(3 * cs, n));
         for (int n = 2; n <= kStills; n += 2)
             mtool("mdel", {"::" + Still(n)});
         ForgetFreeHint(image);
-        const std::string clip = Pattern(20 * cs + cs / 2, 99);
+        const std::string clip = TestSupport::StreamBytes(20 * cs + cs / 2, 99);
         put(kClipPath, clip);
         mtool("mdel", {"::" + kClipPath});
         return clip;

@@ -28,16 +28,24 @@ TEST_F(SlectTarget, TheFirstDecidingRuleWins) {
     const SelectionCase cases[] = {
         {"a folder", u"", u"DCIM", true, false, 0, true},
         {"a file without a dot", u"", u"ABC", false, false, 5, true},
-        {"a dot file", u"", u"._A.DAT", false, false, 5, false},
-        {"an empty file", u"", u"A.TXT", false, false, 0, false},
-        {"the empty thumbnail table", u"", u"THUMB.TDT", false, false, 0, true},
-        {"an editor's backup", u"", u"CLIP.XM~", false, false, 5, false},
+        // What the directories give is selected as the directory search alone selects it.
+        {"a dot file", u"", u"._A.DAT", false, false, 5, true},
+        {"a name beginning with dots", u"", u"../../pw.txt", false, false, 5, true},
+        {"an empty file", u"", u"A.TXT", false, false, 0, true},
+        {"an editor's backup", u"", u"CLIP.XM~", false, false, 5, true},
+        {"a picture outside a DCF folder", u"", u"IMGA0001.JPG", false, false, 5, true},
+        {"a short stream the directories found", u"", u"00000.MTS", false, false, 10, true},
+        // Carved entries go through the rules.
+        {"a carved dot file", u"", u"._A.DAT", false, true, 5, true},
+        {"a carved dot entry", u"", u"..", false, true, 5, false},
+        {"a carved empty file", u"", u"A.TXT", false, true, 0, false},
+        {"the empty thumbnail table", u"", u"THUMB.TDT", false, true, 0, true},
+        {"a carved editor's backup", u"", u"CLIP.XM~", false, true, 5, false},
         {"a short carved stream", u"", u"00001000.MTS", false, true, plausible - 1, false},
         {"a carved stream past the medium", u"", u"00001000.MTS", false, true, plausible + (64 << 20), false},
         {"a plausible carved stream", u"", u"00001000.MTS", false, true, plausible, true},
-        {"a short stream the directories found", u"", u"00000.MTS", false, false, 10, true},
-        {"a picture outside a DCF folder", u"", u"IMGA0001.JPG", false, false, 5, false},
-        {"a picture in a DCF folder", u"100CDPFP", u"IMGA0001.JPG", false, false, 5, true},
+        {"a carved picture outside a DCF folder", u"", u"IMGA0001.JPG", false, true, 5, false},
+        {"a carved picture in a DCF folder", u"100CDPFP", u"IMGA0001.JPG", false, true, 5, true},
     };
     const fs::path medium = dir / "medium.img";
     TestSupport::WriteFileBytes(medium, std::string(plausible + 4096, '\x47'));

@@ -31,6 +31,70 @@ std::string SourcePackets(size_t count, uint32_t firstAts, uint32_t step, uint8_
     return bytes;
 }
 
+namespace {
+
+// Bytes of a seeded sequence, never 0xFF (entropy-coded data stuffs those).
+class SeededBytes {
+public:
+    explicit SeededBytes(uint32_t seed) : state_(seed * 2654435761u + 12345) {}
+    uint8_t Next() {
+        state_ = state_ * 1664525u + 1013904223u;
+        const auto byte = static_cast<uint8_t>(state_ >> 24);
+        return byte == 0xFF ? 0xFE : byte;
+    }
+
+private:
+    uint32_t state_;
+};
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+} // namespace
+
+std::string ExifJpeg(size_t length, uint32_t seed) {
+    static const std::string kHead("\xFF\xD8\xFF\xE1\x00\x10" "Exif\0\0" "II*\0\x08\0\0\0" // SOI, APP1
+                                   "\xFF\xDA\x00\x08\x01\x01\x00\x00\x3F\x00",            // SOS
+                                   30);
+    if (length < 64)
+        length = 64;
+    std::string bytes = kHead;
+    SeededBytes data(seed);
+    const size_t entropyEnd = length - 2;
+    for (size_t i = 0, restart = 0; bytes.size() < entropyEnd; ++i) {
+        if (i > 0 && i % 4096 == 0 && bytes.size() + 2 <= entropyEnd) {
+            bytes += '\xFF';
+            bytes += static_cast<char>(0xD0 + restart++ % 8);
+        } else {
+            bytes += static_cast<char>(data.Next());
+        }
+    }
+    return bytes + "\xFF\xD9";
+}
+
+std::string StreamBytes(size_t length, uint32_t seed) {
+    std::string bytes = SourcePackets((length + 191) / 192, (1000 + seed * 150000000u) & 0x3FFFFFFF);
+    SeededBytes payload(seed);
+    for (size_t at = 0; at < bytes.size(); at += 192)
+        for (size_t k = 7; k < 192; ++k)
+            bytes[at + k] = static_cast<char>(payload.Next());
+    bytes.resize(length);
+    return bytes;
+}
+
+std::string MediaShaped(const std::string& name, size_t length, uint32_t seed) {
+    if (EndsWith(name, ".JPG"))
+        return ExifJpeg(length, seed);
+    if (EndsWith(name, ".MTS"))
+        return StreamBytes(length, seed);
+    std::string bytes(length, '\0');
+    SeededBytes data(seed);
+    for (char& byte : bytes)
+        byte = static_cast<char>(data.Next());
+    return bytes;
+}
+
 std::string ManagementFile(const std::string& signature, size_t offsetWord, uint32_t lastSection,
                            uint32_t sectionBytes) {
     std::string file(lastSection + 4 + sectionBytes, '\x11');

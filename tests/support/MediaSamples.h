@@ -16,6 +16,17 @@ void PutBe32(std::string& bytes, size_t at, uint32_t value);
 // arrival times `step` ticks apart from `firstAts`; the payload is `fill`.
 std::string SourcePackets(size_t count, uint32_t firstAts = 1000, uint32_t step = 2256, uint8_t fill = 0x5A);
 
+// Exactly `length` bytes (at least 64) of an Exif JPEG whose marker walk
+// ends at its length: seeded entropy-coded data with a restart marker every
+// 4 KiB, so pictures of different seeds differ throughout.
+std::string ExifJpeg(size_t length, uint32_t seed);
+// Exactly `length` bytes of source packets, their arrival times apart per
+// seed (two seeds make two recordings) and their payload seeded.
+std::string StreamBytes(size_t length, uint32_t seed);
+// Bytes shaped as a file of that name is checked: ExifJpeg for ".JPG",
+// StreamBytes for ".MTS", other names seeded bytes of no format.
+std::string MediaShaped(const std::string& name, size_t length, uint32_t seed);
+
 // A big-endian management file: `signature` at 0, header words 8..63 zero but
 // the offset of the last section at `offsetWord` (none when 0), and a last
 // section of `sectionBytes` after its length word.

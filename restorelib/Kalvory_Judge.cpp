@@ -1,0 +1,82 @@
+#include "Kalvory_Judge.h"
+
+#include <vector>
+
+#include "AAA_DebugLog.h"
+#include "AVCHD_ClusterTrail.h"
+#include "AVCHD_Fragments.h"
+#include "ContentJudge.h"
+#include "Kalvory_Recover.h"
+
+namespace Kalvory {
+namespace {
+
+using FSAccessLib::DirEntry;
+
+bool IsStream(const DirEntry& entry) { return CheckFor(entry.name) == ContentCheck::Stream; }
+
+// Judged streams whose data is not taken as one run from their first cluster:
+// the free-cluster rule gathered them.
+bool ReadFromFreeRuns(const DirEntry& entry) { return !entry.chain.empty() && !TakenAsOneRun(entry); }
+
+class CommandCollectJudged : public FSAccessLib::Command {
+public:
+    void Execute(DirEntry& entry) override {
+        if (JudgedByContent(entry) && !entry.partial)
+            keys.push_back(FSAccessLib::KeyOf(entry));
+    }
+    std::vector<FSAccessLib::EntryKey> keys;
+};
+
+} // namespace
+
+void CommandLeaveOutOverwritten::Execute(DirEntry& entry) {
+    if (!entry.overwritten || files_ == OverwrittenFiles::Write)
+        return;
+    leftOut += entry.target && !entry.isDirectory;
+    entry.target = false;
+}
+
+void KalvoryBase::JudgeFreedData() {
+    CommandCollectJudged collect;
+    root_.Apply(collect);
+    std::vector<DirEntry*> judged;
+    for (const FSAccessLib::EntryKey& key : collect.keys)
+        if (DirEntry* entry = FSAccessLib::Resolve(root_, key))
+            judged.push_back(entry);
+    std::vector<uint8_t> buffer;
+    AAA::Stream& source = *reader_->stream;
+    for (DirEntry* entry : judged) {
+        // Streams follow their own packets: what they vouch for is judged already.
+        if (IsStream(*entry)) {
+            const StreamFragments kept = ReadFromFreeRuns(*entry)
+                                             ? FollowStreamClusters(source, *reader_, *entry, buffer)
+                                             : StitchStreamFragments(source, *reader_, *entry, buffer);
+            partialStreams_ += kept == StreamFragments::Partial;
+            if (kept != StreamFragments::Unvouched)
+                continue;
+        }
+        if (!ReachesPastEnd(*entry))
+            Judge(*entry, buffer);
+    }
+}
+
+bool KalvoryBase::ReachesPastEnd(const DirEntry& entry) const {
+    for (const AAA::ByteRange& range : entry.DataRanges())
+        if (range.start + range.length > reader_->ReadableEnd())
+            return true;
+    return false;
+}
+
+void KalvoryBase::Judge(DirEntry& entry, std::vector<uint8_t>& buffer) {
+    const uint64_t matching = MatchingBytes(*reader_->stream, entry, buffer);
+    if (matching >= entry.length)
+        return;
+    entry.overwritten = true;
+    entry.matchingBytes = matching;
+    ++overwrittenCount_;
+    AAA::DebugLog(3, "%s: its data stops matching at byte %I64d of %I64d: other files' data stands there\n",
+                  entry.name, matching, entry.length);
+}
+
+} // namespace Kalvory
