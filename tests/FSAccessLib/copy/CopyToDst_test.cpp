@@ -4,7 +4,7 @@
 
 #include "AAA_Exceptions.h"
 #include "FSAccessCommon.h"
-#include "FSAccessLib/CopyTestHelpers.h"
+#include "FSAccessLib/copy/CopyTestHelpers.h"
 #include "FSAccessLib/TreeTestHelpers.h"
 
 using namespace FSAccessLib;

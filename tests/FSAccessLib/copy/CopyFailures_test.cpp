@@ -15,7 +15,7 @@
 
 #include "AAA_Exceptions.h"
 #include "FSAccessCommon.h"
-#include "FSAccessLib/CopyTestHelpers.h"
+#include "FSAccessLib/copy/CopyTestHelpers.h"
 #include "FSAccessLib/TreeTestHelpers.h"
 #include "common/FaultyIo.h"
 

@@ -3,7 +3,7 @@
 #include <set>
 
 #include "FSAccessCommon.h"
-#include "FSAccessLib/CopyTestHelpers.h"
+#include "FSAccessLib/copy/CopyTestHelpers.h"
 #include "FSAccessLib/TreeTestHelpers.h"
 
 using namespace FSAccessLib;

@@ -9,7 +9,7 @@
 #include "FAT1216FAT32TestHelpers.h"
 #include "FSSpecFAT16FAT32Common.h"
 #include "FSSpecFAT32.h"
-#include "TreeTestHelpers.h"
+#include "FSAccessLib/TreeTestHelpers.h"
 #include "support/FatGeometry.h"
 
 using namespace FSAccessLib;

@@ -8,7 +8,7 @@
 #include "Commands.h"
 #include "HostPathPlan.h"
 #include "SafeHostPath.h"
-#include "TreeTestHelpers.h"
+#include "FSAccessLib/TreeTestHelpers.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "AAA_Exceptions.h"
 #include "FAT1216FAT32TestHelpers.h"
 #include "FSSpecFAT16.h"
-#include "TreeTestHelpers.h"
+#include "FSAccessLib/TreeTestHelpers.h"
 
 using namespace FSAccessLib::FAT1216;
 using namespace FatReaderTest;

@@ -12,7 +12,7 @@
 #include "FAT1216FAT32TestHelpers.h"
 #include "FSSpecFAT16.h"
 #include "FSSpecFAT32.h"
-#include "TreeTestHelpers.h"
+#include "FSAccessLib/TreeTestHelpers.h"
 #include "support/MtoolsHelpers.h"
 
 using namespace FSAccessLib;
