@@ -101,5 +101,3 @@ public:
 
 } // namespace FSAccessLib
 
-// The copy into the destination is a command of this family too.
-#include "CopyToDst.h"
