@@ -360,13 +360,13 @@ void CommandRenameDeleted::Execute(DirEntry& entry) {
         entry.name = u"Kalvory.Trashes";
 }
 
-std::unique_ptr<KalvoryBase> MakeStrategy(int type, const WString& devicePath) {
+std::unique_ptr<KalvoryBase> MakeStrategy(Restore::StrategyType type, const WString& devicePath) {
     switch (type) {
-    case 0:
+    case Restore::StrategyType::Directory:
         return std::make_unique<Kalvory_Directory>(devicePath);
-    case 1:
+    case Restore::StrategyType::DirAndSector:
         return std::make_unique<Kalvory_DirAndSector>(devicePath);
-    case 2:
+    case Restore::StrategyType::Sector:
         return std::make_unique<Kalvory_Sector>(devicePath);
     default:
         return std::make_unique<KalvoryBase>(devicePath);

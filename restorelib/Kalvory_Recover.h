@@ -6,6 +6,7 @@
 
 #include "AAA_WideString.h"
 #include "FSAccessCommon.h"
+#include "JobTypes.h"
 
 namespace Kalvory {
 
@@ -141,6 +142,6 @@ public:
 
 // The strategy for a job type: 0 directory search, 1 directory and sector
 // search, 2 sector search; unknown types give a strategy that finds nothing.
-std::unique_ptr<KalvoryBase> MakeStrategy(int type, const AAA::WString& devicePath);
+std::unique_ptr<KalvoryBase> MakeStrategy(Restore::StrategyType type, const AAA::WString& devicePath);
 
 } // namespace Kalvory

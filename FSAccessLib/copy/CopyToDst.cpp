@@ -8,6 +8,7 @@
 #include "AAA_CopyHelpers.h"
 #include "AAA_DebugLog.h"
 #include "AAA_Exceptions.h"
+#include "AAA_MessageIds.h"
 
 namespace FSAccessLib {
 namespace {
@@ -167,7 +168,7 @@ void CommandCopyToDst::Failed(const AAA::ExceptionBase& error, const HostPlace& 
     outcomes_.push_back(outcome);
     if (cancelled || dynamic_cast<const AAA::SourceLostException*>(&error) != nullptr)
         throw; // the stream named the card and the reason
-    AAA::IOException full(111);
+    AAA::IOException full(AAA::Msg::NoFreeSpace);
     full.SetErrorNumber(error.ErrorNumber());
     full.AddDetail(outcome.reason);
     throw full;
