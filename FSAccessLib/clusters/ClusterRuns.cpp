@@ -1,7 +1,8 @@
 #include "ClusterRuns.h"
 
 #include <algorithm>
-#include <unordered_set>
+
+#include "ChainWalk.h"
 
 namespace FSAccessLib {
 
@@ -17,20 +18,14 @@ ClusterChain FollowClusterChain(const FSAccessBase& reader, const ChainView& vie
         folder.brokenAtFirstStep = true;
         return folder;
     }
-    std::unordered_set<uint32_t> visited;
     uint64_t bytes = 0;
-    for (uint32_t c = first; isCluster(c) && bytes < maxBytes && visited.insert(c).second;) {
-        const uint64_t offset = reader.ClusterToOffset(c);
-        const uint64_t take = std::min<uint64_t>(reader.clusterSize, maxBytes - bytes);
-        if (!folder.runs.empty() && folder.runs.back().start + folder.runs.back().length == offset)
-            folder.runs.back().length += take;
-        else
-            folder.runs.push_back({offset, take});
-        bytes += take;
-        const uint32_t next = view.entryAt(view.table, c);
-        if (view.isEndOfChain(view.table, next))
+    for (const ClusterRun& run : WalkClusterChain(view, first).runs) {
+        if (bytes >= maxBytes)
             break;
-        c = next;
+        const uint64_t take =
+            std::min<uint64_t>((uint64_t{run.last} - run.first + 1) * reader.clusterSize, maxBytes - bytes);
+        folder.runs.push_back({reader.ClusterToOffset(run.first), take});
+        bytes += take;
     }
     return folder;
 }

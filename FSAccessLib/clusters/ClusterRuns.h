@@ -31,8 +31,7 @@ struct ClusterChain {
     bool brokenAtFirstStep = false;
 };
 
-// Follows the chain from `first` and stops at an end mark, at a value that is
-// no cluster, at the first cluster met twice (a loop) and after `maxBytes`.
+// The runs of the chain from `first` (WalkClusterChain), up to `maxBytes`.
 ClusterChain FollowClusterChain(const FSAccessBase& reader, const ChainView& view, uint32_t first, uint64_t maxBytes);
 
 // The bytes of the runs in order; a short read (runs beyond the device) ends

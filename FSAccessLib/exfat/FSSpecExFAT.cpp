@@ -175,7 +175,6 @@ void FSAccessExFAT::ReadAllocationTable() {
     AAA::LogThresholdCeiling quiet(6);
     AAA::BitReader reader(*stream);
     fat.Read(reader);
-    visitedClusters_.clear();
 }
 
 void FSAccessExFAT::CheckTablePlacement(uint64_t activeCopyStart) const {
@@ -266,7 +265,7 @@ int FSAccessExFAT::AddFoundEntries(DirEntry& root, Directory& found, DirEntry& f
         bool inUse = true;
         DirEntry entry = EntrySetToDirEntry(found, &inUse);
         entry.carved = true;
-        if (entry.name.empty() || entry.name == u"." || entry.name == u"..")
+        if (entry.name.empty() || IsDotName(entry.name))
             continue;
         if (entry.length > totalBytes || entry.start > totalBytes - entry.length)
             continue;

@@ -156,11 +156,8 @@ private:
     // A sub-directory is read only when it lies in the heap, is not an
     // ancestor or earlier directory, and the tree is not too deep.
     bool ShouldDescend(const DirEntry& entry, int depth);
-    void ClearVisitedClusters(uint32_t firstCluster, uint64_t steps);
-    void TrimChainToLength(DirEntry& entry) const;
 
     std::unordered_set<uint64_t> walkedDirectories_; // start offsets read during this walk
-    std::vector<bool> visitedClusters_;          // chain loop guard, cleared after each chain
     std::optional<ClusterUsage> liveClusters_;
 };
 

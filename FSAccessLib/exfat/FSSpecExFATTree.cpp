@@ -3,14 +3,10 @@
 #include <algorithm>
 
 #include "AAA_DebugLog.h"
+#include "ChainWalk.h"
 #include "FSSpecExFAT.h"
 
 namespace FSAccessLib::ExFAT {
-namespace {
-
-bool IsDotName(const AAA::WString& name) { return name == u"." || name == u".."; }
-
-} // namespace
 
 // ---- Entry sets ----------------------------------------------------------------------------------
 
@@ -181,69 +177,7 @@ ClusterUsage FSAccessExFAT::ReadAllocationBitmap() {
 void FSAccessExFAT::BuildDataChain(DirEntry& entry) {
     if (entry.noFatChain)
         return; // one run of `length` bytes from `start`
-    const uint64_t limit = std::min<uint64_t>(clusterLimit, fat.Entry.size());
-    if (visitedClusters_.size() < limit)
-        visitedClusters_.assign(limit, false);
-
-    const auto appendRun = [&](uint32_t first, uint32_t last) {
-        entry.chain.emplace_back(ClusterToOffset(first), static_cast<uint64_t>(last - first + 1) * clusterSize, &entry);
-    };
-    uint32_t cluster = entry.firstCluster;
-    uint32_t runStart = cluster;
-    bool runOpen = false; // clusters of the current run not yet appended
-    bool looped = false;
-    uint64_t steps = 0;
-    while (cluster >= 2 && cluster < limit) {
-        if (visitedClusters_[cluster]) {
-            looped = true;
-            break;
-        }
-        visitedClusters_[cluster] = true;
-        ++steps;
-        const uint32_t next = fat.Entry.Value(cluster);
-        if (next != cluster + 1) {
-            appendRun(runStart, cluster);
-            runStart = next;
-            runOpen = false;
-        } else {
-            runOpen = true;
-        }
-        cluster = next;
-    }
-    // The run the walk was in when it stopped (a loop, or a successor past the heap).
-    if (runOpen)
-        appendRun(runStart, cluster - 1);
-    if (looped || cluster != kEndOfChain)
-        entry.chainBroken = true;
-    ClearVisitedClusters(entry.firstCluster, steps);
-    TrimChainToLength(entry);
-}
-
-void FSAccessExFAT::ClearVisitedClusters(uint32_t firstCluster, uint64_t steps) {
-    uint32_t cluster = firstCluster;
-    for (uint64_t i = 0; i < steps; ++i) {
-        visitedClusters_[cluster] = false;
-        cluster = fat.Entry.Value(cluster);
-    }
-}
-
-// The extents total exactly `length`: the extent that reaches it is cut and the
-// ones after it dropped; a chain too short has its last extent stretched (the
-// clusters of a deleted file whose table entries were freed follow its first).
-void FSAccessExFAT::TrimChainToLength(DirEntry& entry) const {
-    auto& chain = entry.chain;
-    if (chain.empty() || entry.length == 0)
-        return;
-    uint64_t before = 0;
-    for (size_t i = 0; i < chain.size(); ++i) {
-        const uint64_t remaining = entry.length - before;
-        if (chain[i].length >= remaining || i + 1 == chain.size()) {
-            chain[i].length = remaining;
-            chain.erase(chain.begin() + static_cast<std::ptrdiff_t>(i + 1), chain.end());
-            return;
-        }
-        before += chain[i].length;
-    }
+    BuildFileChain(*this, TableView(), entry, UINT64_MAX, RunMeetingLimit::Kept);
 }
 
 } // namespace FSAccessLib::ExFAT

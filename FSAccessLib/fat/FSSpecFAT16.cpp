@@ -110,7 +110,7 @@ const ClusterUsage& FSAccessFAT1216::LiveClusters() {
 }
 
 void FSAccessFAT1216::BuildDataChain(DirEntry& entry) {
-    FatCommon::BuildChain(*this, TableView(), entry);
+    BuildFileChain(*this, TableView(), entry, FatCommon::kDirectoryByteLimit, RunMeetingLimit::LeftOut);
 }
 
 bool FSAccessFAT1216::BeginsFolder(const uint8_t* bytes, size_t size, uint64_t offset) const {

@@ -12,6 +12,7 @@
 #include "AAA_DebugLog.h"
 #include "AAA_Exceptions.h"
 #include "AAA_Stream.h"
+#include "ChainWalk.h"
 #include "ClusterRuns.h"
 #include "ClusterUsage.h"
 #include "FatDirectorySlots.h"
@@ -29,12 +30,6 @@ constexpr uint64_t kDirectoryByteLimit = uint64_t{kDirectorySlotLimit} * 32;
 constexpr int kMaxDirectoryDepth = 512;
 
 using ChainTable = ChainView;
-
-// Fills entry.chain from the table, starting at entry.firstCluster, and sets
-// chainBroken unless the walk ends on an end-of-chain value. Loops and cluster
-// numbers the table does not hold end the walk as broken; the extents total
-// the entry's length (never less than zero per extent).
-void BuildChain(const FSAccessBase& reader, const ChainTable& table, DirEntry& entry);
 
 // A folder's first cluster: a "." slot naming this very cluster, then a ".."
 // slot, both folders. `highWord`: FAT32 keeps the cluster's high half too.
@@ -60,10 +55,6 @@ private:
 // Throws UnexpectedEofException (logged with file and line) when `end`, a byte
 // offset the volume claims to have, lies beyond the device.
 void RequireOnDevice(uint64_t end, uint64_t deviceBytes, const char* file, int line);
-
-inline bool IsDotName(const AAA::WString& name) {
-    return name == u"." || name == u"..";
-}
 
 // The entries of a directory record that the walk keeps: every valid slot
 // except unnamed ones, dot entries and extents beyond the volume (a folder

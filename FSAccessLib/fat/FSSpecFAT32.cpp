@@ -123,7 +123,7 @@ const ClusterUsage& FSAccessFAT32::LiveClusters() {
 }
 
 void FSAccessFAT32::BuildDataChain(DirEntry& entry) {
-    FatCommon::BuildChain(*this, TableView(), entry);
+    BuildFileChain(*this, TableView(), entry, FatCommon::kDirectoryByteLimit, RunMeetingLimit::LeftOut);
 }
 
 bool FSAccessFAT32::BeginsFolder(const uint8_t* bytes, size_t size, uint64_t offset) const {

@@ -77,6 +77,9 @@ public:
     bool partial = false;
 };
 
+// "." and "..": a folder's slots for itself and its parent, never entries.
+inline bool IsDotName(const AAA::WString& name) { return name == u"." || name == u".."; }
+
 // Sets fromFoundFolder on `folder` and everything below it.
 void MarkFromFoundFolder(DirEntry& folder);
 
