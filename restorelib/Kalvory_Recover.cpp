@@ -14,6 +14,7 @@
 #include "FSSpecExFAT.h"
 #include "FSSpecFAT16.h"
 #include "FSSpecFAT32.h"
+#include "AAA_LogLines.h"
 
 namespace Kalvory {
 namespace {
@@ -170,7 +171,7 @@ KalvoryBase::KalvoryBase(const WString& devicePath) : devicePath_(devicePath) {
     if (!reader_)
         reader_ = TryReader<FSAccessLib::ExFAT::FSAccessExFAT>(devicePath_);
     if (!reader_)
-        AAA::ThrowLogged<AAA::UnknownFileSystemException>("restorelib/Kalvory_Recover", 300,
+        AAA::ThrowLogged<AAA::UnknownFileSystemException>("restorelib/Kalvory_Recover", AAA::LogLine::kNoReaderOpened,
                                                            "UnknownFileSystemException()");
 }
 

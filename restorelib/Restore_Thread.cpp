@@ -14,6 +14,7 @@
 #include "Restore_FilePath.h"
 #include "SourceFailure.h"
 #include "AAA_MessageIds.h"
+#include "AAA_LogLines.h"
 
 Restore_Thread::~Restore_Thread() {
     if (worker.joinable())
@@ -86,7 +87,7 @@ void RestoreMain::LogResult() const {
 
 void RestoreMain::ThrowIfCancelled() const {
     if (CancelRequested())
-        AAA::ThrowLogged<AAA::CancellationException>("restorelib/Restore_Thread", 49, "AAA::CancellationException()");
+        AAA::ThrowLogged<AAA::CancellationException>("restorelib/Restore_Thread", AAA::LogLine::kJobCancelled, "AAA::CancellationException()");
 }
 
 template <class Body>

@@ -6,6 +6,8 @@
 #include "AAA_DebugLog.h"
 #include "AAA_Exceptions.h"
 #include "Commands.h"
+#include "AAA_Check.h"
+#include "AAA_LogLines.h"
 
 namespace FSAccessLib::ExFAT {
 namespace {
@@ -149,12 +151,13 @@ void FSAccessExFAT::DeriveGeometry() {
 // The five identity checks, in this order; the first failure is reported and
 // raises 109. Reports name the lines the checks have always been known by.
 void BootSector::CheckSignatures() const {
-    FileSystemName.Expect("EXFAT   ", "\"EXFAT   \"", kSourceFile, 155);
-    if (!MustBeZero.CompareValue(0, "0ULL", kSourceFile, 156) ||
-        !FileSystemRevision.major_revision_number.CompareValue(0x01, "0x01", kSourceFile, 157))
+    using namespace AAA::LogLine;
+    FileSystemName.Expect("EXFAT   ", "\"EXFAT   \"", kSourceFile, kExFatFileSystemName);
+    if (!AAA::Check(MustBeZero, "0ULL", {kSourceFile, kExFatMustBeZero}) ||
+        !AAA::Check(FileSystemRevision.major_revision_number, "0x01", {kSourceFile, kExFatMajorRevision}))
         throw AAA::InvalidDataException();
-    if (!Reserved.CompareValue(0, "0ULL", kSourceFile, 160) ||
-        !BootSignature.CompareValue(0x55AA, "0x55AA", kSourceFile, 161))
+    if (!AAA::Check(Reserved, "0ULL", {kSourceFile, kExFatReserved}) ||
+        !AAA::Check(BootSignature, "0x55AA", {kSourceFile, kExFatBootSignature}))
         throw AAA::InvalidDataException();
 }
 

@@ -5,19 +5,11 @@
 #include "AAA_Exceptions.h"
 #include "FSSpecFAT16FAT32Common.h"
 #include "FatDirectorySlots.h"
+#include "AAA_Check.h"
+#include "AAA_LogLines.h"
 
 namespace FSAccessLib::FAT1216 {
 namespace {
-
-// The lines the check reports name; log readers key on them.
-constexpr int kLineSectorSize = 103;
-constexpr int kLineNumberOfFats = 104;
-constexpr int kLineRootEntries = 105;
-constexpr int kLineTotalSectors1 = 111;
-constexpr int kLineTotalSectors2 = 118;
-constexpr int kLineBootSignature = 122;
-constexpr int kLineFileSystemType = 125;
-constexpr int kLineSignatureWord = 126;
 
 void Require(bool passed) {
     if (!passed)
@@ -49,15 +41,15 @@ uint32_t ExtendedFDCDescriptor::TotalSectors() const {
 }
 
 void ExtendedFDCDescriptor::Check() const {
-    Require(SectorSize.CompareValue(512, "512", kSourceFile, kLineSectorSize));
-    Require(NumberOfFATs.CompareValue(2, "2", kSourceFile, kLineNumberOfFats));
-    Require(NumberOfRootDirectoryEntries.CompareValue(512, "512", kSourceFile, kLineRootEntries));
+    Require(AAA::Check(SectorSize, "512", {kSourceFile, AAA::LogLine::kFat1216SectorSize}));
+    Require(AAA::Check(NumberOfFATs, "2", {kSourceFile, AAA::LogLine::kFat1216NumberOfFats}));
+    Require(AAA::Check(NumberOfRootDirectoryEntries, "512", {kSourceFile, AAA::LogLine::kFat1216RootEntries}));
     CheckTotalSectors();
-    Require(ExtendedBootRecordSignature.CompareValue(0x29, "0x29", kSourceFile, kLineBootSignature));
+    Require(AAA::Check(ExtendedBootRecordSignature, "0x29", {kSourceFile, AAA::LogLine::kFat1216BootSignature}));
     FileSystemType.ExpectTrue(FileSystemType.Equal("FAT12   ") || FileSystemType.Equal("FAT16   "),
                               "FileSystemType.Equal(\"FAT12   \") || FileSystemType.Equal(\"FAT16   \")",
-                              kSourceFile, kLineFileSystemType);
-    Require(SignatureWord.CompareValue(0x55AA, "0x55AA", kSourceFile, kLineSignatureWord));
+                              kSourceFile, AAA::LogLine::kFat1216FileSystemType);
+    Require(AAA::Check(SignatureWord, "0x55AA", {kSourceFile, AAA::LogLine::kFat1216SignatureWord}));
 }
 
 void ExtendedFDCDescriptor::CheckTotalSectors() const {
@@ -72,13 +64,13 @@ void ExtendedFDCDescriptor::CheckTotalSectors() const {
                                  "( (2 <= TotalSectors1) && ( (FileSystemType.Equal(\"FAT12   \") && (TotalSectors1 "
                                  "<= (0x0FF6 * SectorsPerCluster))) || (FileSystemType.Equal(\"FAT16   \") && "
                                  "(TotalSectors1 <= (0xFFF6 * SectorsPerCluster))) ) )",
-                                 kSourceFile, kLineTotalSectors1);
+                                 kSourceFile, AAA::LogLine::kFat1216TotalSectors1);
     } else {
         TotalSectors2.ExpectTrue(passed,
                                  "( (2 <= TotalSectors2) && ( (FileSystemType.Equal(\"FAT12   \") && (TotalSectors2 "
                                  "<= (0x0FF6 * SectorsPerCluster))) || (FileSystemType.Equal(\"FAT16   \") && "
                                  "(TotalSectors2 <= (0xFFF6 * SectorsPerCluster))) ) )",
-                                 kSourceFile, kLineTotalSectors2);
+                                 kSourceFile, AAA::LogLine::kFat1216TotalSectors2);
     }
 }
 

@@ -4,6 +4,7 @@
 #include "AAA_Exceptions.h"
 #include "FSSpecFAT16FAT32Common.h"
 #include "FatDirectorySlots.h"
+#include "AAA_Check.h"
 
 namespace FSAccessLib::FAT32 {
 namespace {
@@ -56,22 +57,22 @@ void PartitionBootSector::Link() {
 }
 
 void PartitionBootSector::Check() const {
-    Require(SectorSize.CompareValue(512, "512U", kSourceFile, __LINE__));
-    Require(NumberOfFATs.CompareValue(2, "2", kSourceFile, __LINE__));
-    Require(NumberOfRootDirectoryEntries.CompareValue(0, "0ULL", kSourceFile, __LINE__));
-    Require(TotalSectors1.CompareValue(0, "0ULL", kSourceFile, __LINE__));
-    Require(SectorsPerFAT.CompareValue(0, "0ULL", kSourceFile, __LINE__));
+    Require(AAA::Check(SectorSize, "512U", kSourceFile));
+    Require(AAA::Check(NumberOfFATs, "2", kSourceFile));
+    Require(AAA::Check(NumberOfRootDirectoryEntries, "0ULL", kSourceFile));
+    Require(AAA::Check(TotalSectors1, "0ULL", kSourceFile));
+    Require(AAA::Check(SectorsPerFAT, "0ULL", kSourceFile));
     const uint32_t totalSectors2 = TotalSectors2.Value();
     const uint32_t largest = 0x0FFFFFF6u * SectorsPerCluster.Value(); // modulo 2^32, as on the card's tools
     TotalSectors2.ExpectTrue((2 <= totalSectors2) && (totalSectors2 <= largest),
                              "(2 <= TotalSectors2) && (TotalSectors2 <= (0x0FFFFFF6 * SectorsPerCluster))",
                              kSourceFile, __LINE__);
-    Require(FsVersion.CompareValue(0, "0ULL", kSourceFile, __LINE__));
-    Require(FsInfo.CompareValue(1, "1", kSourceFile, __LINE__));
-    Require(BackupBootSector.CompareValue(6, "6", kSourceFile, __LINE__));
-    Require(ExtendedBootRecordSignature.CompareValue(0x29, "0x29", kSourceFile, __LINE__));
+    Require(AAA::Check(FsVersion, "0ULL", kSourceFile));
+    Require(AAA::Check(FsInfo, "1", kSourceFile));
+    Require(AAA::Check(BackupBootSector, "6", kSourceFile));
+    Require(AAA::Check(ExtendedBootRecordSignature, "0x29", kSourceFile));
     FileSystemType.Expect("FAT32   ", "FAT32   ", kSourceFile, __LINE__);
-    Require(SignatureWord.CompareValue(0x55AA, "0x55AA", kSourceFile, __LINE__));
+    Require(AAA::Check(SignatureWord, "0x55AA", kSourceFile));
 }
 
 // ---- FsInfo ------------------------------------------------------------------------
