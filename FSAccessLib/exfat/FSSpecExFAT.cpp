@@ -292,20 +292,24 @@ int FSAccessExFAT::AddFoundEntries(DirEntry& root, Directory& found, DirEntry& f
 }
 
 bool FSAccessExFAT::BeginsFolder(const uint8_t* bytes, size_t size, uint64_t) const {
-    if (size < 96 || (bytes[0] | kInUseBit) != kTypeFile || (bytes[32] | kInUseBit) != kTypeStreamExtension)
+    using namespace EntryOffset;
+    const uint8_t* file = bytes;
+    const uint8_t* stream = bytes + Size;
+    if (size < 3 * Size || (file[EntryType] | kInUseBit) != kTypeFile ||
+        (stream[EntryType] | kInUseBit) != kTypeStreamExtension)
         return false;
-    const size_t secondaries = bytes[1];
-    const size_t nameEntries = (bytes[32 + 3] + 14) / 15;
-    if (secondaries < 2 || nameEntries == 0 || 1 + nameEntries > secondaries || (secondaries + 1) * 32 > size)
+    const size_t secondaries = file[SecondaryCount];
+    const size_t nameEntries = (stream[NameLength] + kNameUnitsPerEntry - 1) / kNameUnitsPerEntry;
+    if (secondaries < 2 || nameEntries == 0 || 1 + nameEntries > secondaries || (secondaries + 1) * Size > size)
         return false;
     for (size_t n = 0; n < nameEntries; ++n)
-        if ((bytes[64 + 32 * n] | kInUseBit) != kTypeFileName)
+        if ((bytes[(2 + n) * Size + EntryType] | kInUseBit) != kTypeFileName)
             return false;
     uint16_t checksum = 0;
-    for (size_t i = 0; i < (secondaries + 1) * 32; ++i)
-        if (i != 2 && i != 3)
+    for (size_t i = 0; i < (secondaries + 1) * Size; ++i)
+        if (i != SetChecksum && i != SetChecksum + 1)
             checksum = static_cast<uint16_t>(((checksum & 1) ? 0x8000 : 0) + (checksum >> 1) + bytes[i]);
-    return checksum == (bytes[2] | bytes[3] << 8);
+    return checksum == (file[SetChecksum] | file[SetChecksum + 1] << 8);
 }
 
 uint32_t FSAccessExFAT::FirstCluster(AAA::Block&) {

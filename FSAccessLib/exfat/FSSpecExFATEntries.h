@@ -34,6 +34,15 @@ constexpr uint32_t kAttributeDirectory = 0x10;
 constexpr uint32_t kFlagNoFatChain = 0x02;
 constexpr size_t kNameUnitsPerEntry = 15;
 
+// Byte offsets in a raw 32-byte entry, for looks at raw bytes.
+namespace EntryOffset {
+inline constexpr size_t EntryType = 0;
+inline constexpr size_t SecondaryCount = 1; // File entry
+inline constexpr size_t SetChecksum = 2;    // File entry, two bytes
+inline constexpr size_t NameLength = 3;     // Stream Extension entry
+inline constexpr size_t Size = 32;
+} // namespace EntryOffset
+
 class DirectoryEntry : public AAA::Block {
 public:
     DirectoryEntry() : DirectoryEntry("GenericDirectoryEntryTemplate") {}

@@ -11,13 +11,12 @@ bool BeginsFatFolder(const FSAccessBase& reader, const uint8_t* bytes, size_t si
     if (size < 64 || reader.clusterSize == 0 || offset < reader.startOfDataArea)
         return false;
     const auto isFolderSlot = [&](const uint8_t* slot, const char* name) {
-        return std::equal(name, name + 11, slot) && (slot[11] & 0x10) != 0 && slot[11] <= 0x3F;
+        const uint8_t attributes = slot[SlotOffset::Attributes];
+        return std::equal(name, name + 11, slot + SlotOffset::Name) && (attributes & 0x10) != 0 && attributes <= 0x3F;
     };
-    if (!isFolderSlot(bytes, ".          ") || !isFolderSlot(bytes + 32, "..         "))
+    if (!isFolderSlot(bytes, ".          ") || !isFolderSlot(bytes + SlotOffset::Size, "..         "))
         return false;
-    const uint32_t own = static_cast<uint32_t>(bytes[26] | bytes[27] << 8) |
-                         (highWord ? static_cast<uint32_t>(bytes[20] | bytes[21] << 8) << 16 : 0);
-    return reader.ClusterToOffset(own) == offset;
+    return reader.ClusterToOffset(SlotFirstCluster(bytes, highWord)) == offset;
 }
 
 ClusterUsage UsageFromTable(const ChainTable& table) {

@@ -25,15 +25,11 @@ void ResizeTable(void* context) {
 
 // ---- ExtendedFDCDescriptor ------------------------------------------------------
 
-ExtendedFDCDescriptor::ExtendedFDCDescriptor() : AAA::Block("ExtendedFDCDescriptor") { Link(); }
+ExtendedFDCDescriptor::ExtendedFDCDescriptor() : FatBootSectorPrefix("ExtendedFDCDescriptor") { Link(); }
 
 void ExtendedFDCDescriptor::Link() {
-    SetMembers({&JumpCommand, &CreatingSystemIdentifier, &SectorSize, &SectorsPerCluster, &ReservedSectorCount,
-                &NumberOfFATs, &NumberOfRootDirectoryEntries, &TotalSectors1, &MediumIdentifier, &SectorsPerFAT,
-                &SectorsPerTrack, &NumberOfSides, &NumberOfHiddenSectors, &TotalSectors2, &PhysicalDiskNumber,
-                &Reserved, &ExtendedBootRecordSignature, &VolumeIdNumber, &VolumeLabel, &FileSystemType,
-                &ReservedForSystemUse, &SignatureWord});
-    AAA::Block::Link();
+    LinkAfterPrefix({&PhysicalDiskNumber, &Reserved, &ExtendedBootRecordSignature, &VolumeIdNumber, &VolumeLabel,
+                     &FileSystemType, &ReservedForSystemUse, &SignatureWord});
 }
 
 uint32_t ExtendedFDCDescriptor::TotalSectors() const {

@@ -8,6 +8,7 @@
 #include "AAA_Field.h"
 #include "AAA_Stream.h"
 #include "DirectoryEntryBase.h"
+#include "FatBootSector.h"
 #include "FatDirectorySlots.h"
 
 namespace FSAccessLib::FAT1216 {
@@ -15,7 +16,22 @@ namespace FSAccessLib::FAT1216 {
 // Source file named by the check reports of this reader.
 inline constexpr const char* kSourceFile = "FSAccessLib/FSSpecFAT16";
 
-class ExtendedFDCDescriptor : public AAA::Block {
+// The FAT12/16 part after the shared prefix, by byte offset.
+namespace BootOffset1216 {
+inline constexpr int PhysicalDiskNumber = BootOffset::PrefixEnd;
+inline constexpr int Reserved = 37;
+inline constexpr int ExtendedBootRecordSignature = 38;
+inline constexpr int VolumeIdNumber = 39;
+inline constexpr int VolumeLabel = 43;
+inline constexpr int FileSystemType = 54;
+inline constexpr int ReservedForSystemUse = 62;
+static_assert(PhysicalDiskNumber < Reserved && Reserved < ExtendedBootRecordSignature &&
+              ExtendedBootRecordSignature < VolumeIdNumber && VolumeIdNumber < VolumeLabel &&
+              VolumeLabel < FileSystemType && FileSystemType < ReservedForSystemUse &&
+              ReservedForSystemUse < BootOffset::SignatureWord);
+} // namespace BootOffset1216
+
+class ExtendedFDCDescriptor : public FatBootSectorPrefix {
 public:
     ExtendedFDCDescriptor();
     void Link() override;
@@ -25,28 +41,18 @@ public:
     // TotalSectors1, or TotalSectors2 when TotalSectors1 is 0.
     uint32_t TotalSectors() const;
 
-    AAA::Field::BE JumpCommand{24, "JumpCommand"};
-    AAA::Field::Str CreatingSystemIdentifier{64, "CreatingSystemIdentifier"};
-    AAA::Field::LE SectorSize{16, "SectorSize"};
-    AAA::Field::LE SectorsPerCluster{8, "SectorsPerCluster"};
-    AAA::Field::LE ReservedSectorCount{16, "ReservedSectorCount"};
-    AAA::Field::LE NumberOfFATs{8, "NumberOfFATs"};
-    AAA::Field::LE NumberOfRootDirectoryEntries{16, "NumberOfRootDirectoryEntries"};
-    AAA::Field::LE TotalSectors1{16, "TotalSectors1"};
-    AAA::Field::BE MediumIdentifier{8, "MediumIdentifier"};
-    AAA::Field::LE SectorsPerFAT{16, "SectorsPerFAT"};
-    AAA::Field::LE SectorsPerTrack{16, "SectorsPerTrack"};
-    AAA::Field::LE NumberOfSides{16, "NumberOfSides"};
-    AAA::Field::LE NumberOfHiddenSectors{32, "NumberOfHiddenSectors"};
-    AAA::Field::LE TotalSectors2{32, "TotalSectors2"};
-    AAA::Field::LE PhysicalDiskNumber{8, "PhysicalDiskNumber"};
-    AAA::Field::BE Reserved{8, "Reserved"};
-    AAA::Field::BE ExtendedBootRecordSignature{8, "ExtendedBootRecordSignature"};
-    AAA::Field::LE VolumeIdNumber{32, "VolumeIdNumber"};
-    AAA::Field::Str VolumeLabel{88, "VolumeLabel"};
-    AAA::Field::Str FileSystemType{64, "FileSystemType"};
-    AAA::Field::BE ReservedForSystemUse{3584, "ReservedForSystemUse"};
-    AAA::Field::BE SignatureWord{16, "SignatureWord"};
+    AAA::Field::LE PhysicalDiskNumber{Bits(BootOffset1216::PhysicalDiskNumber, BootOffset1216::Reserved),
+                                      "PhysicalDiskNumber"};
+    AAA::Field::BE Reserved{Bits(BootOffset1216::Reserved, BootOffset1216::ExtendedBootRecordSignature), "Reserved"};
+    AAA::Field::BE ExtendedBootRecordSignature{
+        Bits(BootOffset1216::ExtendedBootRecordSignature, BootOffset1216::VolumeIdNumber), "ExtendedBootRecordSignature"};
+    AAA::Field::LE VolumeIdNumber{Bits(BootOffset1216::VolumeIdNumber, BootOffset1216::VolumeLabel), "VolumeIdNumber"};
+    AAA::Field::Str VolumeLabel{Bits(BootOffset1216::VolumeLabel, BootOffset1216::FileSystemType), "VolumeLabel"};
+    AAA::Field::Str FileSystemType{Bits(BootOffset1216::FileSystemType, BootOffset1216::ReservedForSystemUse),
+                                   "FileSystemType"};
+    AAA::Field::BE ReservedForSystemUse{Bits(BootOffset1216::ReservedForSystemUse, BootOffset::SignatureWord),
+                                        "ReservedForSystemUse"};
+    AAA::Field::BE SignatureWord{Bits(BootOffset::SignatureWord, BootOffset::SectorEnd), "SignatureWord"};
 
 private:
     void CheckTotalSectors() const;

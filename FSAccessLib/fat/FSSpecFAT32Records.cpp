@@ -44,16 +44,12 @@ void ExtensionFlag::Read(AAA::BitReader& reader) {
 
 // ---- PartitionBootSector --------------------------------------------------------
 
-PartitionBootSector::PartitionBootSector() : AAA::Block("PartitionBootSector") { Link(); }
+PartitionBootSector::PartitionBootSector() : FatBootSectorPrefix("PartitionBootSector") { Link(); }
 
 void PartitionBootSector::Link() {
-    SetMembers({&JumpCommand, &CreatingSystemIdentifier, &SectorSize, &SectorsPerCluster, &ReservedSectorCount,
-                &NumberOfFATs, &NumberOfRootDirectoryEntries, &TotalSectors1, &MediumIdentifier, &SectorsPerFAT,
-                &SectorsPerTrack, &NumberOfSides, &NumberOfHiddenSectors, &TotalSectors2, &SectorsPerFAT32,
-                &Extension, &FsVersion, &RootCluster, &FsInfo, &BackupBootSector, &Reserved1,
-                &PhysicalDiskNumber, &Reserved2, &ExtendedBootRecordSignature, &VolumeIDNumber, &VolumeLabel,
-                &FileSystemType, &ReservedForSystemUse, &SignatureWord});
-    AAA::Block::Link();
+    LinkAfterPrefix({&SectorsPerFAT32, &Extension, &FsVersion, &RootCluster, &FsInfo, &BackupBootSector, &Reserved1,
+                     &PhysicalDiskNumber, &Reserved2, &ExtendedBootRecordSignature, &VolumeIDNumber, &VolumeLabel,
+                     &FileSystemType, &ReservedForSystemUse, &SignatureWord});
 }
 
 void PartitionBootSector::Check() const {

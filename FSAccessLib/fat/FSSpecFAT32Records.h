@@ -7,6 +7,7 @@
 #include "AAA_Field.h"
 #include "AAA_Stream.h"
 #include "DirectoryEntryBase.h"
+#include "FatBootSector.h"
 #include "FatDirectorySlots.h"
 
 namespace FSAccessLib::FAT32 {
@@ -29,7 +30,31 @@ public:
     AAA::Field::BE Reserved2{8, "Reserved2"};
 };
 
-class PartitionBootSector : public AAA::Block {
+// The FAT32 part after the shared prefix, by byte offset.
+namespace BootOffset32 {
+inline constexpr int SectorsPerFAT32 = BootOffset::PrefixEnd;
+inline constexpr int Extension = 40; // two bytes, ExtensionFlag
+inline constexpr int FsVersion = 42;
+inline constexpr int RootCluster = 44;
+inline constexpr int FsInfo = 48;
+inline constexpr int BackupBootSector = 50;
+inline constexpr int Reserved1 = 52;
+inline constexpr int PhysicalDiskNumber = 64;
+inline constexpr int Reserved2 = 65;
+inline constexpr int ExtendedBootRecordSignature = 66;
+inline constexpr int VolumeIDNumber = 67;
+inline constexpr int VolumeLabel = 71;
+inline constexpr int FileSystemType = 82;
+inline constexpr int ReservedForSystemUse = 90;
+static_assert(SectorsPerFAT32 + 4 == Extension && Extension + 2 == FsVersion && FsVersion < RootCluster &&
+              RootCluster < FsInfo && FsInfo < BackupBootSector && BackupBootSector < Reserved1 &&
+              Reserved1 < PhysicalDiskNumber && PhysicalDiskNumber < Reserved2 &&
+              Reserved2 < ExtendedBootRecordSignature && ExtendedBootRecordSignature < VolumeIDNumber &&
+              VolumeIDNumber < VolumeLabel && VolumeLabel < FileSystemType && FileSystemType < ReservedForSystemUse &&
+              ReservedForSystemUse < BootOffset::SignatureWord);
+} // namespace BootOffset32
+
+class PartitionBootSector : public FatBootSectorPrefix {
 public:
     PartitionBootSector();
     void Link() override;
@@ -37,35 +62,25 @@ public:
     // log and raises InvalidDataException (109).
     void Check() const;
 
-    AAA::Field::BE JumpCommand{24, "JumpCommand"};
-    AAA::Field::Str CreatingSystemIdentifier{64, "CreatingSystemIdentifier"};
-    AAA::Field::LE SectorSize{16, "SectorSize"};
-    AAA::Field::LE SectorsPerCluster{8, "SectorsPerCluster"};
-    AAA::Field::LE ReservedSectorCount{16, "ReservedSectorCount"};
-    AAA::Field::LE NumberOfFATs{8, "NumberOfFATs"};
-    AAA::Field::LE NumberOfRootDirectoryEntries{16, "NumberOfRootDirectoryEntries"};
-    AAA::Field::LE TotalSectors1{16, "TotalSectors1"};
-    AAA::Field::BE MediumIdentifier{8, "MediumIdentifier"};
-    AAA::Field::LE SectorsPerFAT{16, "SectorsPerFAT"};
-    AAA::Field::LE SectorsPerTrack{16, "SectorsPerTrack"};
-    AAA::Field::LE NumberOfSides{16, "NumberOfSides"};
-    AAA::Field::LE NumberOfHiddenSectors{32, "NumberOfHiddenSectors"};
-    AAA::Field::LE TotalSectors2{32, "TotalSectors2"};
-    AAA::Field::LE SectorsPerFAT32{32, "SectorsPerFAT32"};
+    AAA::Field::LE SectorsPerFAT32{Bits(BootOffset32::SectorsPerFAT32, BootOffset32::Extension), "SectorsPerFAT32"};
     ExtensionFlag Extension;
-    AAA::Field::LE FsVersion{16, "FsVersion"};
-    AAA::Field::LE RootCluster{32, "RootCluster"};
-    AAA::Field::LE FsInfo{16, "FsInfo"};
-    AAA::Field::LE BackupBootSector{16, "BackupBootSector"};
-    AAA::Field::BE Reserved1{96, "Reserved1"};
-    AAA::Field::LE PhysicalDiskNumber{8, "PhysicalDiskNumber"};
-    AAA::Field::BE Reserved2{8, "Reserved2"};
-    AAA::Field::BE ExtendedBootRecordSignature{8, "ExtendedBootRecordSignature"};
-    AAA::Field::LE VolumeIDNumber{32, "VolumeIDNumber"};
-    AAA::Field::Str VolumeLabel{88, "VolumeLabel"};
-    AAA::Field::Str FileSystemType{64, "FileSystemType"};
-    AAA::Field::BE ReservedForSystemUse{3360, "ReservedForSystemUse"};
-    AAA::Field::BE SignatureWord{16, "SignatureWord"};
+    AAA::Field::LE FsVersion{Bits(BootOffset32::FsVersion, BootOffset32::RootCluster), "FsVersion"};
+    AAA::Field::LE RootCluster{Bits(BootOffset32::RootCluster, BootOffset32::FsInfo), "RootCluster"};
+    AAA::Field::LE FsInfo{Bits(BootOffset32::FsInfo, BootOffset32::BackupBootSector), "FsInfo"};
+    AAA::Field::LE BackupBootSector{Bits(BootOffset32::BackupBootSector, BootOffset32::Reserved1), "BackupBootSector"};
+    AAA::Field::BE Reserved1{Bits(BootOffset32::Reserved1, BootOffset32::PhysicalDiskNumber), "Reserved1"};
+    AAA::Field::LE PhysicalDiskNumber{Bits(BootOffset32::PhysicalDiskNumber, BootOffset32::Reserved2),
+                                      "PhysicalDiskNumber"};
+    AAA::Field::BE Reserved2{Bits(BootOffset32::Reserved2, BootOffset32::ExtendedBootRecordSignature), "Reserved2"};
+    AAA::Field::BE ExtendedBootRecordSignature{
+        Bits(BootOffset32::ExtendedBootRecordSignature, BootOffset32::VolumeIDNumber), "ExtendedBootRecordSignature"};
+    AAA::Field::LE VolumeIDNumber{Bits(BootOffset32::VolumeIDNumber, BootOffset32::VolumeLabel), "VolumeIDNumber"};
+    AAA::Field::Str VolumeLabel{Bits(BootOffset32::VolumeLabel, BootOffset32::FileSystemType), "VolumeLabel"};
+    AAA::Field::Str FileSystemType{Bits(BootOffset32::FileSystemType, BootOffset32::ReservedForSystemUse),
+                                   "FileSystemType"};
+    AAA::Field::BE ReservedForSystemUse{Bits(BootOffset32::ReservedForSystemUse, BootOffset::SignatureWord),
+                                        "ReservedForSystemUse"};
+    AAA::Field::BE SignatureWord{Bits(BootOffset::SignatureWord, BootOffset::SectorEnd), "SignatureWord"};
 };
 
 class FsInfo : public AAA::Block {
