@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Fails when the project's own headers include each other in a cycle.
+"""Fails when the project's own headers include each other in a cycle, or when
+the file-system readers reach copy-out through their includes.
 
 A cycle means two layers cannot be read, built or tested apart (the readers
 once pulled in copy-out through one). Only #include "..." lines count; a name
@@ -95,20 +96,52 @@ def find_cycles(graph):
     return groups
 
 
+# Folders whose files must not reach the copy into the destination.
+READER_FOLDERS = ("FSAccessLib/model/", "FSAccessLib/clusters/", "FSAccessLib/fat/", "FSAccessLib/exfat/")
+COPY_FOLDER = "FSAccessLib/copy/"
+
+
+def readers_reaching_copy(graph):
+    """(reader file, copy-out file) for every reader file whose includes lead to copy-out."""
+    found = []
+    for start in sorted(graph):
+        if not start.startswith(READER_FOLDERS):
+            continue
+        seen, todo = set(), list(graph[start])
+        while todo:
+            node = todo.pop()
+            if node in seen:
+                continue
+            seen.add(node)
+            if node.startswith(COPY_FOLDER):
+                found.append((start, node))
+                break
+            todo.extend(graph.get(node, ()))
+    return found
+
+
 def check(root):
-    cycles = find_cycles(include_graph(root))
+    graph = include_graph(root)
+    cycles = find_cycles(graph)
     for group in cycles:
         print("include cycle: " + " <-> ".join(group))
-    return 1 if cycles else 0
+    leaks = readers_reaching_copy(graph)
+    for reader, copy in leaks:
+        print("reader includes copy-out: %s -> %s" % (reader, copy))
+    return 1 if cycles or leaks else 0
+
+
+def write_file(root, path, includes):
+    os.makedirs(os.path.join(root, os.path.dirname(path)), exist_ok=True)
+    with open(os.path.join(root, path), "w") as out:
+        out.write("".join('#include "%s"\n' % i for i in includes))
 
 
 def self_test():
-    """The check must see a cycle through a sub-folder and across folders, and pass a clean tree."""
+    """The checks must see a cycle through a sub-folder and across folders, a reader reaching
+    copy-out through another header, and pass what breaks neither rule."""
     with tempfile.TemporaryDirectory() as root:
-        def write(path, *includes):
-            os.makedirs(os.path.join(root, os.path.dirname(path)), exist_ok=True)
-            with open(os.path.join(root, path), "w") as out:
-                out.write("".join('#include "%s"\n' % i for i in includes))
+        write = lambda path, *includes: write_file(root, path, includes)
 
         write("lib/model/Commands.h", "DirEntry.h")
         write("lib/model/DirEntry.h")
@@ -125,6 +158,20 @@ def self_test():
         write("lib/model/DirEntry.h", "model/DirEntry.h")
         if ["lib/model/DirEntry.h"] not in find_cycles(include_graph(root)):
             print("self-test: a header including itself was not found")
+            return 1
+    with tempfile.TemporaryDirectory() as root:
+        write = lambda path, *includes: write_file(root, path, includes)
+        write("FSAccessLib/copy/CopyToDst.h")
+        write("FSAccessLib/model/Commands.h", "Chain.h")
+        write("FSAccessLib/clusters/Chain.h", "CopyToDst.h")
+        write("FSAccessLib/fat/Reader.h", "Commands.h")
+        write("FSAccessLib/FSAccessCommon.h", "CopyToDst.h")
+        if readers_reaching_copy(include_graph(root)) != [
+            ("FSAccessLib/clusters/Chain.h", "FSAccessLib/copy/CopyToDst.h"),
+            ("FSAccessLib/fat/Reader.h", "FSAccessLib/copy/CopyToDst.h"),
+            ("FSAccessLib/model/Commands.h", "FSAccessLib/copy/CopyToDst.h"),
+        ]:
+            print("self-test: a reader reaching copy-out was not found")
             return 1
     print("self-test passed")
     return 0
