@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "AAA_StringTable.h"
+#include "AAA_MessageIds.h"
 
 namespace AAA {
 
@@ -28,7 +29,7 @@ template <class E>
     case ENOMEM: ThrowWithErrno(InsufficientMemoryException(), errorNumber, path);
     case EINVAL: ThrowWithErrno(ArgumentException(), errorNumber, path);
     case ENOSPC:
-    case EDQUOT: ThrowWithErrno(IOException(111), errorNumber, path);
+    case EDQUOT: ThrowWithErrno(IOException(Msg::NoFreeSpace), errorNumber, path);
     default: ThrowWithErrno(IOException(106), errorNumber, path);
     }
 }
@@ -50,7 +51,7 @@ const char16_t* UnexpectedErrorText() {
     static std::mutex guard;
     static char16_t buffer[256];
     std::lock_guard<std::mutex> lock(guard);
-    const WString text = LoadString(100);
+    const WString text = LoadString(AAA::Msg::UnexpectedError);
     const size_t n = text.size() < 255 ? text.size() : 255;
     text.copy(buffer, n);
     buffer[n] = u'\0';

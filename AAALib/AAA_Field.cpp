@@ -249,6 +249,8 @@ void Block::SetMembers(std::initializer_list<Element*> members) {
     members_.assign(members.begin(), members.end());
 }
 
+void Block::SetMembers(std::vector<Element*> members) { members_ = std::move(members); }
+
 const std::vector<Element*>& Block::Members() const {
     if (members_.empty())
         const_cast<Block*>(this)->Link(); // a copied block lists its own members lazily

@@ -138,6 +138,7 @@ public:
 
 protected:
     void SetMembers(std::initializer_list<Element*> members);
+    void SetMembers(std::vector<Element*> members);
     const std::vector<Element*>& Members() const;
 
 private:

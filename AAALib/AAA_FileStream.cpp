@@ -11,6 +11,7 @@
 #include "AAA_DebugLog.h"
 #include "AAA_Exceptions.h"
 #include "AAA_Progress.h"
+#include "AAA_LogLines.h"
 
 namespace AAA {
 namespace {
@@ -48,16 +49,16 @@ int OpenFlags(int mode, int access) {
             return O_RDWR | O_CREAT | O_EXCL;
         if (access == 2)
             return O_WRONLY | O_CREAT | O_EXCL;
-        ArgumentError(31);
+        ArgumentError(LogLine::kFileStreamCreateAccess);
     }
     if (mode == 1) {
         if (access == 0)
             return O_RDONLY;
         if (access == 1 || access == 2)
             return O_RDWR;
-        ArgumentError(43);
+        ArgumentError(LogLine::kFileStreamOpenAccess);
     }
-    ArgumentError(48);
+    ArgumentError(LogLine::kFileStreamOpenMode);
 }
 
 int OpenWithRetries(const std::string& path, int flags) {
@@ -102,7 +103,7 @@ void FileStream::SetOpenRetryDelayForTesting(std::chrono::milliseconds delay) {
 
 FileStream::FileStream(const WString& path, int mode, int access) {
     if (path.empty())
-        ArgumentError(19);
+        ArgumentError(LogLine::kFileStreamEmptyPath);
     const int flags = OpenFlags(mode, access);
     fd_ = OpenWithRetries(ToUtf8(path), flags);
     path_ = path;
@@ -329,7 +330,7 @@ uint32_t FileStream::Read(void* buffer, uint32_t count) {
     if (done < count && failed) {
         IOException failure;
         failure.SetErrorNumber(readError_);
-        ThrowLogged<IOException>(kSourceFile, 112, "IOException()", failure);
+        ThrowLogged<IOException>(kSourceFile, LogLine::kFileStreamWriteFailed, "IOException()", failure);
     }
     return done;
 }
@@ -401,61 +402,3 @@ int64_t FileStream::Length() {
 }
 
 } // namespace AAA
-
-namespace Restore {
-namespace {
-
-constexpr const char* kJobSourceFile = "restorelib/Restore_Thread";
-
-// Stores `percent`, or raises the cancellation the user asked for.
-void ReportProgress(JobProgress& job, uint64_t percent) {
-    if (job.CancelRequested())
-        AAA::ThrowLogged<AAA::CancellationException>(kJobSourceFile, 49, "AAA::CancellationException()");
-    // A held tail can write a few bytes past the announced total.
-    job.percent.store(static_cast<int32_t>(percent > 100 ? 100 : percent));
-}
-
-} // namespace
-
-int64_t ProgressFileStream::Seek(int64_t offset, int origin) {
-    JobProgress* job = CurrentJob.load();
-    if (job)
-        job->Checkpoint();
-    const int64_t position = FileStream::Seek(offset, origin);
-    const uint64_t total = ProgressTotal.load();
-    if (job && total != 0 && ProgressWritten.load() == 0) {
-        ProgressPosition.store(static_cast<uint64_t>(position));
-        ReportProgress(*job, static_cast<uint64_t>(position) * 90 / total);
-    }
-    return position;
-}
-
-JobProgress* ProgressFileStream::BeforeWrite() {
-    JobProgress* job = CurrentJob.load();
-    if (job)
-        job->Checkpoint();
-    return job;
-}
-
-void ProgressFileStream::AfterWrite(JobProgress* job, uint32_t count) {
-    const uint64_t written = ProgressWritten.fetch_add(count) + count;
-    const uint64_t total = ProgressTotal.load();
-    if (job && total != 0)
-        ReportProgress(*job, written * 100 / total);
-}
-
-void ProgressFileStream::Write(const void* buffer, uint32_t count) {
-    JobProgress* job = BeforeWrite();
-    FileStream::Write(buffer, count);
-    AfterWrite(job, count);
-}
-
-std::optional<uint32_t> ProgressFileStream::TransferFrom(FileStream& source, int64_t sourceOffset, uint32_t count) {
-    JobProgress* job = BeforeWrite();
-    const std::optional<uint32_t> moved = FileStream::TransferFrom(source, sourceOffset, count);
-    if (moved && *moved > 0)
-        AfterWrite(job, *moved);
-    return moved;
-}
-
-} // namespace Restore

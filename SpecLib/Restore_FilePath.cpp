@@ -5,11 +5,12 @@
 #include <system_error>
 
 #include "AAA_Exceptions.h"
+#include "AAA_LogLines.h"
 
 namespace Restore {
 namespace {
 [[noreturn]] void TooLong() {
-    AAA::ThrowLogged<AAA::PathTooLongException>("SpecLib/Restore_FilePath", 35, "AAA::PathTooLongException()");
+    AAA::ThrowLogged<AAA::PathTooLongException>("SpecLib/Restore_FilePath", AAA::LogLine::kFilePathTooLong, "AAA::PathTooLongException()");
 }
 } // namespace
 

@@ -1,6 +1,7 @@
 #include "SectorSearch.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 
@@ -42,40 +43,53 @@ std::string BaseName(NameStyle style, uint32_t sectorNumber, const char* fixed) 
     return fixed;
 }
 
-// A first look that rules out almost every sector at once: each signature
-// begins with one of these bytes, or has the sync byte at 4.
-bool MayHoldSignature(const uint8_t* sector, uint32_t available) {
-    switch (sector[0]) {
-    case 'H': case 'R': case '<': case 'B': case 'M': case 'I': case 'T': case 0xFF:
-        return true;
-    default:
-        return available > 4 && sector[4] == 0x47;
-    }
-}
-
 } // namespace
 
 struct SectorSearcher::Row {
-    const char* signature;   // at the sector's start; null: the packet test
+    const char* signature; // at the sector's start; null: `test` decides
+    bool (*test)(const uint8_t* sector, size_t available);
     NameStyle style;
     const char* fixedName;
     const char* extension;
-    LengthSource length;
+    RowLength length; // null: the clip handler measures and files the clip
 };
 
 // In the order of testing.
 const SectorSearcher::Row SectorSearcher::kRows[] = {
-    {"HDMV", NameStyle::Hex8, nullptr, "CPI", LengthSource::ClipInformation},
-    {nullptr, NameStyle::Hex8, nullptr, "MTS", LengthSource::Stream},
-    {"RIFF", NameStyle::Hex7Clip, nullptr, "AVI", LengthSource::Clip},
-    {"<?xml ", NameStyle::Hex7, nullptr, "XML", LengthSource::Xml},
-    {"BM", NameStyle::Hex7, nullptr, "BMP", LengthSource::Bitmap},
-    {"MPLS", NameStyle::Hex8, nullptr, "MPL", LengthSource::Playlist},
-    {"INDX", NameStyle::Fixed, "INDEX", "BDM", LengthSource::Index},
-    {"MOBJ", NameStyle::Fixed, "MOVIEOBJ", "BDM", LengthSource::MovieObject},
-    {"TIDX", NameStyle::Fixed, "THUMB", "TID", LengthSource::ThumbnailIndex},
-    {"\xFF\xD8", NameStyle::Hex8, nullptr, "JPG", LengthSource::Jpeg},
+    {"HDMV", nullptr, NameStyle::Hex8, nullptr, "CPI", &SectorSearcher::MeasureDeclared<ClipInformationLength>},
+    {nullptr, IsAvchdPacket, NameStyle::Hex8, nullptr, "MTS", &SectorSearcher::MeasureStream},
+    {"RIFF", nullptr, NameStyle::Hex7Clip, nullptr, "AVI", nullptr},
+    {"<?xml ", nullptr, NameStyle::Hex7, nullptr, "XML", &SectorSearcher::MeasureXml},
+    {"BM", nullptr, NameStyle::Hex7, nullptr, "BMP", &SectorSearcher::MeasureDeclared<BitmapLength>},
+    {"MPLS", nullptr, NameStyle::Hex8, nullptr, "MPL", &SectorSearcher::MeasureDeclared<PlaylistLength>},
+    {"INDX", nullptr, NameStyle::Fixed, "INDEX", "BDM", &SectorSearcher::MeasureDeclared<IndexLength>},
+    {"MOBJ", nullptr, NameStyle::Fixed, "MOVIEOBJ", "BDM", &SectorSearcher::MeasureDeclared<MovieObjectLength>},
+    {"TIDX", nullptr, NameStyle::Fixed, "THUMB", "TID", &SectorSearcher::MeasureDeclared<ThumbnailIndexLength>},
+    {"\xFF\xD8", nullptr, NameStyle::Hex8, nullptr, "JPG", &SectorSearcher::MeasureJpeg},
 };
+
+// A first look that rules out almost every sector at once: no signature
+// begins with its first byte and no row's own test passes.
+bool SectorSearcher::MayHoldSignature(const uint8_t* sector, uint32_t available) {
+    using Test = bool (*)(const uint8_t*, size_t);
+    struct FirstLook {
+        std::array<bool, 256> firstBytes{};
+        std::vector<Test> tests;
+    };
+    static const FirstLook look = [] {
+        FirstLook made;
+        for (const Row& row : kRows) {
+            if (row.signature != nullptr)
+                made.firstBytes[static_cast<uint8_t>(row.signature[0])] = true;
+            else
+                made.tests.push_back(row.test);
+        }
+        return made;
+    }();
+    if (look.firstBytes[sector[0]])
+        return true;
+    return std::any_of(look.tests.begin(), look.tests.end(), [&](Test test) { return test(sector, available); });
+}
 
 CarvingFormats KnownCarvingFormats() {
     CarvingFormats formats;
@@ -172,15 +186,18 @@ int SectorSearcher::TestSector(const uint8_t* sector, uint32_t available, uint64
     const uint64_t start = position + advance;
     for (const Row& row : kRows) {
         const bool matches =
-            row.signature != nullptr ? StartsWith(sector, available, row.signature) : IsAvchdPacket(sector, available);
+            row.signature != nullptr ? StartsWith(sector, available, row.signature) : row.test(sector, available);
         if (!matches)
             continue;
-        if (row.length == LengthSource::Clip) {
+        if (row.length == nullptr) {
             if (const int made = RunClipHandler(position, advance); made != 0)
                 return made;
             continue;
         }
-        const uint64_t length = Length(row.length, start);
+        const uint64_t measured = (this->*row.length)(start);
+        // A length that runs past the volume is no file of it: what lies beyond
+        // is not the card's data, and taking it would skip everything after it.
+        const uint64_t length = measured <= reader_.totalBytes - std::min(start, reader_.totalBytes) ? measured : 0;
         if (length == 0)
             continue;
         advance += length;
@@ -226,24 +243,21 @@ void SectorSearcher::ReadFoundFolder(const uint8_t* sector, uint32_t available, 
     }
 }
 
-uint64_t SectorSearcher::Length(LengthSource source, uint64_t start) {
-    AAA::Stream& stream = *reader_.stream;
-    uint64_t length = 0;
-    switch (source) {
-    case LengthSource::ClipInformation: length = ClipInformationLength(stream, start); break;
-    case LengthSource::Stream: length = MtsLength(stream, start, reader_.sectorSize, streamBuffer_); break;
-    case LengthSource::Xml: length = formats_.xmlLength ? formats_.xmlLength(stream, start) : 0; break;
-    case LengthSource::Bitmap: length = BitmapLength(stream, start); break;
-    case LengthSource::Playlist: length = PlaylistLength(stream, start); break;
-    case LengthSource::Index: length = IndexLength(stream, start); break;
-    case LengthSource::MovieObject: length = MovieObjectLength(stream, start); break;
-    case LengthSource::ThumbnailIndex: length = ThumbnailIndexLength(stream, start); break;
-    case LengthSource::Jpeg: length = formats_.jpegLength ? formats_.jpegLength(stream, start) : 0; break;
-    case LengthSource::Clip: return 0;
-    }
-    // A length that runs past the volume is no file of it: what lies beyond is
-    // not the card's data, and taking it would skip everything after it.
-    return length <= reader_.totalBytes - std::min(start, reader_.totalBytes) ? length : 0;
+template <LengthFunction declared>
+uint64_t SectorSearcher::MeasureDeclared(uint64_t start) {
+    return declared(*reader_.stream, start);
+}
+
+uint64_t SectorSearcher::MeasureStream(uint64_t start) {
+    return MtsLength(*reader_.stream, start, reader_.sectorSize, streamBuffer_);
+}
+
+uint64_t SectorSearcher::MeasureXml(uint64_t start) {
+    return formats_.xmlLength ? formats_.xmlLength(*reader_.stream, start) : 0;
+}
+
+uint64_t SectorSearcher::MeasureJpeg(uint64_t start) {
+    return formats_.jpegLength ? formats_.jpegLength(*reader_.stream, start) : 0;
 }
 
 int SectorSearcher::AddCarvedEntry(const Row& row, uint64_t start, uint64_t length) {

@@ -53,20 +53,25 @@ public:
     size_t CoverageQueries() const { return coverage_.IndexQueries(); }
 
 private:
-    enum class LengthSource {
-        ClipInformation, Stream, Clip, Xml, Bitmap, Playlist, Index, MovieObject, ThumbnailIndex, Jpeg
-    };
+    // One carving format: how a sector shows it and how long its file is.
     struct Row;
     static const Row kRows[];
+    using RowLength = uint64_t (SectorSearcher::*)(uint64_t start);
 
     int ScanChunk(uint64_t position, uint64_t& advance);
     // Fills the chunk buffer for `position`, keeping bytes already read.
     uint32_t LoadChunk(uint64_t position);
+    static bool MayHoldSignature(const uint8_t* sector, uint32_t available);
     int TestSector(const uint8_t* sector, uint32_t available, uint64_t position, uint64_t& advance);
     int RunClipHandler(uint64_t position, uint64_t& advance);
     // Reads the folder whose first cluster starts at `start`, if one does.
     void ReadFoundFolder(const uint8_t* sector, uint32_t available, uint64_t start);
-    uint64_t Length(LengthSource source, uint64_t start);
+    // The rows' length functions. A length a header declares must fit the volume.
+    template <LengthFunction declared>
+    uint64_t MeasureDeclared(uint64_t start);
+    uint64_t MeasureStream(uint64_t start);
+    uint64_t MeasureXml(uint64_t start);
+    uint64_t MeasureJpeg(uint64_t start);
     int AddCarvedEntry(const Row& row, uint64_t start, uint64_t length);
 
     FSAccessLib::FSAccessBase& reader_;

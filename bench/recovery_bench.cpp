@@ -110,15 +110,15 @@ void BM_RecoverDirectory(benchmark::State& state) {
         state.ResumeTiming();
         Restore::RestoreMain job(0, AAA::FromUtf8(CardPath().string()));
         job.SetDestination(AAA::FromUtf8(out.string()));
-        if (job.ResultState() == 0) {
+        if (job.ResultState() == Restore::TargetsFound) {
             job.StartVerify(nullptr, nullptr);
             job.Wait();
         }
-        if (job.ResultState() == 0) {
+        if (job.ResultState() == Restore::TargetsFound) {
             job.StartSave(nullptr, nullptr);
             job.Wait();
         }
-        if (job.ResultState() != 0) {
+        if (job.ResultState() != Restore::TargetsFound) {
             state.SkipWithError(AAA::ToUtf8(job.ErrorText()).c_str());
             break;
         }
@@ -175,7 +175,7 @@ void BM_VerifyOnly(benchmark::State& state) {
         Restore::RestoreMain job(0, AAA::FromUtf8(CardPath().string()));
         job.StartVerify(nullptr, nullptr);
         job.Wait();
-        if (job.ResultState() != 0) {
+        if (job.ResultState() != Restore::TargetsFound) {
             state.SkipWithError(AAA::ToUtf8(job.ErrorText()).c_str());
             break;
         }

@@ -62,7 +62,7 @@ int32_t RunOperation(Restore::RestoreMain& job, Operation operation, ProgressVie
     }
     lock.unlock();
     job.Wait();
-    if (job.ResultState() == 0 || job.ResultState() == 1)
+    if (job.ResultState() == Restore::TargetsFound || job.ResultState() == Restore::NoTargets)
         view.Update(job.ProgressPercent());
     view.Finish();
     return job.ResultState();

@@ -6,6 +6,7 @@
 
 #include "AAA_StringTable.h"
 #include "RecoveredFiles.h"
+#include "AAA_MessageIds.h"
 
 namespace KalvoryCli {
 namespace {
@@ -38,7 +39,7 @@ void Section(std::string& out, const std::vector<const SavedEntry*>& files, cons
     for (size_t i = 0; i < files.size() && i < kFilesListed; ++i)
         out += "  " + line(*files[i]) + "\n";
     if (files.size() > kFilesListed)
-        out += " " + Text(2020, {std::to_string(files.size() - kFilesListed)}) + "\n";
+        out += " " + Text(AAA::Msg::AndMore, {std::to_string(files.size() - kFilesListed)}) + "\n";
 }
 
 std::vector<const SavedEntry*> Where(const std::vector<SavedEntry>& outcomes,
@@ -58,18 +59,18 @@ std::string FormatSaveProblems(const Kalvory::KalvoryBase& strategy, UnreachedFi
     const std::vector<SavedEntry>& outcomes = strategy.SaveOutcomes();
     std::string out;
     const auto damaged = Where(outcomes, [](const SavedEntry& e) { return !e.unreadable.empty(); });
-    Section(out, damaged, Text(2012, {std::to_string(damaged.size())}),
+    Section(out, damaged, Text(AAA::Msg::DamagedFiles, {std::to_string(damaged.size())}),
             [](const SavedEntry& e) { return HostPath(e) + ": bytes " + Ranges(e.unreadable); });
     const auto cut = Where(outcomes, [](const SavedEntry& e) {
         return e.cutAtImageEnd && e.status == SaveStatus::Written;
     });
-    Section(out, cut, Text(2014, {std::to_string(cut.size())}), [](const SavedEntry& e) {
+    Section(out, cut, Text(AAA::Msg::CutAtImageEnd, {std::to_string(cut.size())}), [](const SavedEntry& e) {
         return HostPath(e) + " (" + std::to_string(e.written) + " of " + std::to_string(e.length) + " bytes)";
     });
     const auto skipped = Where(outcomes, [](const SavedEntry& e) { return e.status == SaveStatus::SkippedPartial; });
-    Section(out, skipped, Text(2013, {std::to_string(skipped.size())}), HostPath);
+    Section(out, skipped, Text(AAA::Msg::SkippedAtImageEnd, {std::to_string(skipped.size())}), HostPath);
     const auto failed = Where(outcomes, [](const SavedEntry& e) { return e.status == SaveStatus::Failed; });
-    Section(out, failed, Text(2015, {std::to_string(failed.size())}),
+    Section(out, failed, Text(AAA::Msg::FailedFiles, {std::to_string(failed.size())}),
             [](const SavedEntry& e) { return AAA::ToUtf8(e.reason); });
     const auto missing = Where(outcomes, [&](const SavedEntry& e) {
         return e.status == SaveStatus::NotReached && unreached == UnreachedFiles::List;
@@ -77,11 +78,11 @@ std::string FormatSaveProblems(const Kalvory::KalvoryBase& strategy, UnreachedFi
     uint64_t missingBytes = 0;
     for (const SavedEntry* e : missing)
         missingBytes += e->length;
-    Section(out, missing, Text(2016, {std::to_string(missing.size()), HumanBytes(missingBytes)}), HostPath);
+    Section(out, missing, Text(AAA::Msg::NotSavedAfterStop, {std::to_string(missing.size()), HumanBytes(missingBytes)}), HostPath);
     if (strategy.MovedUpCount() > 0)
-        out += Text(2017, {std::to_string(strategy.MovedUpCount())}) + "\n";
+        out += Text(AAA::Msg::MovedUp, {std::to_string(strategy.MovedUpCount())}) + "\n";
     if (strategy.UnreadableBytes() > 0)
-        out += Text(2018, {HumanBytes(strategy.UnreadableBytes())}) + "\n";
+        out += Text(AAA::Msg::UnreadableBytes, {HumanBytes(strategy.UnreadableBytes())}) + "\n";
     return out;
 }
 

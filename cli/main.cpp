@@ -24,6 +24,7 @@
 #include "SourceLayoutText.h"
 #include "SourceMap.h"
 #include "TargetList.h"
+#include "AAA_MessageIds.h"
 
 namespace {
 
@@ -73,13 +74,13 @@ std::string Text(int id) { return AAA::LoadStringUtf8(id); }
 void PrintError(const std::string& text) { std::fprintf(stderr, "kalvory: %s\n", OneLine(text).c_str()); }
 
 RemainingWords WordsFor(Operation operation) {
-    const int base = operation == Operation::Verify ? 1032 : 1052;
+    const int base = operation == Operation::Verify ? AAA::Msg::VerifyRemaining : AAA::Msg::SaveRemaining;
     return {Text(base), Text(base + 1), Text(base + 2)};
 }
 
 int ExitForFailure(const Restore::RestoreMain& job) {
-    if (job.ResultState() == 2) {
-        PrintError(Text(2006));
+    if (job.ResultState() == Restore::Cancelled) {
+        PrintError(Text(AAA::Msg::Cancelled));
         return kCancelled;
     }
     PrintError(AAA::ToUtf8(job.ErrorText()));
@@ -94,7 +95,7 @@ std::unique_ptr<Restore::RestoreMain> MakeJob(const Options& options) {
     // The scanning modes still have something to do on a card without any volume.
     choice.raw = options.mode == "directory" ? Kalvory::RawScan::Refuse : Kalvory::RawScan::WholeCard;
     auto job = std::make_unique<Restore::RestoreMain>(type, AAA::FromUtf8(options.source), choice);
-    if (job->ResultState() != 0) {
+    if (job->ResultState() != Restore::TargetsFound) {
         PrintError(AAA::ToUtf8(job->ErrorText()));
         return nullptr;
     }
@@ -110,7 +111,7 @@ std::unique_ptr<Restore::RestoreMain> MakeJob(const Options& options) {
 }
 
 int32_t Run(Restore::RestoreMain& job, Operation operation) {
-    ProgressView view(stderr, progressStyle, Text(operation == Operation::Verify ? 2003 : 2004), WordsFor(operation),
+    ProgressView view(stderr, progressStyle, Text(operation == Operation::Verify ? AAA::Msg::Verifying : AAA::Msg::Saving), WordsFor(operation),
                       operation == Operation::Verify ? "verify" : "save");
     return RunOperation(job, operation, view);
 }
@@ -133,7 +134,7 @@ void WriteRecoveryReport(const Options& options, const Restore::RestoreMain& job
     run.mode = options.mode;
     run.destination = AAA::ToUtf8(job.destinationPath);
     const uint64_t total = std::max<uint64_t>(ReportHashBytes(strategy), 1);
-    ProgressView view(stderr, progressStyle, Text(2027), WordsFor(Operation::Save), "check");
+    ProgressView view(stderr, progressStyle, Text(AAA::Msg::Checking), WordsFor(Operation::Save), "check");
     const std::string json = RecoveryReportJson(run, strategy, [&](uint64_t done) {
         if (!hash || InterruptRequested.load())
             return false;
@@ -150,9 +151,9 @@ void WriteRecoveryReport(const Options& options, const Restore::RestoreMain& job
     std::string error;
     const std::filesystem::path written = WriteReport(wanted, json, error);
     if (written.empty())
-        PrintError(AAA::FillPlaceholders(Text(2029), {error}));
+        PrintError(AAA::FillPlaceholders(Text(AAA::Msg::ReportNotWritten), {error}));
     else
-        std::printf("%s\n", AAA::FillPlaceholders(Text(2028), {written.string()}).c_str());
+        std::printf("%s\n", AAA::FillPlaceholders(Text(AAA::Msg::ReportWritten), {written.string()}).c_str());
 }
 
 int RunList(const Options& options) {
@@ -160,16 +161,16 @@ int RunList(const Options& options) {
     if (!job)
         return kFailed;
     const int32_t verified = Run(*job, Operation::Verify);
-    if (verified != 0 && verified != 1)
+    if (verified != Restore::TargetsFound && verified != Restore::NoTargets)
         return ExitForFailure(*job);
-    if (options.check && verified == 0 && job->ReadTargetData() != 0)
+    if (options.check && verified == Restore::TargetsFound && job->ReadTargetData() != Restore::TargetsFound)
         return ExitForFailure(*job);
     const Kalvory::KalvoryBase& strategy = *job->Strategy();
     const std::vector<TargetInfo> targets = CollectTargets(job->Strategy()->Root(), ListContextOf(strategy));
     if (strategy.UnreadableBytes() > 0)
-        PrintError(AAA::FillPlaceholders(Text(2018), {HumanBytes(strategy.UnreadableBytes())}));
+        PrintError(AAA::FillPlaceholders(Text(AAA::Msg::UnreadableBytes), {HumanBytes(strategy.UnreadableBytes())}));
     if (strategy.FoldersPastEnd() > 0)
-        PrintError(AAA::FillPlaceholders(Text(2030), {std::to_string(strategy.FoldersPastEnd())}));
+        PrintError(AAA::FillPlaceholders(Text(AAA::Msg::FoldersPastEnd), {std::to_string(strategy.FoldersPastEnd())}));
     const Kalvory::SourceLayout& layout = strategy.Layout();
     const std::string out = options.json ? FormatTargetsJson(options.source, targets, LayoutJsonMember(layout))
                                          : FormatLayoutText(layout) + FormatTargetsText(targets);
@@ -182,10 +183,10 @@ int RunList(const Options& options) {
 int CheckAndPrepareDestination(const Options& options) {
     switch (CheckDestination(options.source, options.destination)) {
     case DestinationVerdict::OnSourceDevice:
-        PrintError(Text(1081));
+        PrintError(Text(AAA::Msg::DestinationIsSource));
         return kUsage;
     case DestinationVerdict::HoldsPrivateFolder:
-        PrintError(Text(1023));
+        PrintError(Text(AAA::Msg::DestinationNotEmpty));
         return kUsage;
     case DestinationVerdict::Accepted:
         break;
@@ -209,21 +210,21 @@ int RunRecover(const Options& options) {
     if (!job)
         return kFailed;
     if (const std::string error = PrepareDestination(options.destination); !error.empty()) {
-        PrintError(AAA::FillPlaceholders(Text(2005), {options.destination + ": " + error}));
+        PrintError(AAA::FillPlaceholders(Text(AAA::Msg::DestinationNotCreated), {options.destination + ": " + error}));
         return kFailed;
     }
     job->SetDestination(AAA::FromUtf8(options.destination));
-    if (job->ResultState() != 0)
+    if (job->ResultState() != Restore::TargetsFound)
         return ExitForFailure(*job);
     job->Strategy()->SetPartialFiles(options.partial ? FSAccessLib::PartialFiles::Write : FSAccessLib::PartialFiles::Skip);
     const int32_t verified = Run(*job, Operation::Verify);
     if (const std::string notice = LayoutNotice(job->Strategy()->Layout(), options.source); !notice.empty())
         std::printf("%s\n", notice.c_str());
-    if (verified == 1) {
-        std::printf("%s\n", AAA::FillPlaceholders(Text(2001), {options.source}).c_str());
+    if (verified == Restore::NoTargets) {
+        std::printf("%s\n", AAA::FillPlaceholders(Text(AAA::Msg::NothingFound), {options.source}).c_str());
         return kNothing;
     }
-    if (verified != 0)
+    if (verified != Restore::TargetsFound)
         return ExitForFailure(*job);
     const std::string where = AAA::ToUtf8(job->destinationPath);
     RecoveredFiles recovered(options.destination);
@@ -231,33 +232,33 @@ int RunRecover(const Options& options) {
     recovered.Measure();
     const Kalvory::KalvoryBase& strategy = *job->Strategy();
     const std::string problems =
-        FormatSaveProblems(strategy, saved == 2 ? UnreachedFiles::Omit : UnreachedFiles::List);
+        FormatSaveProblems(strategy, saved == Restore::Cancelled ? UnreachedFiles::Omit : UnreachedFiles::List);
     run.ended = UtcNow();
-    if (saved != 0) {
-        const int exitCode = saved == 2 ? kCancelled : ExitForFailure(*job);
-        PrintSummary(saved == 2 ? 2002 : 2019, recovered, where);
+    if (saved != Restore::TargetsFound) {
+        const int exitCode = saved == Restore::Cancelled ? kCancelled : ExitForFailure(*job);
+        PrintSummary(saved == Restore::Cancelled ? AAA::Msg::CancelledKept : AAA::Msg::SavedBeforeStop, recovered, where);
         std::fputs(problems.c_str(), stdout);
-        run.result = saved == 2 ? "cancelled" : "failed";
+        run.result = saved == Restore::Cancelled ? "cancelled" : "failed";
         WriteRecoveryReport(options, *job, run);
         return exitCode;
     }
-    PrintSummary(2000, recovered, where);
+    PrintSummary(AAA::Msg::Recovered, recovered, where);
     if (strategy.FoundFolderFiles() > 0 || strategy.CarvedFiles() > 0)
-        std::printf("%s\n", AAA::FillPlaceholders(Text(2010), {std::to_string(strategy.FoundFolderFiles()),
+        std::printf("%s\n", AAA::FillPlaceholders(Text(AAA::Msg::FoundFolderShare), {std::to_string(strategy.FoundFolderFiles()),
                                                                std::to_string(strategy.CarvedFiles())})
                                 .c_str());
     if (strategy.PartialFiles() > 0)
-        std::printf("%s\n", AAA::FillPlaceholders(Text(2011), {std::to_string(strategy.PartialFiles())}).c_str());
+        std::printf("%s\n", AAA::FillPlaceholders(Text(AAA::Msg::PartialFiles), {std::to_string(strategy.PartialFiles())}).c_str());
     if (strategy.OverwrittenCount() > 0)
         std::printf("%s\n", AAA::FillPlaceholders(Text(options.keepOverwritten ? 2032 : 2031),
                                                    {std::to_string(strategy.OverwrittenCount())})
                                 .c_str());
     if (const int unplaced = job->Strategy()->UnplacedPictures(); unplaced > 0)
-        std::printf("%s\n", AAA::FillPlaceholders(Text(2009), {std::to_string(unplaced)}).c_str());
+        std::printf("%s\n", AAA::FillPlaceholders(Text(AAA::Msg::UnplacedPictures), {std::to_string(unplaced)}).c_str());
     if (const int renamed = job->Strategy()->RenamedCount(); renamed > 0)
-        std::printf("%s\n", AAA::FillPlaceholders(Text(2008), {std::to_string(renamed)}).c_str());
+        std::printf("%s\n", AAA::FillPlaceholders(Text(AAA::Msg::RenamedFiles), {std::to_string(renamed)}).c_str());
     if (strategy.FoldersPastEnd() > 0)
-        std::printf("%s\n", AAA::FillPlaceholders(Text(2030), {std::to_string(strategy.FoldersPastEnd())}).c_str());
+        std::printf("%s\n", AAA::FillPlaceholders(Text(AAA::Msg::FoldersPastEnd), {std::to_string(strategy.FoldersPastEnd())}).c_str());
     std::fputs(problems.c_str(), stdout);
     run.result = recovered.Files() > 0 ? "recovered" : "nothing";
     WriteRecoveryReport(options, *job, run);

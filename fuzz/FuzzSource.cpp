@@ -51,7 +51,7 @@ void WalkVolume(FSAccessLib::FSAccessBase& reader) {
 
 void VerifyCard(const AAA::WString& path) {
     try {
-        auto strategy = Kalvory::MakeStrategy(1, path);
+        auto strategy = Kalvory::MakeStrategy(Restore::StrategyType::DirAndSector, path);
         strategy->Verify();
     } catch (const AAA::ExceptionBase&) {
     }

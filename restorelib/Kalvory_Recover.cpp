@@ -14,6 +14,7 @@
 #include "FSSpecExFAT.h"
 #include "FSSpecFAT16.h"
 #include "FSSpecFAT32.h"
+#include "AAA_LogLines.h"
 
 namespace Kalvory {
 namespace {
@@ -333,13 +334,13 @@ void CommandRenameDeleted::Execute(DirEntry& entry) {
         entry.name = u"Kalvory.Trashes";
 }
 
-std::unique_ptr<KalvoryBase> MakeStrategy(int type, const WString& devicePath, const VolumeChoice& choice) {
+std::unique_ptr<KalvoryBase> MakeStrategy(Restore::StrategyType type, const WString& devicePath, const VolumeChoice& choice) {
     switch (type) {
-    case 0:
+    case Restore::StrategyType::Directory:
         return std::make_unique<Kalvory_Directory>(devicePath, choice);
-    case 1:
+    case Restore::StrategyType::DirAndSector:
         return std::make_unique<Kalvory_DirAndSector>(devicePath, choice);
-    case 2:
+    case Restore::StrategyType::Sector:
         return std::make_unique<Kalvory_Sector>(devicePath, choice);
     default:
         return std::make_unique<KalvoryBase>(devicePath, choice);

@@ -8,6 +8,7 @@
 #include "FSAccessCommon.h"
 #include "Kalvory_Volume.h"
 #include "Kalvory_Judge.h"
+#include "JobTypes.h"
 
 namespace Kalvory {
 
@@ -159,6 +160,7 @@ public:
 
 // The strategy for a job type: 0 directory search, 1 directory and sector
 // search, 2 sector search; unknown types give a strategy that finds nothing.
-std::unique_ptr<KalvoryBase> MakeStrategy(int type, const AAA::WString& devicePath, const VolumeChoice& choice = {});
+std::unique_ptr<KalvoryBase> MakeStrategy(Restore::StrategyType type, const AAA::WString& devicePath,
+                                          const VolumeChoice& choice = {});
 
 } // namespace Kalvory

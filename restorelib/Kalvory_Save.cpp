@@ -12,6 +12,7 @@
 #include "AAA_Progress.h"
 #include "AAA_StringTable.h"
 #include "Kalvory_Recover.h"
+#include "AAA_MessageIds.h"
 
 namespace Kalvory {
 namespace {
@@ -57,12 +58,12 @@ void KalvoryBase::RefuseFilesTooLarge() {
     if (tooLarge == 0)
         return;
     if (tooLarge > kNamesListed)
-        names += AAA::FillPlaceholders(AAA::LoadStringUtf8(2020), {std::to_string(tooLarge - kNamesListed)});
+        names += AAA::FillPlaceholders(AAA::LoadStringUtf8(AAA::Msg::AndMore), {std::to_string(tooLarge - kNamesListed)});
     const std::string text =
-        AAA::FillPlaceholders(AAA::LoadStringUtf8(116), {std::to_string(limit), std::to_string(tooLarge), names});
+        AAA::FillPlaceholders(AAA::LoadStringUtf8(AAA::Msg::FileTooLarge), {std::to_string(limit), std::to_string(tooLarge), names});
     AAA::DebugLog(3, "%S\n", text);
     AAA::ThrowLogged<AAA::FileTooLargeException>("restorelib/Kalvory_Save", __LINE__, "FileTooLargeException()",
-                                                 AAA::FileTooLargeException(116, AAA::FromUtf8(text)));
+                                                 AAA::FileTooLargeException(AAA::Msg::FileTooLarge, AAA::FromUtf8(text)));
 }
 
 void KalvoryBase::Save() {

@@ -2,6 +2,7 @@
 
 #include "AAA_DebugLog.h"
 #include "AAA_Exceptions.h"
+#include "AAA_LogLines.h"
 #include "AAA_SourceOpener.h"
 #include "BootSectorSearch.h"
 #include "FSSpecExFAT.h"
@@ -17,7 +18,6 @@ using AAA::WString;
 
 // Log readers know the refusal by this place.
 constexpr const char* kRefusalFile = "restorelib/Kalvory_Recover";
-constexpr int kRefusalLine = 300;
 
 template <class Reader>
 std::unique_ptr<FSAccessBase> TryReader(const WString& path, uint64_t offset, uint64_t bootRecord) {
@@ -45,7 +45,7 @@ std::unique_ptr<FSAccessBase> TryReaders(const WString& path, uint64_t offset, u
     AAA::UnknownFileSystemException error;
     if (!detail.empty())
         error.AddDetail(detail);
-    AAA::ThrowLogged<AAA::UnknownFileSystemException>(kRefusalFile, kRefusalLine, "UnknownFileSystemException()", error);
+    AAA::ThrowLogged<AAA::UnknownFileSystemException>(kRefusalFile, AAA::LogLine::kNoReaderOpened, "UnknownFileSystemException()", error);
 }
 
 std::unique_ptr<FSAccessBase> ChosenPartition(const WString& path, const VolumeChoice& choice, SourceLayout& layout) {

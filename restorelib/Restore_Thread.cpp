@@ -13,6 +13,8 @@
 #include "Kalvory_Recover.h"
 #include "Restore_FilePath.h"
 #include "SourceFailure.h"
+#include "AAA_MessageIds.h"
+#include "AAA_LogLines.h"
 
 Restore_Thread::~Restore_Thread() {
     if (worker.joinable())
@@ -48,7 +50,7 @@ RestoreMain::RestoreMain(int32_t type, const AAA::WString& devicePath, const Kal
     CurrentJob.store(&progress);
     try {
         CheckSource(devicePath);
-        strategy_ = Kalvory::MakeStrategy(type, devicePath, choice);
+        strategy_ = Kalvory::MakeStrategy(static_cast<StrategyType>(type), devicePath, choice);
         sourcePath = MakeAbsolutePath(devicePath);
     } catch (const AAA::ExceptionBase& error) {
         strategy_.reset();
@@ -71,7 +73,7 @@ RestoreMain::~RestoreMain() {
 }
 
 void RestoreMain::Fail(const char16_t* message) {
-    record.ResultState = -1;
+    record.ResultState = JobResult::Failed;
     size_t n = 0;
     for (; message[n] && n + 1 < kErrorCapacity; ++n)
         record.ErrorString[n] = message[n];
@@ -85,7 +87,7 @@ void RestoreMain::LogResult() const {
 
 void RestoreMain::ThrowIfCancelled() const {
     if (CancelRequested())
-        AAA::ThrowLogged<AAA::CancellationException>("restorelib/Restore_Thread", 49, "AAA::CancellationException()");
+        AAA::ThrowLogged<AAA::CancellationException>("restorelib/Restore_Thread", AAA::LogLine::kJobCancelled, "AAA::CancellationException()");
 }
 
 template <class Body>
@@ -95,7 +97,7 @@ void RestoreMain::Guarded(Body body, Blame blame) {
             throw AAA::ArgumentException(); // the job has no volume to work on
         body();
     } catch (const AAA::CancellationException&) {
-        record.ResultState = 2;
+        record.ResultState = JobResult::Cancelled;
     } catch (const AAA::ExceptionBase& error) {
         AAA::ExceptionBase named = error;
         if (blame == Blame::Source)
@@ -107,17 +109,17 @@ void RestoreMain::Guarded(Body body, Blame blame) {
 }
 
 void RestoreMain::SetDestination(const AAA::WString& folder) {
-    record.ResultState = 0;
+    record.ResultState = JobResult::TargetsFound;
     Guarded([&] {
         strategy_->SetDestination(folder);
         destinationPath = MakeAbsolutePath(folder);
         const uint64_t needed = strategy_->Reader().totalBytes;
         const uint64_t available = FreeBytesAvailable(folder);
         if (available < needed) {
-            AAA::IOException full(111);
+            AAA::IOException full(AAA::Msg::NoFreeSpace);
             full.SetErrorNumber(ENOSPC);
             full.AddDetail(AAA::FromUtf8(AAA::FillPlaceholders(
-                AAA::LoadStringUtf8(2026), {AAA::ToUtf8(destinationPath), std::to_string(available) + " bytes",
+                AAA::LoadStringUtf8(AAA::Msg::FreeSpaceShort), {AAA::ToUtf8(destinationPath), std::to_string(available) + " bytes",
                                             std::to_string(needed) + " bytes"})));
             throw full;
         }
@@ -144,14 +146,14 @@ std::thread::id RestoreMain::StartVerify(void* user, CompletionCallback completi
                 const int count = strategy_->Verify();
                 ThrowIfCancelled();
                 progress.percent.store(100);
-                record.ResultState = count == 0 ? 1 : 0;
+                record.ResultState = count == 0 ? JobResult::NoTargets : JobResult::TargetsFound;
             },
             Blame::Source);
     });
 }
 
 int32_t RestoreMain::ReadTargetData() {
-    record.ResultState = 0;
+    record.ResultState = JobResult::TargetsFound;
     Guarded([&] { strategy_->ReadTargetData(); }, Blame::Source);
     LogResult();
     return record.ResultState;

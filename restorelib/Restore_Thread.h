@@ -10,6 +10,7 @@
 #include "AAA_Progress.h"
 #include "AAA_WideString.h"
 #include "Kalvory_Volume.h"
+#include "JobTypes.h"
 
 namespace Kalvory {
 class KalvoryBase;
@@ -42,10 +43,6 @@ struct Restore_Thread {
 };
 
 namespace Restore {
-
-// Strategy types: 0 directory search; 1 directory and sector search;
-// 2 sector search only; any other finds nothing.
-enum class StrategyType : int32_t { Directory = 0, DirAndSector = 1, Sector = 2 };
 
 // Free bytes available to this user on the file system holding `folder`.
 using FreeSpaceProbe = uint64_t (*)(const AAA::WString& folder);

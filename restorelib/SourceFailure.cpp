@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "AAA_StringTable.h"
+#include "AAA_MessageIds.h"
 
 namespace Restore {
 namespace {
@@ -27,15 +28,15 @@ void CheckSource(const AAA::WString& source) {
     if (::stat(path.c_str(), &info) != 0)
         AAA::ThrowFromErrnoFor(source, errno);
     if (S_ISDIR(info.st_mode))
-        Refuse(AAA::IOException(), Filled(2021, source));
+        Refuse(AAA::IOException(), Filled(AAA::Msg::SourceIsFolder, source));
     if (S_ISREG(info.st_mode) && info.st_size == 0)
-        Refuse(AAA::UnexpectedEofException(), Filled(2022, source));
+        Refuse(AAA::UnexpectedEofException(), Filled(AAA::Msg::SourceEmpty, source));
     if (::access(path.c_str(), R_OK) != 0) {
         const int error = errno;
         if ((error == EACCES || error == EPERM) && (S_ISBLK(info.st_mode) || S_ISCHR(info.st_mode))) {
             AAA::IOException refused;
             refused.SetErrorNumber(error);
-            Refuse(refused, Filled(2023, source));
+            Refuse(refused, Filled(AAA::Msg::SourcePermissionDenied, source));
         }
         AAA::ThrowFromErrnoFor(source, error);
     }
@@ -45,13 +46,13 @@ void NameSource(AAA::ExceptionBase& error, const AAA::WString& source) {
     if (error.HasDetail())
         return;
     switch (error.MessageId()) {
-    case 114:
-        error.AddDetail(Filled(2024, source));
+    case AAA::Msg::UnknownFileSystem:
+        error.AddDetail(Filled(AAA::Msg::SourceNotFat, source));
         return;
-    case 109:
-    case 110:
-    case 113:
-        error.AddDetail(Filled(2025, source));
+    case AAA::Msg::InvalidData:
+    case AAA::Msg::UnexpectedEnd:
+    case AAA::Msg::MakerModel:
+        error.AddDetail(Filled(AAA::Msg::SourceDamaged, source));
         return;
     default:
         if (error.ErrorNumber() != 0)

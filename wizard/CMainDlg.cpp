@@ -7,6 +7,7 @@
 #include "Artwork.h"
 #include "Texts.h"
 #include "Wizard.h"
+#include "AAA_MessageIds.h"
 
 namespace {
 
@@ -24,14 +25,14 @@ QSize DialogUnits(const QWidget& widget, int across, int down) {
 CMainDlg::CMainDlg(WizardServices services, QWidget* parent)
     : QDialog(parent), services_(std::move(services)), start_(new CColorButton(this)), exit_(new QPushButton(this)) {
     setWindowIcon(AppIcon());
-    setWindowTitle(Text(1000));
+    setWindowTitle(Text(AAA::Msg::AppTitle));
     start_->setObjectName(QStringLiteral("301"));
     start_->SetImage(HeaderImage());
     start_->SetColors(Qt::black, Qt::white);
-    start_->setText(Text(1003));
+    start_->setText(Text(AAA::Msg::StartButton));
     start_->setFixedSize(DialogUnits(*start_, 228, 42));
     exit_->setObjectName(QStringLiteral("310"));
-    exit_->setText(Text(1001));
+    exit_->setText(Text(AAA::Msg::ExitButton));
     exit_->setFixedSize(DialogUnits(*exit_, 54, 14));
     auto* icon = new QLabel(this);
     icon->setObjectName(QStringLiteral("205"));

@@ -5,6 +5,7 @@
 #include <QLabel>
 
 #include "WizardPage.h"
+#include "AAA_MessageIds.h"
 
 class ExteriorPage : public WizardPage {
 public:
@@ -25,10 +26,10 @@ private:
 
 class PageRestoreFinished : public ExteriorPage {
 public:
-    explicit PageRestoreFinished(Wizard& sheet) : ExteriorPage(sheet, 1060, 1061) {}
+    explicit PageRestoreFinished(Wizard& sheet) : ExteriorPage(sheet, AAA::Msg::FinishedPageTitle, AAA::Msg::FinishedPageText) {}
 };
 
 class PageRestoreNotRequired : public ExteriorPage {
 public:
-    explicit PageRestoreNotRequired(Wizard& sheet) : ExteriorPage(sheet, 1070, 1071) {}
+    explicit PageRestoreNotRequired(Wizard& sheet) : ExteriorPage(sheet, AAA::Msg::NothingFoundPageTitle, AAA::Msg::NothingFoundPageText) {}
 };

@@ -7,9 +7,10 @@
 #include "Artwork.h"
 #include "Texts.h"
 #include "Wizard.h"
+#include "AAA_MessageIds.h"
 
 PageRestoreConfirm::PageRestoreConfirm(Wizard& sheet) : WizardPage(sheet), shown_(new QPlainTextEdit(this)) {
-    SetHeader(1040, 1041);
+    SetHeader(AAA::Msg::ConfirmPageTitle, AAA::Msg::ConfirmPageText);
     auto* icon = new QLabel(this);
     icon->setObjectName(QStringLiteral("206"));
     icon->setPixmap(AppIcon().pixmap(32, 32));
@@ -37,7 +38,7 @@ void PageRestoreConfirm::SourceChanged(const QString& changedPath) {
         return;
     reported_ = true;
     watch_.reset();
-    Sheet().Prompts().ShowError(this, Text(1080));
+    Sheet().Prompts().ShowError(this, Text(AAA::Msg::SourceChanged));
     Sheet().PressCancel();
 }
 

@@ -6,6 +6,7 @@
 
 #include "Texts.h"
 #include "Wizard.h"
+#include "AAA_MessageIds.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ struct ListItem {
 } // namespace
 
 PageSelectDrive::PageSelectDrive(Wizard& sheet) : WizardPage(sheet), list_(new QComboBox(this)) {
-    SetHeader(1010, 1011);
+    SetHeader(AAA::Msg::DrivePageTitle, AAA::Msg::DrivePageText);
     list_->setObjectName(QStringLiteral("304"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(list_);
@@ -50,7 +51,7 @@ void PageSelectDrive::Refresh() {
         items.push_back({QString::fromStdString(drive.Text()), QString::fromStdString(drive.devicePath)});
     for (const QString& image : images_)
         items.push_back({image, image});
-    items.push_back({Text(3000), QString()});
+    items.push_back({Text(AAA::Msg::ImageFileItem), QString()});
 
     bool same = static_cast<int>(items.size()) == list_->count();
     for (int i = 0; same && i < list_->count(); ++i)

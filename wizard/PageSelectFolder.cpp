@@ -6,12 +6,13 @@
 #include "AAA_WideString.h"
 #include "Texts.h"
 #include "Wizard.h"
+#include "AAA_MessageIds.h"
 
 using KalvoryCli::DestinationVerdict;
 
 PageSelectFolder::PageSelectFolder(Wizard& sheet)
     : WizardPage(sheet), shown_(new QPlainTextEdit(this)), open_(new QPushButton(this)) {
-    SetHeader(1020, 1021);
+    SetHeader(AAA::Msg::SelectFolderHeader, AAA::Msg::FolderPageText);
     shown_->setObjectName(QStringLiteral("305"));
     shown_->setReadOnly(true);
     shown_->setFixedHeight(shown_->fontMetrics().lineSpacing() * 3 + 12);
@@ -27,7 +28,7 @@ PageSelectFolder::PageSelectFolder(Wizard& sheet)
 
 void PageSelectFolder::initializePage() {
     SetButtons(Destination().isEmpty() ? kNoButtons : kNextButton);
-    open_->setText(Text(1022));
+    open_->setText(Text(AAA::Msg::OpenButton));
 }
 
 void PageSelectFolder::Browse() {
@@ -37,10 +38,10 @@ void PageSelectFolder::Browse() {
     const std::string source = AAA::ToUtf8(Restore::JobSourcePath(*Sheet().Job()));
     switch (Sheet().Services().checkDestination(source, folder.toStdString())) {
     case DestinationVerdict::OnSourceDevice:
-        Sheet().Prompts().ShowError(this, Text(1081));
+        Sheet().Prompts().ShowError(this, Text(AAA::Msg::DestinationIsSource));
         return;
     case DestinationVerdict::HoldsPrivateFolder:
-        Sheet().Prompts().ShowError(this, Text(1023));
+        Sheet().Prompts().ShowError(this, Text(AAA::Msg::DestinationNotEmpty));
         return;
     case DestinationVerdict::Accepted:
         break;
@@ -54,7 +55,7 @@ bool PageSelectFolder::validatePage() {
     if (!job || Destination().isEmpty())
         return false;
     job->SetDestination(AAA::FromUtf8(Destination().toStdString()));
-    if (job->ResultState() == 0)
+    if (job->ResultState() == Restore::TargetsFound)
         return true;
     Sheet().Prompts().ShowError(this, QString::fromStdU16String(job->ErrorText()));
     return false;

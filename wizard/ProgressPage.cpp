@@ -5,6 +5,7 @@
 #include "AAA_WideString.h"
 #include "Texts.h"
 #include "Wizard.h"
+#include "AAA_MessageIds.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ void ProgressPage::initializePage() {
     shown_->setPlainText(ShownPath(*job));
     startTime_ = Sheet().Services().nowSeconds();
     timer_.start();
-    copiedResult_ = 0;
+    copiedResult_ = Restore::TargetsFound;
     ended_ = false;
     heldCompletion_.reset();
     StartWorker(*job);
@@ -77,8 +78,8 @@ void ProgressPage::SetCopiedResult(const CompletionRecord& record) {
     copiedResult_ = record.ResultState;
     // A worker that ended just before the user said Yes still counts as cancelled.
     const Restore::RestoreMain* job = Sheet().Job();
-    if ((copiedResult_ == 0 || copiedResult_ == 1) && job && job->CancelRequested())
-        copiedResult_ = 2;
+    if ((copiedResult_ == Restore::TargetsFound || copiedResult_ == Restore::NoTargets) && job && job->CancelRequested())
+        copiedResult_ = Restore::Cancelled;
 }
 
 void ProgressPage::Completed(const CompletionRecord& record) {
@@ -89,10 +90,10 @@ void ProgressPage::Completed(const CompletionRecord& record) {
     timer_.stop();
     ended_ = true;
     SetCopiedResult(record);
-    if (copiedResult_ == -1) {
+    if (copiedResult_ == Restore::Failed) {
         Sheet().Prompts().ShowError(this, QString::fromStdU16String(record.ErrorString));
         Sheet().PressCancel();
-    } else if (copiedResult_ == 2) {
+    } else if (copiedResult_ == Restore::Cancelled) {
         Sheet().PressCancel();
     } else {
         Sheet().PressNext();
@@ -104,7 +105,7 @@ bool ProgressPage::QueryCancel() {
     // After an error or a cancel the sheet may close (it ends the job as it
     // does); after a success the Next already posted must come first.
     if (ended_ || !job)
-        return !job || copiedResult_ == 2 || copiedResult_ == -1;
+        return !job || copiedResult_ == Restore::Cancelled || copiedResult_ == Restore::Failed;
     if (job->CancelRequested())
         return false; // already cancelling: the worker's end closes the sheet
     job->SuspendWorker();
@@ -115,7 +116,7 @@ bool ProgressPage::QueryCancel() {
     asking_ = false;
     if (yes) {
         job->RequestCancel();
-        remaining_->setText(Text(1006));
+        remaining_->setText(Text(AAA::Msg::Cancelling));
         job->ResumeWorker();
     } else {
         job->ResumeWorker();

@@ -13,6 +13,7 @@
 #include "Restore_Thread.h"
 #include "Wizard.h"
 #include "WizardPage.h"
+#include "AAA_MessageIds.h"
 
 // The remaining-time text for `percent` done after `elapsedSeconds`; empty at 0.
 QString RemainingText(int percent, double elapsedSeconds, const KalvoryCli::RemainingWords& words);
@@ -45,7 +46,7 @@ private:
     QTimer timer_;
     KalvoryCli::RemainingWords words_;
     int64_t startTime_ = 0;
-    int32_t copiedResult_ = 0;
+    int32_t copiedResult_ = Restore::TargetsFound;
     bool ended_ = false;  // the completion has been handled
     bool asking_ = false;
     std::optional<CompletionRecord> heldCompletion_; // arrived while the question was open
@@ -74,16 +75,18 @@ protected:
 // Verification: searches the card; Next leads to the confirmation, or, when
 // nothing was found, ends the job and jumps to the nothing-to-recover page.
 struct VerifyOperation {
-    static constexpr int kTitle = 1030, kSubtitle = 1031, kWords = 1032;
+    static constexpr int kTitle = AAA::Msg::VerifyPageTitle, kSubtitle = AAA::Msg::VerifyPageText,
+                         kWords = AAA::Msg::VerifyRemaining;
     static void Start(Restore::RestoreMain& job, void* user, CompletionCallback callback);
     static QString Shown(const Restore::RestoreMain& job);
-    static bool EndsJobOnNext(int32_t result) { return result == 1; }
-    static int NextPage(int32_t result) { return result == 1 ? kPageRestoreNotRequired : kPageRestoreConfirm; }
+    static bool EndsJobOnNext(int32_t result) { return result == Restore::NoTargets; }
+    static int NextPage(int32_t result) { return result == Restore::NoTargets ? kPageRestoreNotRequired : kPageRestoreConfirm; }
 };
 
 // Saving: copies the files; Next ends the job and shows the finished page.
 struct SaveOperation {
-    static constexpr int kTitle = 1050, kSubtitle = 1051, kWords = 1052;
+    static constexpr int kTitle = AAA::Msg::SavePageTitle, kSubtitle = AAA::Msg::SavePageText,
+                         kWords = AAA::Msg::SaveRemaining;
     static void Start(Restore::RestoreMain& job, void* user, CompletionCallback callback);
     static QString Shown(const Restore::RestoreMain& job);
     static bool EndsJobOnNext(int32_t) { return true; }

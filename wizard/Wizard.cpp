@@ -12,6 +12,7 @@
 #include "ProgressPage.h"
 #include "Texts.h"
 #include "WizardPage.h"
+#include "AAA_MessageIds.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ namespace {
 QString ReadAccessHint(const std::string& source) {
     if (::access(source.c_str(), R_OK) == 0 || errno != EACCES)
         return {};
-    return QString::fromStdString(AAA::FillPlaceholders(AAA::ToUtf8(AAA::LoadString(3003)), {source}));
+    return QString::fromStdString(AAA::FillPlaceholders(AAA::ToUtf8(AAA::LoadString(AAA::Msg::NoReadAccess)), {source}));
 }
 
 } // namespace
@@ -28,13 +29,13 @@ Wizard::Wizard(WizardServices services, QWidget* parent)
     : QWizard(parent), services_(std::move(services)), exteriorTitleFont_(QStringLiteral("Verdana"), 12, QFont::Bold) {
     setWizardStyle(QWizard::ModernStyle);
     setButtonLayout({QWizard::Stretch, QWizard::NextButton, QWizard::FinishButton, QWizard::CancelButton});
-    setButtonText(QWizard::NextButton, Text(3010));
-    setButtonText(QWizard::CancelButton, Text(3011));
-    setButtonText(QWizard::FinishButton, Text(3012));
+    setButtonText(QWizard::NextButton, Text(AAA::Msg::NextButton));
+    setButtonText(QWizard::CancelButton, Text(AAA::Msg::CancelButton));
+    setButtonText(QWizard::FinishButton, Text(AAA::Msg::FinishButton));
     setPixmap(QWizard::LogoPixmap, HeaderImage());
     setWindowFlags(windowFlags() | Qt::WindowMinimizeButtonHint | Qt::WindowSystemMenuHint);
     setWindowIcon(AppIcon());
-    setWindowTitle(Text(1000));
+    setWindowTitle(Text(AAA::Msg::AppTitle));
     setPage(kPageSelectDrive, new PageSelectDrive(*this));
     setPage(kPageSelectFolder, new PageSelectFolder(*this));
     setPage(kPageVerifying, new PageVerifying(*this));
@@ -50,7 +51,7 @@ Wizard::~Wizard() { EndJob(); }
 QString Wizard::CreateJob(const std::string& source) {
     EndJob();
     job_ = std::make_unique<Restore::RestoreMain>(services_.strategyType, AAA::FromUtf8(source));
-    if (job_->ResultState() == 0)
+    if (job_->ResultState() == Restore::TargetsFound)
         return {};
     QString text = QString::fromStdU16String(job_->ErrorText());
     if (const QString hint = ReadAccessHint(source); !hint.isEmpty())

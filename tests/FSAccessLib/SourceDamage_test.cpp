@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "FAT1216FAT32TestHelpers.h"
+#include "FSAccessLib/fat/FAT1216FAT32TestHelpers.h"
 #include "FSSpecExFAT.h"
 #include "FSSpecFAT16.h"
 #include "FSSpecFAT32.h"

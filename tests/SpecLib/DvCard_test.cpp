@@ -8,6 +8,7 @@
 
 #include "AAA_Progress.h"
 #include "Commands.h"
+#include "CopyToDst.h"
 #include "DV_Files.h"
 #include "DvTestSupport.h"
 #include "common/LogCapture.h"

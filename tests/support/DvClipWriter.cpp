@@ -1,12 +1,14 @@
 #include "DvClipWriter.h"
+#include "DvClipRiff.h"
 
 #include <algorithm>
-#include <fstream>
 #include <optional>
 #include <stdexcept>
 
 namespace TestSupport {
 namespace {
+
+using namespace DvRiff;
 
 constexpr uint64_t kUnit = 0x10000;
 constexpr uint64_t kHalfUnit = kUnit / 2;
@@ -16,7 +18,6 @@ constexpr uint32_t kDifBlocks = 150;
 constexpr uint64_t kFirstFrame = 0x30000;
 constexpr uint64_t kSegmentHeader = 0x20000;
 constexpr uint32_t kDefaultJunk = kDvUsualJunk;
-constexpr uint32_t kWidth = 720;
 
 struct System {
     uint32_t sequences;
@@ -30,55 +31,6 @@ struct System {
 };
 constexpr System kNtsc{10, 120000, 0x1F000, 8000, 1001, 30000, 480, false};
 constexpr System kPal{12, 144000, 0x25400, 7000, 1, 25, 576, true};
-
-std::string Le32(uint32_t value) {
-    std::string bytes(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        bytes[static_cast<size_t>(i)] = static_cast<char>(value >> (8 * i));
-    return bytes;
-}
-
-void Put32(std::string& bytes, size_t at, uint32_t value) { bytes.replace(at, 4, Le32(value)); }
-void Put16(std::string& bytes, size_t at, uint16_t value) { bytes.replace(at, 2, Le32(value).substr(0, 2)); }
-
-std::string Chunk(const char* id, const std::string& data) {
-    return std::string(id, 4) + Le32(static_cast<uint32_t>(data.size())) + data;
-}
-std::string List(const char* type, const std::string& content) {
-    return "LIST" + Le32(static_cast<uint32_t>(content.size() + 4)) + std::string(type, 4) + content;
-}
-
-// A sample of one channel; nothing periodic, so every unit differs.
-int16_t Sample(uint64_t n, int channel, uint8_t seed) {
-    const uint64_t x = (n + 1) * 2654435761u + static_cast<uint64_t>(channel) * 40503u + seed * 977u;
-    return static_cast<int16_t>(x >> 9);
-}
-
-std::string XmlText(uint8_t seed) {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\" ?>\n"
-           "<Q7Main xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
-           "xmlns=\"urn:schemas-Vantoria:SD:ClipMetadata:v1.0\">\n"
-           "  <Clip number=\"" + std::to_string(seed) + "\" />\n"
-           "</Q7Main>\n";
-}
-
-std::string IconBytes(uint8_t seed) {
-    std::string bmp(54 + 32 * 24 * 3, static_cast<char>(0x40 + seed));
-    bmp.replace(0, 2, "BM");
-    Put32(bmp, 2, static_cast<uint32_t>(bmp.size()));
-    Put32(bmp, 6, 0);
-    Put32(bmp, 10, 54);
-    Put32(bmp, 14, 40);
-    Put32(bmp, 18, 32);
-    Put32(bmp, 22, 24);
-    Put16(bmp, 26, 1);
-    Put16(bmp, 28, 24);
-    Put32(bmp, 30, 0);
-    Put32(bmp, 34, 32 * 24 * 3);
-    for (size_t at = 38; at < 54; ++at)
-        bmp[at] = 0;
-    return bmp;
-}
 
 struct Frame {
     uint64_t start = 0; // in the AVI
@@ -271,53 +223,19 @@ private:
 
     std::string MainHeader() const {
         const uint32_t total = options_.frames;
-        std::string avih(56, '\0');
-        Put32(avih, 0, static_cast<uint32_t>(1000000ull * system_.scale / system_.rate));
-        Put32(avih, 4, static_cast<uint32_t>(uint64_t{system_.stride} * system_.rate / system_.scale));
-        Put32(avih, 12, 0x100); // interleaved
-        Put32(avih, 16, std::min(total, system_.framesPerSegment));
-        Put32(avih, 24, 2);
-        Put32(avih, 28, system_.stride);
-        Put32(avih, 32, kWidth);
-        Put32(avih, 36, system_.height);
-        std::string videoHeader(56, '\0');
-        videoHeader.replace(0, 8, "vidsdvsd");
-        Put32(videoHeader, 20, options_.scale ? options_.scale : system_.scale);
-        Put32(videoHeader, 24, options_.rate ? options_.rate : system_.rate);
-        Put32(videoHeader, 32, total);
-        Put32(videoHeader, 36, system_.videoBytes);
-        Put16(videoHeader, 52, kWidth);
-        Put16(videoHeader, 54, static_cast<uint16_t>(system_.height));
-        std::string videoFormat(40, '\0');
-        Put32(videoFormat, 0, 40);
-        Put32(videoFormat, 4, kWidth);
-        Put32(videoFormat, 8, system_.height);
-        Put16(videoFormat, 12, 1);
-        Put16(videoFormat, 14, 24);
-        videoFormat.replace(16, 4, "dvsd");
-        Put32(videoFormat, 20, system_.videoBytes);
-        std::string audioHeader(56, '\0');
-        audioHeader.replace(0, 4, "auds");
-        Put32(audioHeader, 20, 1);
-        Put32(audioHeader, 24, options_.audioRate);
-        Put32(audioHeader, 32, layout_.pcmDataSize / 4);
-        Put32(audioHeader, 44, 4);
-        std::string audioFormat(18, '\0');
-        Put16(audioFormat, 0, 1); // PCM
-        Put16(audioFormat, 2, 2);
-        Put32(audioFormat, 4, options_.audioRate);
-        Put32(audioFormat, 8, options_.audioRate * 4);
-        Put16(audioFormat, 12, 4);
-        Put16(audioFormat, 14, 16);
-        // The "JUNK" after each "strf" keeps room for an OpenDML index.
-        const std::string hdrl =
-            List("hdrl", Chunk("avih", avih) +
-                             List("strl", Chunk("strh", videoHeader) + Chunk("strf", videoFormat) +
-                                              Chunk("JUNK", std::string(120, '\0'))) +
-                             List("strl", Chunk("strh", audioHeader) + Chunk("strf", audioFormat) +
-                                              Chunk("JUNK", std::string(120, '\0'))) +
-                             List("odml", Chunk("dmlh", Le32(options_.frameCountField ? options_.frameCountField : total) +
-                                                   std::string(244, '\0'))));
+        const AviHeaderValues values{system_.scale,
+                                     system_.rate,
+                                     system_.stride,
+                                     std::min(total, system_.framesPerSegment),
+                                     system_.videoBytes,
+                                     system_.height,
+                                     total,
+                                     options_.scale ? options_.scale : system_.scale,
+                                     options_.rate ? options_.rate : system_.rate,
+                                     options_.audioRate,
+                                     layout_.pcmDataSize / 4,
+                                     options_.frameCountField ? options_.frameCountField : total};
+        const std::string hdrl = AviHeaderList(values);
         const uint64_t end = SegmentEnd(0);
         std::string header = "RIFF" + Le32(static_cast<uint32_t>(end - 8)) + "AVI " + hdrl;
         header += Chunk("JUNK", std::string(kFirstFrame - 12 - header.size() - 8, '\0'));
@@ -460,32 +378,5 @@ private:
 } // namespace
 
 DvClipLayout WriteDvClip(const DvClipOptions& options) { return Writer(options).Build(); }
-
-void PutDvClip(const std::filesystem::path& image, uint64_t base, const DvClipLayout& layout) {
-    std::fstream out(image, std::ios::binary | std::ios::in | std::ios::out);
-    if (!out)
-        throw std::runtime_error("cannot open " + image.string());
-    for (const auto& [offset, bytes] : layout.pieces) {
-        out.seekp(static_cast<std::streamoff>(base + offset));
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    }
-    if (!out)
-        throw std::runtime_error("cannot write " + image.string());
-}
-
-std::map<std::string, std::string> DvClipSavedFiles(const DvClipLayout& clip, const std::string& base) {
-    const std::string folder = "PRIVATE/QORVALIN/SBGDVSD/";
-    const auto held = [](const std::string& pcm) {
-        std::string tail;
-        for (int i = 0; i < 4; ++i)
-            tail += pcm.substr(pcm.size() - 2);
-        return pcm + tail;
-    };
-    return {{folder + "VIDEO/" + base + ".AVI", clip.aviFile},
-            {folder + "ETC/AUDIO/" + base + "0.PCM", held(clip.pcm0File)},
-            {folder + "ETC/AUDIO/" + base + "1.PCM", held(clip.pcm1File)},
-            {folder + "ETC/ICON/" + base + ".BMP", clip.iconFile},
-            {folder + "ETC/CLIP/" + base + ".XML", clip.xmlFile}};
-}
 
 } // namespace TestSupport

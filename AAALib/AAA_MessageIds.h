@@ -1,0 +1,87 @@
+#pragma once
+// Names for the string-table ids the code asks for by hand; the exception
+// classes carry their own ids (AAA_Exceptions.h). Plain enumerators, so they
+// pass wherever an id is taken.
+namespace AAA::Msg {
+
+enum Id : int {
+    UnexpectedError = 100,
+    InvalidData = 109,
+    UnexpectedEnd = 110,
+    NoFreeSpace = 111,
+    MakerModel = 113,
+    UnknownFileSystem = 114,
+    FileTooLarge = 116,
+
+    AppTitle = 1000,
+    ExitButton = 1001,
+    StartButton = 1003,
+    ConfirmCancel = 1005,
+    Cancelling = 1006,
+    // Wizard pages: a header title and the subtitle under it.
+    DrivePageTitle = 1010,
+    DrivePageText = 1011,
+    SelectFolderHeader = 1020, // the folder page's title, also the folder browser's
+    FolderPageText = 1021,
+    OpenButton = 1022,
+    DestinationNotEmpty = 1023,
+    VerifyPageTitle = 1030,
+    VerifyPageText = 1031,
+    // "Remaining", "min", "sec" follow each of these two.
+    VerifyRemaining = 1032,
+    ConfirmPageTitle = 1040,
+    ConfirmPageText = 1041,
+    SavePageTitle = 1050,
+    SavePageText = 1051,
+    SaveRemaining = 1052,
+    FinishedPageTitle = 1060,
+    FinishedPageText = 1061,
+    NothingFoundPageTitle = 1070,
+    NothingFoundPageText = 1071,
+    SourceChanged = 1080,
+    DestinationIsSource = 1081,
+
+    Recovered = 2000,
+    NothingFound = 2001,
+    CancelledKept = 2002,
+    Verifying = 2003,
+    Saving = 2004,
+    DestinationNotCreated = 2005,
+    Cancelled = 2006,
+    RenamedFiles = 2008,
+    UnplacedPictures = 2009,
+    FoundFolderShare = 2010,
+    PartialFiles = 2011,
+    DamagedFiles = 2012,
+    SkippedAtImageEnd = 2013,
+    CutAtImageEnd = 2014,
+    FailedFiles = 2015,
+    NotSavedAfterStop = 2016,
+    MovedUp = 2017,
+    UnreadableBytes = 2018,
+    SavedBeforeStop = 2019,
+    AndMore = 2020,
+    SourceIsFolder = 2021,
+    SourceEmpty = 2022,
+    SourcePermissionDenied = 2023,
+    SourceNotFat = 2024,
+    SourceDamaged = 2025,
+    FreeSpaceShort = 2026,
+    Checking = 2027,
+    ReportWritten = 2028,
+    ReportNotWritten = 2029,
+    FoldersPastEnd = 2030,
+
+    ImageFileItem = 3000,
+    OpenImageTitle = 3001,
+    ImageFileFilter = 3002,
+    NoReadAccess = 3003,
+    NextButton = 3010,
+    CancelButton = 3011,
+    FinishButton = 3012,
+    YesButton = 3013,
+    NoButton = 3014,
+    OkButton = 3015,
+};
+
+} // namespace AAA::Msg

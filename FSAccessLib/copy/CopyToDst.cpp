@@ -1,0 +1,191 @@
+#include "CopyToDst.h"
+
+#include "AAA_Progress.h"
+
+#include <algorithm>
+#include <cerrno>
+
+#include "AAA_CopyHelpers.h"
+#include "AAA_DebugLog.h"
+#include "AAA_Exceptions.h"
+#include "AAA_MessageIds.h"
+
+namespace FSAccessLib {
+namespace {
+
+constexpr const char* kSourceFile = "FSAccessLib/CopyToDst";
+
+// start + length beyond the medium; a sum that wraps past 2^64 is beyond it too.
+bool OutOfMedia(uint64_t start, uint64_t length, uint64_t mediaSize) {
+    return length > mediaSize || start > mediaSize - length;
+}
+
+void LogCopyLine(const char* verb, const DirEntry& entry, const AAA::WString& shownPath) {
+    AAA::DebugLog(7, verb);
+    AAA::DebugLog(7, "Start=0x%016I64X, Size=0x%08I64X, File=", entry.start, entry.length);
+    AAA::DebugLog(7, "%s\n", shownPath);
+}
+
+bool EndsTheWalk(const AAA::ExceptionBase& error) {
+    return dynamic_cast<const AAA::CancellationException*>(&error) != nullptr ||
+           dynamic_cast<const AAA::SourceLostException*>(&error) != nullptr || error.ErrorNumber() == ENOSPC ||
+           error.ErrorNumber() == EDQUOT;
+}
+
+// "0x200+0x200 0x1000+0x200": ranges as the log shows them.
+std::string RangesText(const std::vector<AAA::ByteRange>& ranges) {
+    std::string text;
+    char piece[48];
+    for (const AAA::ByteRange& range : ranges) {
+        std::snprintf(piece, sizeof piece, "%s0x%llx+0x%llx", text.empty() ? "" : " ",
+                      static_cast<unsigned long long>(range.start), static_cast<unsigned long long>(range.length));
+        text += piece;
+    }
+    return text;
+}
+
+} // namespace
+
+const AAA::DestinationFolder& CommandCopyToDst::Folder() {
+    if (!folder_)
+        folder_.emplace(destination);
+    return *folder_;
+}
+
+uint64_t CommandCopyToDst::ImageEnd() {
+    if (!imageEnd_)
+        imageEnd_ = static_cast<uint64_t>(source->Length());
+    return *imageEnd_;
+}
+
+void CommandCopyToDst::Execute(DirEntry& entry) {
+    // The log shows the tree path; files go to the sanitised host path.
+    const AAA::WString shownPath = destination + entry.FullPath();
+    if (!entry.target) {
+        LogCopyLine("SKIP...\t", entry, shownPath);
+        return;
+    }
+    LogCopyLine("COPYING\t", entry, shownPath);
+    if (!entry.isDirectory && source == nullptr)
+        AAA::ThrowLogged<AAA::ArgumentException>(kSourceFile, __LINE__, "AAA::ArgumentException()");
+    Folder(); // a destination that cannot be opened ends the save
+    const HostPlace place = planner_.AssignPlace(entry);
+    SavedEntry outcome;
+    outcome.entry = &entry;
+    outcome.cardPath = entry.FullPath();
+    outcome.hostPath = place.path;
+    outcome.folder = entry.isDirectory;
+    outcome.length = entry.isDirectory ? 0 : entry.length;
+    outcome.movedUp = place.movedUp;
+    outcome.renamed = place.numbered;
+    created_ = false;
+    try {
+        if (entry.isDirectory) {
+            if (!place.mergedFolder)
+                Folder().MakeFolder(place.relative);
+        } else {
+            CopyFile(entry, place, outcome);
+        }
+    } catch (const AAA::ExceptionBase& error) {
+        Failed(error, place, outcome);
+    }
+    outcomes_.push_back(std::move(outcome));
+}
+
+std::vector<AAA::ByteRange> CommandCopyToDst::Pieces(const DirEntry& entry, SavedEntry& outcome) {
+    std::vector<AAA::ByteRange> pieces = entry.DataRanges();
+    const size_t before = pieces.size();
+    std::erase_if(pieces, [&](const AAA::ByteRange& piece) { return OutOfMedia(piece.start, piece.length, mediaSize); });
+    for (size_t i = pieces.size(); i < before; ++i)
+        AAA::DebugLog(7, "\t->Out of media range.\n"); // a block beyond the volume: the file is shorter
+    if (entry.chain.empty() && pieces.empty()) {
+        outcome.status = SaveStatus::OutOfMedia;
+        return pieces;
+    }
+    // Only what lies before the image's end: the file up to its first missing byte.
+    const uint64_t end = ImageEnd();
+    const auto cut = std::find_if(pieces.begin(), pieces.end(), [&](const AAA::ByteRange& p) { return p.End() > end; });
+    if (cut == pieces.end())
+        return pieces;
+    outcome.cutAtImageEnd = true;
+    if (partialFiles_ == PartialFiles::Skip) {
+        outcome.status = SaveStatus::SkippedPartial;
+        AAA::DebugLog(3, "%s: crosses the end of the image (0x%I64X); not saved: partial files were not asked for\n",
+                      entry.FullPath(), end);
+        return {};
+    }
+    if (cut->start < end)
+        cut->length = end - cut->start;
+    pieces.erase(cut->start < end ? cut + 1 : cut, pieces.end());
+    AAA::DebugLog(3, "%s: crosses the end of the image (0x%I64X); saved up to it\n", entry.FullPath(), end);
+    return pieces;
+}
+
+void CommandCopyToDst::CopyFile(DirEntry& entry, const HostPlace& place, SavedEntry& outcome) {
+    const std::vector<AAA::ByteRange> pieces = Pieces(entry, outcome);
+    if (outcome.status != SaveStatus::Written)
+        return;
+    if (Folder().Exists(place.relative)) {
+        outcome.status = SaveStatus::AlreadyThere;
+        return;
+    }
+    Restore::ProgressFileStream output(Folder().CreateFile(place.relative).Release(), place.path);
+    created_ = true;
+    uint64_t at = 0;
+    for (const AAA::ByteRange& piece : pieces) {
+        AAA::CopyExtent(*source, piece.start, piece.length, output);
+        for (const AAA::ByteRange& bad : source->Unreadable().Within(piece.start, piece.length))
+            outcome.unreadable.push_back({at + (bad.start - piece.start), bad.length});
+        at += piece.length;
+    }
+    outcome.written = at;
+    if (entry.holdTail && !entry.chain.empty() && !outcome.cutAtImageEnd)
+        outcome.written += AppendHeldTail(entry.chain.back(), output);
+    if (outcome.cutAtImageEnd)
+        entry.partial = true;
+    Restore::ProgressFiles.fetch_add(1);
+    if (!outcome.unreadable.empty())
+        AAA::DebugLog(3, "%s: saved with zeros for the bytes the card could not give: %S\n", place.path,
+                      RangesText(outcome.unreadable));
+}
+
+void CommandCopyToDst::Failed(const AAA::ExceptionBase& error, const HostPlace& place, SavedEntry& outcome) {
+    if (created_)
+        Folder().RemoveFile(place.relative); // never a partial file that looks recovered
+    const bool cancelled = dynamic_cast<const AAA::CancellationException*>(&error) != nullptr;
+    if (cancelled)
+        AAA::DebugLog(7, "\nCANCELED\n");
+    outcome.status = cancelled ? SaveStatus::NotReached : SaveStatus::Failed;
+    outcome.written = 0;
+    outcome.unreadable.clear();
+    outcome.error = error.ErrorNumber();
+    const AAA::WString why = outcome.error != 0 ? AAA::SystemReason(outcome.error) : error.MessageText();
+    outcome.reason = place.path + u": " + why;
+    if (!cancelled)
+        AAA::DebugLog(3, "%s: not saved: %s\n", place.path, why);
+    if (!EndsTheWalk(error))
+        return;
+    outcomes_.push_back(outcome);
+    if (cancelled || dynamic_cast<const AAA::SourceLostException*>(&error) != nullptr)
+        throw; // the stream named the card and the reason
+    AAA::IOException full(AAA::Msg::NoFreeSpace);
+    full.SetErrorNumber(error.ErrorNumber());
+    full.AddDetail(outcome.reason);
+    throw full;
+}
+
+uint64_t CommandCopyToDst::AppendHeldTail(const DataBlock& last, AAA::Stream& output) {
+    const uint64_t end = last.start + last.length;
+    if (end < last.start || end < 2 || end - 2 > static_cast<uint64_t>(INT64_MAX))
+        return 0; // no two bytes end at a reachable offset
+    source->Seek(static_cast<int64_t>(end - 2), AAA::SeekBegin);
+    uint8_t tail[2] = {};
+    if (source->Read(tail, 2) != 2)
+        return 0;
+    for (int i = 0; i < 4; ++i)
+        output.Write(tail, 2);
+    AAA::DebugLog(7, "\tADD %d bytes hold\n", 2);
+    return 8;
+}
+
+} // namespace FSAccessLib

@@ -1,0 +1,174 @@
+#pragma once
+// FAT32 on-disk records: boot sector, FSInfo, the allocation table and the
+// 32-byte directory entries with their directories. Every record reads from
+// any AAA::Stream (a memory stream in tests and fuzzers, the card otherwise).
+#include <cstdint>
+
+#include "AAA_Field.h"
+#include "AAA_Stream.h"
+#include "DirectoryEntryBase.h"
+#include "FatBootSector.h"
+#include "FatDirectorySlots.h"
+
+namespace FSAccessLib::FAT32 {
+
+// Source file named by the check reports of this reader.
+inline constexpr const char* kSourceFile = "FSAccessLib/FSSpecFAT32";
+
+// Boot-sector offset 40: which table copy is active (read, logged, unused).
+class ExtensionFlag : public AAA::Block {
+public:
+    ExtensionFlag();
+    void Link() override;
+    // The word is little-endian; its bit fields are taken from the value.
+    void Read(AAA::BitReader& reader) override;
+
+    AAA::Field::LE Raw{16, "ExtensionFlag"};
+    AAA::Field::BE NumberOfActiveFAT{4, "NumberOfActiveFAT"};
+    AAA::Field::BE Reserved1{3, "Reserved1"};
+    AAA::Field::BE Only1FATisActive{1, "Only1FATisActive"};
+    AAA::Field::BE Reserved2{8, "Reserved2"};
+};
+
+// The FAT32 part after the shared prefix, by byte offset.
+namespace BootOffset32 {
+inline constexpr int SectorsPerFAT32 = BootOffset::PrefixEnd;
+inline constexpr int Extension = 40; // two bytes, ExtensionFlag
+inline constexpr int FsVersion = 42;
+inline constexpr int RootCluster = 44;
+inline constexpr int FsInfo = 48;
+inline constexpr int BackupBootSector = 50;
+inline constexpr int Reserved1 = 52;
+inline constexpr int PhysicalDiskNumber = 64;
+inline constexpr int Reserved2 = 65;
+inline constexpr int ExtendedBootRecordSignature = 66;
+inline constexpr int VolumeIDNumber = 67;
+inline constexpr int VolumeLabel = 71;
+inline constexpr int FileSystemType = 82;
+inline constexpr int ReservedForSystemUse = 90;
+static_assert(SectorsPerFAT32 + 4 == Extension && Extension + 2 == FsVersion && FsVersion < RootCluster &&
+              RootCluster < FsInfo && FsInfo < BackupBootSector && BackupBootSector < Reserved1 &&
+              Reserved1 < PhysicalDiskNumber && PhysicalDiskNumber < Reserved2 &&
+              Reserved2 < ExtendedBootRecordSignature && ExtendedBootRecordSignature < VolumeIDNumber &&
+              VolumeIDNumber < VolumeLabel && VolumeLabel < FileSystemType && FileSystemType < ReservedForSystemUse &&
+              ReservedForSystemUse < BootOffset::SignatureWord);
+} // namespace BootOffset32
+
+class PartitionBootSector : public FatBootSectorPrefix {
+public:
+    PartitionBootSector();
+    void Link() override;
+    // The boot-sector checks in order; the first failure is reported to the
+    // log and raises InvalidDataException (109).
+    void Check() const;
+
+    AAA::Field::LE SectorsPerFAT32{Bits(BootOffset32::SectorsPerFAT32, BootOffset32::Extension), "SectorsPerFAT32"};
+    ExtensionFlag Extension;
+    AAA::Field::LE FsVersion{Bits(BootOffset32::FsVersion, BootOffset32::RootCluster), "FsVersion"};
+    AAA::Field::LE RootCluster{Bits(BootOffset32::RootCluster, BootOffset32::FsInfo), "RootCluster"};
+    AAA::Field::LE FsInfo{Bits(BootOffset32::FsInfo, BootOffset32::BackupBootSector), "FsInfo"};
+    AAA::Field::LE BackupBootSector{Bits(BootOffset32::BackupBootSector, BootOffset32::Reserved1), "BackupBootSector"};
+    AAA::Field::BE Reserved1{Bits(BootOffset32::Reserved1, BootOffset32::PhysicalDiskNumber), "Reserved1"};
+    AAA::Field::LE PhysicalDiskNumber{Bits(BootOffset32::PhysicalDiskNumber, BootOffset32::Reserved2),
+                                      "PhysicalDiskNumber"};
+    AAA::Field::BE Reserved2{Bits(BootOffset32::Reserved2, BootOffset32::ExtendedBootRecordSignature), "Reserved2"};
+    AAA::Field::BE ExtendedBootRecordSignature{
+        Bits(BootOffset32::ExtendedBootRecordSignature, BootOffset32::VolumeIDNumber), "ExtendedBootRecordSignature"};
+    AAA::Field::LE VolumeIDNumber{Bits(BootOffset32::VolumeIDNumber, BootOffset32::VolumeLabel), "VolumeIDNumber"};
+    AAA::Field::Str VolumeLabel{Bits(BootOffset32::VolumeLabel, BootOffset32::FileSystemType), "VolumeLabel"};
+    AAA::Field::Str FileSystemType{Bits(BootOffset32::FileSystemType, BootOffset32::ReservedForSystemUse),
+                                   "FileSystemType"};
+    AAA::Field::BE ReservedForSystemUse{Bits(BootOffset32::ReservedForSystemUse, BootOffset::SignatureWord),
+                                        "ReservedForSystemUse"};
+    AAA::Field::BE SignatureWord{Bits(BootOffset::SignatureWord, BootOffset::SectorEnd), "SignatureWord"};
+};
+
+class FsInfo : public AAA::Block {
+public:
+    FsInfo();
+    void Link() override;
+    // Lead, structure and trail signatures in order; InvalidDataException (109).
+    void Check() const;
+
+    AAA::Field::Str LeadSignature{32, "LeadSignature"};
+    AAA::Field::BE Reserved1{3840, "Reserved1"};
+    AAA::Field::Str StructureSignature{32, "StructureSignature"};
+    AAA::Field::LE FreeClusterCount{32, "FreeClusterCount"};
+    AAA::Field::LE NextFreeCluster{32, "NextFreeCluster"};
+    AAA::Field::BE Reserved2{96, "Reserved2"};
+    AAA::Field::Str TrailSignature{32, "TrailSignature"};
+};
+
+// Entries 0 and 1 of the first table copy; entry 1 tells which copy to load.
+class FileAllocationTableCheck : public AAA::Block {
+public:
+    FileAllocationTableCheck();
+    void Link() override;
+
+    AAA::Field::LE EntryArray0{32, "EntryArray0"};
+    AAA::Field::LE EntryArray1{32, "EntryArray1"};
+};
+
+// One table copy: entry n is the raw 32-bit value for cluster n (the reserved
+// top bits are kept). Setting NumberOfEntries resizes the packed array.
+class FileAllocationTable : public AAA::Block {
+public:
+    FileAllocationTable();
+    FileAllocationTable(const FileAllocationTable&) = delete;
+    void Link() override;
+    size_t MemoryBytes() const { return Entry.MemoryBytes(); }
+
+    AAA::Field::LE NumberOfEntries{32, "NumberOfEntries"}; // not on disk
+    AAA::Array<AAA::Field::LE> Entry{32, "Entry"};
+};
+
+class DirectoryEntry32 : public DirectoryEntryBase {
+public:
+    DirectoryEntry32();
+    DirectoryEntry32(const DirectoryEntry32& other);
+    void Link() override;
+    // A plausible short-name slot (deleted ones included).
+    virtual bool IsValid() const;
+
+    AAA::Field::BE ReservedForNT{8, "ReservedForNT"};
+    AAA::Field::LE CreatedTimeTenth{8, "CreatedTimeTenth"};
+    TimeFormat CreatedTime{"CreatedTime"};
+    DateFormat CreatedDate{"CreatedDate"};
+    DateFormat LastAccessDate{"LastAccessDate"};
+    AAA::Field::LE StartingClusterNumberHigh{16, "StartingClusterNumberHigh"};
+    AAA::Field::LE StartingClusterNumberLow{16, "StartingClusterNumberLow"};
+};
+
+// The valid slots of one directory in disk order, kept as their disk bytes.
+// NumberOfEntries is the read limit before a read and the count stored after it.
+class Directory32 : public AAA::Block {
+public:
+    Directory32();
+    explicit Directory32(const char* blockName);
+    Directory32(const Directory32&) = delete;
+    virtual ~Directory32() = default;
+    void Link() override;
+
+    // Reads slots from the reader's position; returns the bytes up to and
+    // including the last valid slot.
+    uint64_t ReadEntries(AAA::BitReader& reader);
+
+    AAA::Field::LE NumberOfEntries{32, "NumberOfEntries"}; // not on disk
+    FatCommon::StoredSlots<DirectoryEntry32> entries{this};
+
+public:
+    // Sub-directories stop unless their first slots are "." and "..".
+    virtual bool StopsAt(uint32_t slotIndex, const DirectoryEntry32& slot) const;
+};
+
+class SubDirectory32 : public Directory32 {
+protected:
+    bool StopsAt(uint32_t slotIndex, const DirectoryEntry32& slot) const override;
+};
+
+// Reads `record` at byte `offset` of `stream` (every record type above).
+using AAA::ReadRecordAt;
+// Reads a (sub-)directory at `offset`; returns its size in bytes.
+using FatCommon::ReadDirectoryAt;
+
+} // namespace FSAccessLib::FAT32
