@@ -30,13 +30,6 @@ std::atomic<FileStream::OpenFunction> openFunction{&DefaultOpen};
 std::atomic<FileStream::ReadFunction> readFunction{&DefaultRead};
 std::atomic<FileStream::WriteFunction> writeFunction{&DefaultWrite};
 std::atomic<int64_t> openRetryDelayMs{100};
-std::atomic<bool> kernelCopyEnabled{true};
-
-// Errors that only say "not between these two files": the caller copies by hand.
-bool KernelCopyUnsupported(int error) {
-    return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EBADF ||
-           error == EPERM;
-}
 
 [[noreturn]] void ArgumentError(int line) {
     ThrowLogged<ArgumentException>(kSourceFile, line, "ArgumentException()");
@@ -153,6 +146,17 @@ void FileStream::KeepTail(const uint8_t* bytes, size_t count) {
         buffer_.resize(kBufferSize);
     std::memcpy(buffer_.data(), bytes + (count - kept), kept);
     bufferPos_ = bufferEnd_ = kept;
+}
+
+void FileStream::LeaveReadAhead() {
+    if (bufferEnd_ == 0)
+        return;
+    // Writes land at the logical position, not after the read-ahead.
+    const int64_t logical = Position();
+    DropBuffer();
+    if (SourceSeek(logical, SEEK_SET) < 0)
+        ThrowFromErrno();
+    filePosition_ = logical;
 }
 
 int64_t FileStream::EndOffset() {
@@ -336,14 +340,7 @@ uint32_t FileStream::Read(void* buffer, uint32_t count) {
 }
 
 void FileStream::Write(const void* buffer, uint32_t count) {
-    if (bufferEnd_ > 0) {
-        // Writes land at the logical position, not after the read-ahead.
-        const int64_t logical = Position();
-        DropBuffer();
-        if (SourceSeek(logical, SEEK_SET) < 0)
-            ThrowFromErrno();
-        filePosition_ = logical;
-    }
+    LeaveReadAhead();
     const uint8_t* in = static_cast<const uint8_t*>(buffer);
     uint32_t done = 0;
     while (done < count) {
@@ -358,42 +355,6 @@ void FileStream::Write(const void* buffer, uint32_t count) {
         done += static_cast<uint32_t>(n);
         filePosition_ += n;
     }
-}
-
-void FileStream::SetKernelCopyForTesting(bool enabled) { kernelCopyEnabled.store(enabled); }
-
-std::optional<uint32_t> FileStream::TransferFrom(FileStream& source, int64_t sourceOffset, uint32_t count) {
-    if (!kernelCopyEnabled.load())
-        return std::nullopt;
-    if (bufferEnd_ > 0) {
-        const int64_t logical = Position();
-        DropBuffer();
-        if (SourceSeek(logical, SEEK_SET) < 0)
-            ThrowFromErrno();
-        filePosition_ = logical;
-    }
-    uint32_t done = 0;
-    loff_t from = sourceOffset + source.origin_;
-    while (done < count) {
-        const ssize_t n = ::copy_file_range(source.fd_, &from, fd_, nullptr, count - done, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            // A bad or vanished sector (of either file): the plain copy reads
-            // around it or tells which side failed.
-            const bool readFault = ClassifyReadError(errno) != ReadFault::Other;
-            if (done == 0 && (KernelCopyUnsupported(errno) || readFault))
-                return std::nullopt;
-            if (readFault)
-                break;
-            ThrowFromErrno();
-        }
-        if (n == 0)
-            break; // the source's end
-        done += static_cast<uint32_t>(n);
-        filePosition_ += n;
-    }
-    return done;
 }
 
 int64_t FileStream::Length() {

@@ -92,6 +92,8 @@ private:
     void DropBuffer();
     // Makes the read-ahead hold the last bytes of a read that bypassed it.
     void KeepTail(const uint8_t* bytes, size_t count);
+    // Puts the descriptor at the logical position, before a write.
+    void LeaveReadAhead();
     // The file's end, the descriptor left where it stood.
     int64_t EndOffset();
     uint32_t FillAndCopy(uint8_t* out, uint32_t count);

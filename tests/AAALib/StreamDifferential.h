@@ -22,79 +22,15 @@
 #include "AAA_Exceptions.h"
 #include "AAA_FileStream.h"
 #include "AAA_Stream.h"
+#include "StreamFaults.h"
 
 namespace StreamCheck {
-
-enum class StreamKind { Plain, Progress };
-enum class ReadSizes { Whole, Short };
-
-struct SourceShape {
-    const char* what = "";
-    uint32_t blockSize = 512;
-    std::vector<std::pair<uint64_t, uint64_t>> bad{}; // [start, end) byte ranges whose requests fail
-    uint64_t readableEnd = UINT64_MAX;                // the source gives nothing from here on
-    ReadSizes reads = ReadSizes::Whole;
-    StreamKind kind = StreamKind::Plain;
-    uint64_t origin = 0; // where the stream's offset 0 lies in the file; the rest is in the stream's offsets
-};
 
 struct Op {
     enum class Kind { Seek, Read, Copy, Length } kind = Kind::Read;
     int origin = 0;
     int64_t offset = 0;  // Seek: from the origin; Copy: the start
     uint64_t count = 0;  // Read, Copy
-};
-
-// ---- The source's faults, installed through the stream's read seam ---------
-
-struct ActiveFaults {
-    dev_t device = 0;
-    ino_t inode = 0;
-    const SourceShape* shape = nullptr;
-    uint32_t shortState = 1;
-};
-inline ActiveFaults activeFaults;
-
-inline ssize_t FaultyRead(int fd, void* buffer, size_t count) {
-    struct stat info {};
-    const SourceShape* shape = activeFaults.shape;
-    if (!shape || ::fstat(fd, &info) != 0 || info.st_ino != activeFaults.inode || info.st_dev != activeFaults.device)
-        return ::read(fd, buffer, count);
-    const auto at = static_cast<uint64_t>(::lseek(fd, 0, SEEK_CUR)) - shape->origin;
-    // Past its end a source gives nothing, bad or not.
-    if (at >= shape->readableEnd)
-        return 0;
-    count = static_cast<size_t>(std::min<uint64_t>(count, shape->readableEnd - at));
-    for (const auto& [start, end] : shape->bad)
-        if (at < end && start < at + count) {
-            errno = EIO; // a drive fails the whole request
-            return -1;
-        }
-    if (shape->reads == ReadSizes::Short && count > 1) {
-        activeFaults.shortState = activeFaults.shortState * 1103515245u + 12345u;
-        count = 1 + (activeFaults.shortState >> 8) % count;
-    }
-    return ::read(fd, buffer, count);
-}
-
-class ScopedFaults {
-public:
-    ScopedFaults(const std::filesystem::path& file, const SourceShape& shape) {
-        struct stat info {};
-        ::stat(file.c_str(), &info);
-        activeFaults = {info.st_dev, info.st_ino, &shape, 1};
-        AAA::FileStream::SetReadFunctionForTesting(&FaultyRead);
-        // The in-kernel copy passes the seam by: only a source without faults may use it.
-        if (!shape.bad.empty() || shape.readableEnd != UINT64_MAX || shape.reads == ReadSizes::Short)
-            AAA::FileStream::SetKernelCopyForTesting(false);
-    }
-    ~ScopedFaults() {
-        AAA::FileStream::SetReadFunctionForTesting(nullptr);
-        AAA::FileStream::SetKernelCopyForTesting(true);
-        activeFaults = {};
-    }
-    ScopedFaults(const ScopedFaults&) = delete;
-    ScopedFaults& operator=(const ScopedFaults&) = delete;
 };
 
 // ---- The reference -------------------------------------------------------------
