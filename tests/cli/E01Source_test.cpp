@@ -17,6 +17,7 @@
 #include "EwfSegments.h"
 #include "EwfStream.h"
 #include "support/MtoolsHelpers.h"
+#include "support/PartitionedCard.h"
 #include "support/SmallCards.h"
 #include "support/TempDir.h"
 
@@ -102,6 +103,22 @@ TEST_F(E01Source, RecoversWhatTheRawImageGivesAndLeavesTheSegmentsAsTheyWere) {
 
     for (int n = 1; n <= 3; ++n)
         EXPECT_TRUE(ReadText(Segment(n)) == segmentsBefore[n - 1]) << Segment(n);
+}
+
+// The E01 of a whole card: its partition table is read through the image.
+TEST_F(E01Source, AWholeCardsImageGivesWhatItsVolumeGives) {
+    const std::string volume = ReadText(raw);
+    TestSupport::WriteFileBytes(dir / "whole.img", TestSupport::BuildWholeCard(TestSupport::TableKind::Mbr,
+                                                                             8192 + volume.size() / 512 + 64,
+                                                                             {{8192, volume, 0x06}}));
+    fs::create_directory(dir / "whole");
+    const auto made = TestSupport::RunCommand({*TestSupport::FindTool("ewfacquire"), "-u", "-q", "-c", "none", "-t",
+                                               (dir / "whole/card").string(), (dir / "whole.img").string()});
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    const Outcome outcome = Recover(dir / "whole/card.E01", "whole-out");
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_NE(outcome.out.find("partition 1 was read"), std::string::npos) << outcome.out;
+    EXPECT_TRUE(RecoveredFilesUnder(dir / "whole-out") == cardFiles);
 }
 
 TEST_F(E01Source, AnIncompleteOrForeignSetIsRefusedNamingTheFile) {
