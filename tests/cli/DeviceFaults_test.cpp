@@ -37,16 +37,6 @@ TestSupport::FatImage WriteCard(const fs::path& image) {
     return built;
 }
 
-uint64_t VolumeOffset(const TestSupport::FatImage& image, const char* path, uint64_t inFile) {
-    uint64_t skipped = 0;
-    for (const auto& extent : image.Entry(path).extents) {
-        if (inFile < skipped + extent.length)
-            return extent.offset + inFile - skipped;
-        skipped += extent.length;
-    }
-    return 0;
-}
-
 int RunQuietly(const std::string& program, const std::vector<std::string>& arguments, const fs::path& scratch) {
     fs::create_directories(scratch);
     Child child(program, arguments, scratch);
@@ -98,8 +88,8 @@ private:
 TEST(DeviceFaults, SectorsFailingWithEioCostOnlyThemselves) {
     TestSupport::TempDir dir("kalvory-faults");
     const TestSupport::FatImage image = WriteCard(dir / "card.img");
-    const uint64_t inPicture = VolumeOffset(image, kPicture, 50 * 1024);
-    const uint64_t inStream = VolumeOffset(image, kStream, 700 * 1024 + 3);
+    const uint64_t inPicture = TestSupport::VolumeOffsetOf(image, kPicture, 50 * 1024);
+    const uint64_t inStream = TestSupport::VolumeOffsetOf(image, kStream, 700 * 1024 + 3);
     FaultyMount mount(dir / "card.img", dir.Path(), {inPicture, inStream});
     if (!mount.Mounted())
         GTEST_SKIP() << "FUSE cannot mount here (python3-fusepy, fuse and /dev/fuse are needed)";
@@ -161,7 +151,7 @@ TEST(DeviceFaults, CancelWhileAReadIsHeldLeavesOnlyWholeFiles) {
     for (const CancelPoint& point : points) {
         TestSupport::TempDir dir("kalvory-faults");
         const TestSupport::FatImage image = WriteCard(dir / "card.img");
-        const uint64_t at = point.file ? VolumeOffset(image, point.file, point.offset) : point.offset;
+        const uint64_t at = point.file ? TestSupport::VolumeOffsetOf(image, point.file, point.offset) : point.offset;
         FaultyMount mount(dir / "card.img", dir.Path(), {}, at);
         if (!mount.Mounted())
             GTEST_SKIP() << "FUSE cannot mount here (python3-fusepy, fuse and /dev/fuse are needed)";

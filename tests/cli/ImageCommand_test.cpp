@@ -33,17 +33,6 @@ struct Card {
     std::vector<std::string> serverOptions;
 };
 
-uint64_t VolumeOffset(const TestSupport::FatImage& image, const char* path, uint64_t inFile) {
-    uint64_t skipped = 0;
-    for (const auto& extent : image.Entry(path).extents) {
-        if (inFile < skipped + extent.length)
-            return extent.offset + inFile - skipped;
-        skipped += extent.length;
-    }
-    ADD_FAILURE() << path << " is shorter than " << inFile;
-    return 0;
-}
-
 Card WriteCard(const fs::path& path) {
     TestSupport::FatImageBuilder builder(TestSupport::FatVolumeOptions::Defaults(TestSupport::FatType::Fat16));
     builder.AddFile(kStill, Pattern(100 * 1024, 1));
@@ -51,8 +40,8 @@ Card WriteCard(const fs::path& path) {
     const TestSupport::FatImage image = builder.Build();
     image.WriteTo(path);
     Card card{TestSupport::ReadFileBytes(path), {}, {}};
-    card.bad = {{VolumeOffset(image, kStill, 50 * 1024), 3 * kSector},
-                {VolumeOffset(image, kStream, 700 * 1024), 2 * kSector},
+    card.bad = {{TestSupport::VolumeOffsetOf(image, kStill, 50 * 1024), 3 * kSector},
+                {TestSupport::VolumeOffsetOf(image, kStream, 700 * 1024), 2 * kSector},
                 {20u << 20, 4 * kSector}};
     for (const BadRange& bad : card.bad)
         card.serverOptions.insert(card.serverOptions.end(),

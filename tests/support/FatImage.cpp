@@ -86,4 +86,14 @@ void FatImage::BreakFsInfoSignature() {
     WriteRaw(layout_.bytesPerSector, {'X', 'X', 'X', 'X'});
 }
 
+std::uint64_t VolumeOffsetOf(const FatImage& image, const std::string& path, std::uint64_t inFile) {
+    std::uint64_t skipped = 0;
+    for (const auto& extent : image.Entry(path).extents) {
+        if (inFile < skipped + extent.length)
+            return extent.offset + inFile - skipped;
+        skipped += extent.length;
+    }
+    throw std::out_of_range(path + " is shorter than " + std::to_string(inFile) + " bytes");
+}
+
 } // namespace TestSupport

@@ -183,6 +183,10 @@ private:
     std::vector<FatEntryInfo> entries_;
 };
 
+// Where byte `inFile` of the file at `path` lies in the volume; throws
+// std::out_of_range when the file is shorter.
+std::uint64_t VolumeOffsetOf(const FatImage& image, const std::string& path, std::uint64_t inFile);
+
 class FatImageBuilder {
 public:
     explicit FatImageBuilder(FatVolumeOptions options = FatVolumeOptions::Defaults(FatType::Fat16));
