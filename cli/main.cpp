@@ -281,6 +281,7 @@ int main(int argc, char** argv) {
     CLI::App app{"Kalvory: recovers a camcorder card's videos and photos (FAT12/16/32, exFAT), read-only."};
     app.set_version_flag("--version", "kalvory " + VersionText());
     app.require_subcommand(1);
+    app.fallthrough(); // the global options may follow the subcommand too
     app.add_option("-l,--log-level", options.logLevel, "Diagnostic log threshold (3 errors, 7 results, 8 everything)");
     app.add_option("--log-file", options.logFile, "Write the diagnostic log to this file instead of standard error");
     app.add_option("--progress", options.progress,

@@ -108,6 +108,12 @@ TEST_F(KalvoryCommand, ListShowsEveryTargetWithItsFlags) {
         EXPECT_TRUE(std::regex_search(text.out, line)) << file.path << " in\n" << text.out;
     }
     EXPECT_FALSE(fs::exists(dir / "out"));
+
+    // Global options after the subcommand are the same options.
+    const Outcome after = Run({"list", "--progress=json", "-l", "0", card.string()});
+    EXPECT_EQ(after.exitCode, 0) << after.err;
+    EXPECT_EQ(after.out, text.out);
+    EXPECT_NE(after.err.find("{\""), std::string::npos) << after.err;
 }
 
 TEST_F(KalvoryCommand, ListJsonDescribesTargetsAndExtents) {
