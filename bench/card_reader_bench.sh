@@ -29,7 +29,7 @@ make_card() {
   local scratch=$work/media
   rm -rf "$scratch" "$card" && mkdir -p "$scratch"
   ffmpeg -loglevel error -f lavfi -i testsrc2=size=1280x720:rate=25 -t 8 -c:v mpeg2video -b:v 24M \
-    -f mpegts -mpegts_m2ts_mode 1 "$scratch/stream.mts"
+    -f mpegts -mpegts_m2ts_mode 1 -muxrate 30M "$scratch/stream.mts" # a set mux rate: arrival times that climb, as a camcorder's
   for i in $(seq 1 20); do
     ffmpeg -loglevel error -f lavfi -i "testsrc2=size=1920x1080,hue=h=$((i * 17))" -frames:v 1 -q:v 3 "$scratch/$i.jpg"
     exiftool -q -overwrite_original -Make=Kalvory -Model=Bench "-DateTimeOriginal=2026:01:01 10:00:$((i % 60))" "$scratch/$i.jpg"
