@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "AAA_Exceptions.h"
+#include "AAA_MessageIds.h"
 #include "AAA_StringTable.h"
 #include "JobRunner.h"
 #include "RecoveredFiles.h"
@@ -49,7 +50,7 @@ std::optional<Rescue::Map> StartingMap(const ImageRequest& request, const std::s
     const bool image = Exists(request.image);
     const bool map = Exists(mapPath);
     if (image != map) {
-        PrintError(image ? Text(2106, {request.image}) : Text(2107, {mapPath, request.image}));
+        PrintError(image ? Text(AAA::Msg::ImageExists, {request.image}) : Text(AAA::Msg::MapWithoutImage, {mapPath, request.image}));
         return std::nullopt;
     }
     if (!image)
@@ -59,7 +60,7 @@ std::optional<Rescue::Map> StartingMap(const ImageRequest& request, const std::s
     if (!loaded)
         PrintError(error);
     else if (loaded->Size() != size)
-        PrintError(Text(2108, {mapPath, std::to_string(loaded->Size()), request.source, std::to_string(size)}));
+        PrintError(Text(AAA::Msg::MapSizeDiffers, {mapPath, std::to_string(loaded->Size()), request.source, std::to_string(size)}));
     else
         return loaded;
     return std::nullopt;
@@ -68,14 +69,14 @@ std::optional<Rescue::Map> StartingMap(const ImageRequest& request, const std::s
 class ImageProgress {
 public:
     explicit ImageProgress(ProgressStyle style)
-        : view_(stderr, style, Text(2100), {Text(1052), Text(1053), Text(1054)}, "image") {}
+        : view_(stderr, style, Text(AAA::Msg::Imaging), {Text(1052), Text(1053), Text(1054)}, "image") {}
 
     void Show(const Rescue::ImagerStatus& status) {
         const double seconds = std::max(status.elapsedSeconds, 0.001);
         const auto rate = static_cast<uint64_t>(static_cast<double>(status.readThisRun) / seconds);
         const uint64_t run = status.readThisRun + status.pending;
         const int runPercent = run == 0 ? 100 : static_cast<int>(status.readThisRun * 100 / run);
-        std::string detail = Text(2101, {HumanBytes(rate), HumanBytes(status.bad)});
+        std::string detail = Text(AAA::Msg::ImagingRate, {HumanBytes(rate), HumanBytes(status.bad)});
         if (const std::string remaining = RemainingTimeText(runPercent, seconds, words_); !remaining.empty())
             detail += "  " + remaining;
         view_.SetDetail(detail);
@@ -94,20 +95,20 @@ int Report(const ImageRequest& request, const std::string& mapPath, const Rescue
     const Rescue::ImagerStatus status = imager.Status();
     switch (end) {
     case Rescue::ImageEnd::Finished:
-        std::printf("%s\n", Text(2102, {request.image, HumanBytes(status.finished), HumanBytes(status.size), mapPath}).c_str());
+        std::printf("%s\n", Text(AAA::Msg::ImagingDone, {request.image, HumanBytes(status.finished), HumanBytes(status.size), mapPath}).c_str());
         if (status.bad > 0)
-            std::printf("%s\n", Text(2103, {HumanBytes(status.bad)}).c_str());
+            std::printf("%s\n", Text(AAA::Msg::ImagingBad, {HumanBytes(status.bad)}).c_str());
         return kImaged;
     case Rescue::ImageEnd::Interrupted:
-        PrintError(Text(2104, {mapPath}));
+        PrintError(Text(AAA::Msg::ImagingInterrupted, {mapPath}));
         return kInterrupted;
     case Rescue::ImageEnd::SourceLost:
-        PrintError(Text(2105, {request.source + ": " + Reason(imager.Error()), mapPath}));
+        PrintError(Text(AAA::Msg::ImagingCardGone, {request.source + ": " + Reason(imager.Error()), mapPath}));
         return kFailed;
     case Rescue::ImageEnd::Failed:
         break;
     }
-    PrintError(Text(2110, {Reason(imager.Error())}));
+    PrintError(Text(AAA::Msg::ImagingStopped, {Reason(imager.Error())}));
     return kFailed;
 }
 
@@ -118,8 +119,8 @@ std::string MapPathFor(const ImageRequest& request) { return request.map.empty()
 int RunImage(const ImageRequest& request) {
     const std::string mapPath = MapPathFor(request);
     if (SamePath(request.image, mapPath) || SamePath(request.source, mapPath) || SamePath(request.source, request.image)) {
-        PrintError(SamePath(request.image, mapPath) ? Text(2109, {request.image, mapPath})
-                                                    : Text(2109, {request.source, SamePath(request.source, mapPath) ? mapPath : request.image}));
+        PrintError(SamePath(request.image, mapPath) ? Text(AAA::Msg::SamePaths, {request.image, mapPath})
+                                                    : Text(AAA::Msg::SamePaths, {request.source, SamePath(request.source, mapPath) ? mapPath : request.image}));
         return kRefused;
     }
     int error = 0;
@@ -139,7 +140,7 @@ int RunImage(const ImageRequest& request) {
         return kFailed;
     }
     if (Rescue::SameFile(source.Descriptor(), image.Descriptor())) {
-        PrintError(Text(2109, {request.source, request.image}));
+        PrintError(Text(AAA::Msg::SamePaths, {request.source, request.image}));
         return kRefused;
     }
     const std::string commandLine = CommandLine(request, mapPath);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "AAA_MessageIds.h"
 #include "AAA_StringTable.h"
 #include "TargetList.h"
 
@@ -25,7 +26,7 @@ const char* FoundName(Kalvory::VolumeFound found) {
 std::string FormatLayoutText(const Kalvory::SourceLayout& layout) {
     if (layout.table.scheme == FSAccessLib::PartitionScheme::None && layout.found == Kalvory::VolumeFound::Bare)
         return {};
-    std::string text = AAA::FillPlaceholders(Text(2040), {FSAccessLib::PartitionSchemeName(layout.table.scheme)}) + "\n";
+    std::string text = AAA::FillPlaceholders(Text(AAA::Msg::PartitionTable), {FSAccessLib::PartitionSchemeName(layout.table.scheme)}) + "\n";
     for (const FSAccessLib::Partition& partition : layout.table.partitions) {
         char line[160];
         std::snprintf(line, sizeof line, "  %2u  %-22s at %12llu  %12llu bytes%s%s\n", partition.number,
@@ -61,11 +62,11 @@ std::string LayoutNotice(const Kalvory::SourceLayout& layout, const std::string&
     const std::string offset = std::to_string(layout.volumeOffset);
     switch (layout.found) {
     case Kalvory::VolumeFound::Partition:
-        return AAA::FillPlaceholders(Text(2041), {std::to_string(layout.partition), offset});
+        return AAA::FillPlaceholders(Text(AAA::Msg::PartitionRead), {std::to_string(layout.partition), offset});
     case Kalvory::VolumeFound::BootSector:
-        return AAA::FillPlaceholders(Text(2042), {offset});
+        return AAA::FillPlaceholders(Text(AAA::Msg::VolumeByBootSector), {offset});
     case Kalvory::VolumeFound::WholeCardRaw:
-        return AAA::FillPlaceholders(Text(2043), {source});
+        return AAA::FillPlaceholders(Text(AAA::Msg::WholeCardScanned), {source});
     case Kalvory::VolumeFound::Bare:
         break;
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "AAA_MessageIds.h"
 #include "AAA_StringTable.h"
 #include "Rescue_MapFile.h"
 
@@ -17,7 +18,7 @@ std::string ApplySourceMap(Kalvory::KalvoryBase& strategy, const std::string& ma
     const uint64_t origin = stream.Origin();
     const auto size = static_cast<uint64_t>(stream.Length()) + origin;
     if (map->Size() != size)
-        return AAA::FillPlaceholders(AAA::LoadStringUtf8(2108),
+        return AAA::FillPlaceholders(AAA::LoadStringUtf8(AAA::Msg::MapSizeDiffers),
                                      {mapPath, std::to_string(map->Size()), source, std::to_string(size)});
     for (const Rescue::MapBlock& block : map->Blocks())
         if (block.area != Rescue::Area::Finished && block.start + block.length > origin) {

@@ -250,7 +250,7 @@ int RunRecover(const Options& options) {
     if (strategy.PartialFiles() > 0)
         std::printf("%s\n", AAA::FillPlaceholders(Text(AAA::Msg::PartialFiles), {std::to_string(strategy.PartialFiles())}).c_str());
     if (strategy.OverwrittenCount() > 0)
-        std::printf("%s\n", AAA::FillPlaceholders(Text(options.keepOverwritten ? 2032 : 2031),
+        std::printf("%s\n", AAA::FillPlaceholders(Text(options.keepOverwritten ? AAA::Msg::OverwrittenSaved : AAA::Msg::OverwrittenNotSaved),
                                                    {std::to_string(strategy.OverwrittenCount())})
                                 .c_str());
     if (const int unplaced = job->Strategy()->UnplacedPictures(); unplaced > 0)

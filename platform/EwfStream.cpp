@@ -9,6 +9,7 @@
 #include "AAA_ByteRanges.h"
 #include "AAA_DebugLog.h"
 #include "AAA_Exceptions.h"
+#include "AAA_MessageIds.h"
 #include "AAA_StringTable.h"
 #include "EwfSegments.h"
 
@@ -71,7 +72,7 @@ std::vector<std::string> GlobSegments(const std::string& first) {
     char** names = nullptr;
     int count = 0;
     if (libewf_glob(first.c_str(), first.size(), LIBEWF_FORMAT_UNKNOWN, &names, &count, &error) != 1)
-        Refuse<AAA::IOException>(__LINE__, "IOException()", 3022, {first, Reason(error)});
+        Refuse<AAA::IOException>(__LINE__, "IOException()", AAA::Msg::E01Unreadable, {first, Reason(error)});
     std::vector<std::string> segments(names, names + count);
     libewf_glob_free(names, count, nullptr);
     return segments;
@@ -85,8 +86,8 @@ std::vector<std::string> GlobSegments(const std::string& first) {
     const std::optional<std::string> after = SegmentPath(first, count + 2);
     std::error_code ignored;
     if (next && after && std::filesystem::exists(*after, ignored))
-        Refuse<AAA::FileNotFoundException>(__LINE__, "FileNotFoundException()", 3020, {*next});
-    Refuse<AAA::IOException>(__LINE__, "IOException()", 3021, {first, segments.back(), next.value_or("")});
+        Refuse<AAA::FileNotFoundException>(__LINE__, "FileNotFoundException()", AAA::Msg::E01SegmentMissing, {*next});
+    Refuse<AAA::IOException>(__LINE__, "IOException()", AAA::Msg::E01Incomplete, {first, segments.back(), next.value_or("")});
 }
 
 class EwfStream final : public Restore::ProgressFileStream {
@@ -171,7 +172,7 @@ std::unique_ptr<Restore::ProgressFileStream> OpenEwfImage(const AAA::WString& fi
     auto handle = std::make_unique<Handle>();
     libewf_error_t* error = nullptr;
     if (libewf_handle_open(handle->get(), names.data(), static_cast<int>(names.size()), LIBEWF_OPEN_READ, &error) != 1)
-        Refuse<AAA::IOException>(__LINE__, "IOException()", 3022, {first, Reason(error)});
+        Refuse<AAA::IOException>(__LINE__, "IOException()", AAA::Msg::E01Unreadable, {first, Reason(error)});
     handle->MarkOpen();
     // libewf opens a set with a segment missing or cut short and reads zeros
     // for what is not there: such a set is refused, not recovered from.
@@ -179,7 +180,7 @@ std::unique_ptr<Restore::ProgressFileStream> OpenEwfImage(const AAA::WString& fi
         RefuseIncomplete(first, segments);
     size64_t mediaSize = 0;
     if (libewf_handle_get_media_size(handle->get(), &mediaSize, &error) != 1)
-        Refuse<AAA::IOException>(__LINE__, "IOException()", 3022, {first, Reason(error)});
+        Refuse<AAA::IOException>(__LINE__, "IOException()", AAA::Msg::E01Unreadable, {first, Reason(error)});
     return std::make_unique<EwfStream>(firstSegment, std::move(handle), mediaSize);
 }
 

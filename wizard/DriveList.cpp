@@ -7,6 +7,7 @@
 #include <memory>
 #include <libudev.h>
 
+#include "AAA_MessageIds.h"
 #include "AAA_StringTable.h"
 
 namespace fs = std::filesystem;
@@ -111,8 +112,8 @@ uint32_t PartitionNumber(const fs::path& node) {
 
 std::string DriveItem::Text() const {
     const std::string label = kind == DriveKind::WholeCard
-                                  ? AAA::LoadStringUtf8(3023)
-                                  : AAA::FillPlaceholders(AAA::LoadStringUtf8(3024), {std::to_string(partition)});
+                                  ? AAA::LoadStringUtf8(AAA::Msg::WholeCardLabel)
+                                  : AAA::FillPlaceholders(AAA::LoadStringUtf8(AAA::Msg::PartitionLabel), {std::to_string(partition)});
     return devicePath + " " + JoinNonEmpty(name, label);
 }
 
