@@ -56,23 +56,21 @@ BootCandidate CandidateFor(AAA::Stream& card, uint64_t at, const uint8_t* sector
 std::vector<BootCandidate> FindBootSectors(AAA::Stream& card, uint64_t cardBytes) {
     constexpr uint32_t kChunk = 1 << 20;
     std::vector<uint8_t> chunk(kChunk);
-    std::vector<uint64_t> found;
+    std::vector<BootCandidate> candidates;
     const uint64_t end = std::min(cardBytes, kBootSearchBytes);
-    for (uint64_t at = 0; at < end && found.size() < kMaxBootCandidates; at += kChunk) {
+    for (uint64_t at = 0; at < end && candidates.size() < kMaxBootCandidates; at += kChunk) {
         card.Seek(static_cast<int64_t>(at), AAA::SeekBegin);
         const uint32_t got = card.Read(chunk.data(), static_cast<uint32_t>(std::min<uint64_t>(kChunk, end - at)));
-        for (uint32_t offset = 0; offset + kSector <= got && found.size() < kMaxBootCandidates; offset += kSector)
-            if (LooksLikeBootSector(chunk.data() + offset))
-                found.push_back(at + offset);
+        for (uint32_t offset = 0; offset + kSector <= got && candidates.size() < kMaxBootCandidates; offset += kSector) {
+            if (!LooksLikeBootSector(chunk.data() + offset))
+                continue;
+            // Telling a backup from its primary reads the sectors around it; each chunk seeks anew.
+            const BootCandidate candidate = CandidateFor(card, at + offset, chunk.data() + offset);
+            if (std::find(candidates.begin(), candidates.end(), candidate) == candidates.end())
+                candidates.push_back(candidate);
+        }
         if (got < kChunk)
             break;
-    }
-    std::vector<BootCandidate> candidates;
-    for (const uint64_t at : found) {
-        const std::vector<uint8_t> sector = SectorAt(card, at);
-        const BootCandidate candidate = CandidateFor(card, at, sector.data());
-        if (std::find(candidates.begin(), candidates.end(), candidate) == candidates.end())
-            candidates.push_back(candidate);
     }
     return candidates;
 }

@@ -102,19 +102,9 @@ std::vector<CardCase> Cases() {
              const std::string fat16 = Volume(CardSystem::Fat16);
              const uint64_t sectors = 8192 + SectorsOf(fat16) + 64;
              std::string card = BuildWholeCard(TableKind::Mbr, sectors, {{8192, fat16, 0x06}});
-             const auto entry = [&](size_t sector, int slot, uint8_t type, uint32_t first, uint32_t count) {
-                 const size_t at = sector * 512 + 446 + slot * 16;
-                 card[at + 4] = static_cast<char>(type);
-                 for (int i = 0; i < 4; ++i) {
-                     card[at + 8 + i] = static_cast<char>(first >> (8 * i));
-                     card[at + 12 + i] = static_cast<char>(count >> (8 * i));
-                 }
-                 card[sector * 512 + 510] = '\x55';
-                 card[sector * 512 + 511] = '\xAA';
-             };
-             entry(0, 1, 0x0C, 0xF0000000u, 100);  // starts past the end
-             entry(0, 2, 0x0F, 100, 50);           // extended, its EBR at 100...
-             entry(100, 1, 0x0F, 0, 10);           // ... links to itself
+             WriteMbrEntry(card, 0, 1, 0x0C, 0xF0000000u, 100); // starts past the end
+             WriteMbrEntry(card, 0, 2, 0x0F, 100, 50);          // extended, its EBR at 100...
+             WriteMbrEntry(card, 100, 1, 0x0F, 0, 10);          // ... links to itself
              return card;
          },
          CardSystem::Fat16, {}, VolumeFound::Partition, 1, true},

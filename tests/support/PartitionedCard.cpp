@@ -16,15 +16,6 @@ void Put64(std::string& bytes, size_t at, uint64_t value) {
     Put32(bytes, at + 4, value >> 32);
 }
 
-void MbrEntry(std::string& card, uint64_t sectorStart, int slot, uint8_t type, uint64_t first, uint64_t count) {
-    const size_t at = sectorStart * kSector + 446 + slot * 16;
-    card[at + 4] = static_cast<char>(type);
-    Put32(card, at + 8, first);
-    Put32(card, at + 12, count);
-    card[sectorStart * kSector + 510] = '\x55';
-    card[sectorStart * kSector + 511] = '\xAA';
-}
-
 uint64_t Sectors(const PlacedVolume& volume) {
     return volume.sectors ? volume.sectors : (volume.bytes.size() + kSector - 1) / kSector;
 }
@@ -37,18 +28,18 @@ void WriteMbr(std::string& card, const std::vector<PlacedVolume>& volumes) {
         if (volume.logical)
             logical.push_back(&volume);
         else
-            MbrEntry(card, 0, slot++, volume.mbrType, volume.startSector, Sectors(volume));
+            WriteMbrEntry(card, 0, slot++, volume.mbrType, volume.startSector, Sectors(volume));
     }
     if (logical.empty())
         return;
     const uint64_t extendedStart = logical.front()->startSector - 1;
     const uint64_t extendedEnd = logical.back()->startSector + Sectors(*logical.back());
-    MbrEntry(card, 0, slot, 0x0F, extendedStart, extendedEnd - extendedStart);
+    WriteMbrEntry(card, 0, slot, 0x0F, extendedStart, extendedEnd - extendedStart);
     for (size_t i = 0; i < logical.size(); ++i) {
         const uint64_t ebr = logical[i]->startSector - 1;
-        MbrEntry(card, ebr, 0, logical[i]->mbrType, 1, Sectors(*logical[i]));
+        WriteMbrEntry(card, ebr, 0, logical[i]->mbrType, 1, Sectors(*logical[i]));
         if (i + 1 < logical.size())
-            MbrEntry(card, ebr, 1, 0x0F, logical[i + 1]->startSector - 1 - extendedStart, Sectors(*logical[i + 1]) + 1);
+            WriteMbrEntry(card, ebr, 1, 0x0F, logical[i + 1]->startSector - 1 - extendedStart, Sectors(*logical[i + 1]) + 1);
     }
 }
 
@@ -71,7 +62,7 @@ std::string GptHeader(uint64_t myLba, uint64_t alternate, uint64_t entriesLba, u
 }
 
 void WriteGpt(std::string& card, uint64_t cardSectors, const std::vector<PlacedVolume>& volumes) {
-    MbrEntry(card, 0, 0, 0xEE, 1, std::min<uint64_t>(cardSectors - 1, 0xFFFFFFFF));
+    WriteMbrEntry(card, 0, 0, 0xEE, 1, std::min<uint64_t>(cardSectors - 1, 0xFFFFFFFF));
     std::string entries(128 * 128, '\0');
     const std::string basicData("\xA2\xA0\xD0\xEB\xE5\xB9\x33\x44\x87\xC0\x68\xB6\xB7\x26\x99\xC7", 16);
     for (size_t i = 0; i < volumes.size(); ++i) {
@@ -89,6 +80,15 @@ void WriteGpt(std::string& card, uint64_t cardSectors, const std::vector<PlacedV
 }
 
 } // namespace
+
+void WriteMbrEntry(std::string& card, uint64_t sector, int slot, uint8_t type, uint64_t firstLba, uint64_t sectors) {
+    const size_t at = sector * kSector + 446 + slot * 16;
+    card[at + 4] = static_cast<char>(type);
+    Put32(card, at + 8, firstLba);
+    Put32(card, at + 12, sectors);
+    card[sector * kSector + 510] = '\x55';
+    card[sector * kSector + 511] = '\xAA';
+}
 
 uint32_t TestCrc32(const uint8_t* bytes, size_t size) {
     uint32_t crc = 0xFFFFFFFF;
