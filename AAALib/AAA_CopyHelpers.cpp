@@ -73,14 +73,21 @@ void CopyExtentToNewFile(Stream& source, uint64_t offset, uint64_t length, const
 }
 
 void CopyExtent(Stream& source, uint64_t offset, uint64_t length, Stream& destination) {
+    source.Seek(static_cast<int64_t>(offset), SeekBegin);
+    const uint64_t left = TransferInKernel(source, offset, length, destination);
+    CopyExtent(source, offset + (length - left), left, destination, nullptr);
+}
+
+void CopyExtent(Stream& source, uint64_t offset, uint64_t length, Stream& destination, Digest* digest) {
     uint8_t* buffer = CopyBuffer();
     source.Seek(static_cast<int64_t>(offset), SeekBegin);
-    length = TransferInKernel(source, offset, length, destination);
     while (length > 0) {
         const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(length, kCopyPieceSize));
         const uint32_t got = source.Read(buffer, want);
         if (got == 0)
             ThrowLogged<UnexpectedEofException>("AAALib/AAA_CopyHelpers", __LINE__, "UnexpectedEofException()");
+        if (digest)
+            digest->Update(buffer, got);
         destination.Write(buffer, got);
         length -= got;
     }

@@ -2,6 +2,7 @@
 // Helpers that move recovered data from the card into the destination folder.
 #include <cstdint>
 
+#include "AAA_Digest.h"
 #include "AAA_Stream.h"
 #include "AAA_WideString.h"
 
@@ -20,6 +21,8 @@ void CopyExtentToNewFile(Stream& source, uint64_t offset, uint64_t length, const
 // Copies `length` bytes at `offset` of `source` to `destination`. A source that
 // ends early raises UnexpectedEofException instead of looping.
 void CopyExtent(Stream& source, uint64_t offset, uint64_t length, Stream& destination);
+// The same through memory, every piece shown to `digest` (none: as above).
+void CopyExtent(Stream& source, uint64_t offset, uint64_t length, Stream& destination, Digest* digest);
 
 // Creates one folder level; an existing folder is fine, anything else there fails.
 void MakeDirectoryIfMissing(const WString& path);

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <string>
 #include <sys/resource.h>
@@ -109,6 +110,25 @@ UniqueDescriptor DestinationFolder::CreateFile(const WString& relative) const {
     if (file.Get() < 0)
         ThrowFromErrno();
     return file;
+}
+
+bool DestinationFolder::MoveInto(int fromFolder, const std::string& name, const WString& relative) const {
+    std::string leaf;
+    const UniqueDescriptor parent = OpenParent(relative, leaf);
+    if (::renameat2(fromFolder, name.c_str(), parent.Get(), leaf.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno == EEXIST)
+        return false;
+    if (errno != EINVAL && errno != ENOSYS)
+        ThrowFromErrno();
+    // A file system without the no-replace rename: a link fails just as well on a taken name.
+    if (::linkat(fromFolder, name.c_str(), parent.Get(), leaf.c_str(), 0) != 0) {
+        if (errno == EEXIST)
+            return false;
+        ThrowFromErrno();
+    }
+    ::unlinkat(fromFolder, name.c_str(), 0);
+    return true;
 }
 
 bool DestinationFolder::Exists(const WString& relative) const {

@@ -40,6 +40,11 @@ public:
     bool Exists(const WString& relative) const;
     // Removes a file; failures are ignored.
     void RemoveFile(const WString& relative) const;
+    // Moves `name` of the folder open as `fromFolder` to `relative`; false when
+    // anything is already there (nothing is ever replaced).
+    bool MoveInto(int fromFolder, const std::string& name, const WString& relative) const;
+    // The folder's own descriptor, for folders made inside it by name.
+    int Descriptor() const { return folder_.Get(); }
     // The largest file the folder's file system and this process allow.
     uint64_t MaxFileBytes() const;
 

@@ -214,6 +214,36 @@ int64_t FileStream::Seek(int64_t offset, int origin) {
 }
 
 size_t FileStream::ReadFully(uint8_t* out, size_t count, bool& failed) {
+    const int64_t at = filePosition_;
+    const size_t got = FetchFully(out, count, failed);
+    if (tee_ && got > 0)
+        tee_->Fetched(static_cast<uint64_t>(at), out, got);
+    return got;
+}
+
+void FileStream::ReplayHeld(uint64_t from) {
+    if (!tee_ || bufferEnd_ == 0)
+        return;
+    const auto windowStart = static_cast<uint64_t>(filePosition_) - bufferEnd_;
+    const uint64_t first = std::max(from, windowStart);
+    if (first < static_cast<uint64_t>(filePosition_))
+        tee_->Fetched(first, buffer_.data() + (first - windowStart), static_cast<size_t>(filePosition_ - first));
+}
+
+void FileStream::AdoptHeld(uint64_t offset, const uint8_t* bytes, size_t count) {
+    if (count == 0 || count > kAdoptedMax || offset + count != static_cast<uint64_t>(filePosition_))
+        return; // not the bytes just read: the read-ahead stays as it is
+    const int64_t logical = Position();
+    if (logical < static_cast<int64_t>(offset))
+        return; // the stream stands before them: adopting would move it
+    if (buffer_.size() < count)
+        buffer_.resize(count);
+    std::memcpy(buffer_.data(), bytes, count);
+    bufferEnd_ = count;
+    bufferPos_ = static_cast<size_t>(logical - static_cast<int64_t>(offset));
+}
+
+size_t FileStream::FetchFully(uint8_t* out, size_t count, bool& failed) {
     // A read over a sector already known bad would only fail again, slowly.
     if (unreadable_.Intersects(static_cast<uint64_t>(filePosition_), count))
         return SalvageRead(out, count);

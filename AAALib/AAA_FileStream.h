@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "AAA_ByteRanges.h"
+#include "AAA_ReadTee.h"
 #include "AAA_Stream.h"
 #include "AAA_WideString.h"
 
@@ -67,6 +68,17 @@ public:
     void MarkUnreadable(uint64_t start, uint64_t length) { unreadable_.Add(start, length); }
     const WString& Path() const { return path_; }
 
+    // Every byte fetched from the file from now on is shown to `tee` (null: none).
+    void SetReadTee(ReadTee* tee) { tee_ = tee; }
+    // Shows the tee the held read-ahead bytes at and after `from`.
+    void ReplayHeld(uint64_t from);
+    // The caller's copy of the `count` bytes just read, ending where the
+    // descriptor stands, becomes the read-ahead: seeks back into them (a
+    // file found inside a scanned chunk) cost no second read of the card.
+    void AdoptHeld(uint64_t offset, const uint8_t* bytes, size_t count);
+    // The most AdoptHeld takes.
+    static constexpr size_t kAdoptedMax = 1 << 20;
+
     // Read-ahead size: large enough that byte-by-byte parsing costs no system call per byte.
     static constexpr size_t kBufferSize = 64 * 1024;
 
@@ -98,6 +110,7 @@ private:
     int64_t EndOffset();
     uint32_t FillAndCopy(uint8_t* out, uint32_t count);
     size_t ReadFully(uint8_t* out, size_t count, bool& failed);
+    size_t FetchFully(uint8_t* out, size_t count, bool& failed);
     // Reads `count` bytes at the descriptor's place piece by piece, zeros for
     // the pieces the medium cannot give; returns the bytes before the end.
     size_t SalvageRead(uint8_t* out, size_t count);
@@ -114,6 +127,7 @@ private:
     size_t bufferEnd_ = 0;
     int64_t filePosition_ = 0; // where the descriptor stands, in the stream's offsets
     int64_t origin_ = 0;
+    ReadTee* tee_ = nullptr;
 };
 
 } // namespace AAA

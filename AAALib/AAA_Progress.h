@@ -51,5 +51,8 @@ extern std::atomic<uint64_t> ProgressFiles;
 extern std::atomic<JobProgress*> CurrentJob;
 
 void SetProgressTotal(uint64_t total);
+// Counts `bytes` as written without a write (a file moved into place), with
+// the cancel and pause a write honours.
+void CountWrittenWithoutWrite(uint64_t bytes);
 
 } // namespace Restore

@@ -54,6 +54,16 @@ void ProgressFileStream::Write(const void* buffer, uint32_t count) {
     AfterWrite(job, count);
 }
 
+void CountWrittenWithoutWrite(uint64_t bytes) {
+    JobProgress* job = CurrentJob.load();
+    if (job)
+        job->Checkpoint();
+    const uint64_t written = ProgressWritten.fetch_add(bytes) + bytes;
+    const uint64_t total = ProgressTotal.load();
+    if (job && total != 0)
+        ReportProgress(*job, written * 100 / total);
+}
+
 std::optional<uint32_t> ProgressFileStream::TransferFrom(FileStream& source, int64_t sourceOffset, uint32_t count) {
     JobProgress* job = BeforeWrite();
     const std::optional<uint32_t> moved = FileStream::TransferFrom(source, sourceOffset, count);

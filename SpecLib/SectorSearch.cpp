@@ -194,12 +194,16 @@ int SectorSearcher::TestSector(const uint8_t* sector, uint32_t available, uint64
                 return made;
             continue;
         }
+        // The chunk is the stream's read-ahead, so measuring from inside it reads nothing twice.
+        reader_.stream->AdoptHeld(chunkStart_, chunk_.data(), chunkBytes_);
+        AAA::CaptureScope capture(reader_.capture, *reader_.stream, start);
         const uint64_t measured = (this->*row.length)(start);
         // A length that runs past the volume is no file of it: what lies beyond
         // is not the card's data, and taking it would skip everything after it.
         const uint64_t length = measured <= reader_.totalBytes - std::min(start, reader_.totalBytes) ? measured : 0;
         if (length == 0)
             continue;
+        capture.Finish(length);
         advance += length;
         return AddCarvedEntry(row, start, length);
     }
@@ -212,8 +216,11 @@ int SectorSearcher::RunClipHandler(uint64_t position, uint64_t& advance) {
     const uint64_t offset = advance;
     const size_t before = root_.children.size();
     const auto sectorNumber = static_cast<uint32_t>((position + offset) / std::max<uint32_t>(reader_.sectorSize, 1));
+    reader_.stream->AdoptHeld(chunkStart_, chunk_.data(), chunkBytes_);
+    AAA::CaptureScope capture(reader_.capture, *reader_.stream, position + offset);
     const int made =
         formats_.clip(*reader_.stream, root_, position, advance, BaseName(NameStyle::Hex7Clip, sectorNumber, nullptr));
+    capture.Finish(made != 0 || advance != offset ? AAA::FileCapture::kNotOneRun : 0);
     // A clip may also complete the extents of entries the directories found.
     if (advance != offset)
         coverage_.Rebuild();

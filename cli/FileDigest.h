@@ -6,7 +6,12 @@
 #include <optional>
 #include <string>
 
+#include "AAA_Digest.h"
+
 namespace KalvoryCli {
+
+// SHA-256 digests for the engine to compute while it writes.
+AAA::DigestMaker Sha256Digests();
 
 // Lowercase hex; nullopt when the file cannot be read, or when `progress`,
 // given the bytes read so far after every piece, answers false (stop).

@@ -57,7 +57,8 @@ public:
         json += "  \"run\": {\"source\": " + JsonString(run_.source) +
                 ", \"sourceBytes\": " + std::to_string(run_.sourceBytes) + ", \"mode\": " + JsonString(run_.mode) +
                 ", \"destination\": " + JsonString(run_.destination) + ", \"started\": " + JsonString(run_.started) +
-                ", \"ended\": " + JsonString(run_.ended) + ", \"result\": " + JsonString(run_.result) + "},\n";
+                ", \"ended\": " + JsonString(run_.ended) + ", \"result\": " + JsonString(run_.result) +
+                ", \"verified\": " + (run_.verify ? "true" : "false") + "},\n";
         json += "  \"counts\": " + Counts() + ",\n";
         json += "  \"targets\": [" + targets + (targets.empty() ? "]\n}\n" : "\n  ]\n}\n");
         return json;
@@ -76,8 +77,12 @@ private:
         std::string json = TargetJsonFields(info);
         json += ", \"status\": " + JsonString(StatusName(saved.status));
         json += ", \"written\": " + std::to_string(saved.written);
-        const std::optional<std::string> digest = Hashable(saved) ? Hash(saved) : std::nullopt;
-        json += ", \"sha256\": " + (digest ? JsonString(*digest) : std::string("null"));
+        const bool hashable = Hashable(saved) && !saved.digest.empty();
+        json += ", \"sha256\": " + (hashable ? JsonString(saved.digest) : std::string("null"));
+        const std::optional<std::string> readBack = hashable && run_.verify ? Hash(saved) : std::nullopt;
+        json += ", \"verified\": " + (readBack ? std::string(*readBack == saved.digest ? "true" : "false") : "null");
+        if (readBack && *readBack != saved.digest)
+            ++counts_["mismatched"];
         json += ", \"reason\": " + (saved.reason.empty() ? std::string("null") : JsonString(AAA::ToUtf8(saved.reason)));
         return json;
     }
@@ -97,7 +102,7 @@ private:
             info.leftOut = true;
             ++counts_["overwritten"];
             found.push_back(TargetJsonFields(info) +
-                            ", \"status\": \"overwritten\", \"written\": 0, \"sha256\": null, \"reason\": null");
+                            ", \"status\": \"overwritten\", \"written\": 0, \"sha256\": null, \"verified\": null, \"reason\": null");
         }
         return found;
     }
@@ -129,7 +134,7 @@ private:
         std::string json = "{";
         for (const char* key : {"files", "written", "already-there", "failed", "skipped-partial",
                                 "out-of-media", "not-reached", "directory", "deleted", "found-folder", "carved",
-                                "renamed", "partial", "damaged", "chainBroken", "overwritten"}) {
+                                "renamed", "partial", "damaged", "mismatched", "chainBroken", "overwritten"}) {
             const auto found = counts_.find(key);
             json += (json.size() > 1 ? ", " : "") + JsonString(key) + ": " +
                     std::to_string(found == counts_.end() ? 0 : found->second);

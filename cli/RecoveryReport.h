@@ -22,14 +22,16 @@ struct ReportRun {
     std::string started; // UTC, ISO 8601
     std::string ended;
     std::string result;  // "recovered", "nothing", "cancelled" or "failed"
+    bool verify = false; // written files are read back and compared with their digests
 };
 
 // Every target file, with what the save did with it and the SHA-256 of what
-// it wrote (read back from the destination). `hashed` gets the bytes read so
-// far and answers whether to go on; once it says no, the digests left are null.
+// it wrote, taken as it was written. With run.verify each written file is
+// read back and compared ("verified"); `hashed` gets the bytes read back so
+// far and answers whether to go on; once it says no, the checks left are null.
 std::string RecoveryReportJson(const ReportRun& run, const Kalvory::KalvoryBase& strategy,
                                const std::function<bool(uint64_t)>& hashed = {});
-// The bytes the report reads back to hash them.
+// The bytes the report reads back when it verifies.
 uint64_t ReportHashBytes(const Kalvory::KalvoryBase& strategy);
 
 // Writes `json` to `wanted`, or when that exists to the first free

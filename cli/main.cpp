@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "AAA_DebugLog.h"
@@ -18,6 +19,7 @@
 #include "Kalvory_Recover.h"
 #include "PlatformSources.h"
 #include "RecoveredFiles.h"
+#include "FileDigest.h"
 #include "RecoveryReport.h"
 #include "Restore_Thread.h"
 #include "SaveSummary.h"
@@ -48,6 +50,7 @@ struct Options {
     bool partial = false;
     bool keepOverwritten = false;
     bool check = false;
+    bool verify = false;
     std::string progress = "auto"; // auto (bar on a terminal, else lines), bar, lines, json
     std::string report;            // empty: kalvory-report.json in DEST
     uint32_t partition = 0;        // 0: the first FAT or exFAT partition of a whole card
@@ -105,6 +108,7 @@ std::unique_ptr<Restore::RestoreMain> MakeJob(const Options& options) {
             return nullptr;
         }
     }
+    job->Strategy()->SetDigests(Sha256Digests());
     job->Strategy()->SetOverwrittenFiles(options.keepOverwritten ? Kalvory::OverwrittenFiles::Write
                                                                  : Kalvory::OverwrittenFiles::Skip);
     return job;
@@ -120,30 +124,34 @@ std::string VersionText() {
     return std::string(KALVORY_VERSION) + (*KALVORY_COMMIT ? std::string(" (commit ") + KALVORY_COMMIT + ")" : "");
 }
 
-// Reads back what the save wrote, hashes it and writes the report; prints
-// where. A save refused before it began leaves nothing, no report either; after
-// a cancel (or a second Ctrl-C while hashing) the digests are left out.
+// Writes the report, with the digests taken as the files were written; with
+// --verify, reads every written file back first and compares. Prints where.
+// A save refused before it began leaves nothing, no report either; after a
+// cancel (or a second Ctrl-C while reading back) nothing is read back.
 void WriteRecoveryReport(const Options& options, const Restore::RestoreMain& job, ReportRun run) {
     const Kalvory::KalvoryBase& strategy = *job.Strategy();
     if (strategy.SaveOutcomes().empty())
         return;
-    const bool hash = run.result != "cancelled";
+    const bool hash = options.verify && run.result != "cancelled";
+    run.verify = hash;
     InterruptRequested.store(false);
     run.version = VersionText();
     run.sourceBytes = strategy.Reader().totalBytes;
     run.mode = options.mode;
     run.destination = AAA::ToUtf8(job.destinationPath);
     const uint64_t total = std::max<uint64_t>(ReportHashBytes(strategy), 1);
-    ProgressView view(stderr, progressStyle, Text(AAA::Msg::Checking), WordsFor(Operation::Save), "check");
+    std::optional<ProgressView> view;
+    if (hash)
+        view.emplace(stderr, progressStyle, Text(AAA::Msg::Checking), WordsFor(Operation::Save), "check");
     const std::string json = RecoveryReportJson(run, strategy, [&](uint64_t done) {
         if (!hash || InterruptRequested.load())
             return false;
-        view.Update(static_cast<int>(done * 100 / total), done, -1);
+        view->Update(static_cast<int>(done * 100 / total), done, -1);
         return true;
     });
     if (hash) {
-        view.Update(100, total == 1 ? 0 : total, -1);
-        view.Finish();
+        view->Update(100, total == 1 ? 0 : total, -1);
+        view->Finish();
     }
     const std::filesystem::path wanted = options.report.empty()
                                              ? std::filesystem::path(run.destination) / AAA::ToUtf8(FSAccessLib::kReportFileName)
@@ -312,6 +320,8 @@ int main(int argc, char** argv) {
                             "taken as unreadable sectors");
     };
     mapOption(recover);
+    recover->add_flag("--verify", options.verify,
+                      "Read every written file back and compare it with the digest taken as it was written");
     recover->add_flag("--partial", options.partial,
                       "Save files that cross the end of a short image up to the end (skipped and listed otherwise)");
 

@@ -45,20 +45,30 @@ void KalvoryBase::JudgeFreedData() {
         if (DirEntry* entry = FSAccessLib::Resolve(root_, key))
             judged.push_back(entry);
     std::vector<uint8_t> buffer;
-    AAA::Stream& source = *reader_->stream;
     for (DirEntry* entry : judged) {
-        // Streams follow their own packets: what they vouch for is judged already.
-        if (IsStream(*entry)) {
-            const StreamFragments kept = ReadFromFreeRuns(*entry)
-                                             ? FollowStreamClusters(source, *reader_, *entry, buffer)
-                                             : StitchStreamFragments(source, *reader_, *entry, buffer);
-            partialStreams_ += kept == StreamFragments::Partial;
-            if (kept != StreamFragments::Unvouched)
-                continue;
-        }
-        if (!ReachesPastEnd(*entry))
-            Judge(*entry, buffer);
+        // What the judging reads is what the save would read again.
+        const std::vector<AAA::ByteRange> before = entry->DataRanges();
+        const uint64_t start = before.empty() ? entry->start : before.front().start;
+        AAA::CaptureScope capture(reader_->capture, *reader_->stream, start);
+        JudgeOne(*entry, buffer);
+        const std::vector<AAA::ByteRange> ranges = entry->DataRanges();
+        const bool oneRun = ranges.size() == 1 && ranges.front().start == start;
+        capture.Finish(oneRun ? ranges.front().length : AAA::FileCapture::kNotOneRun);
     }
+}
+
+void KalvoryBase::JudgeOne(DirEntry& entry, std::vector<uint8_t>& buffer) {
+    // Streams follow their own packets: what they vouch for is judged already.
+    if (IsStream(entry)) {
+        AAA::Stream& source = *reader_->stream;
+        const StreamFragments kept = ReadFromFreeRuns(entry) ? FollowStreamClusters(source, *reader_, entry, buffer)
+                                                             : StitchStreamFragments(source, *reader_, entry, buffer);
+        partialStreams_ += kept == StreamFragments::Partial;
+        if (kept != StreamFragments::Unvouched)
+            return;
+    }
+    if (!ReachesPastEnd(entry))
+        Judge(entry, buffer);
 }
 
 bool KalvoryBase::ReachesPastEnd(const DirEntry& entry) const {

@@ -24,7 +24,13 @@ public:
 
     // Searches, renames and selects; returns the number of targets.
     virtual int Verify() { return 0; }
-    virtual void SetDestination(const AAA::WString& folder) { destination_ = folder; }
+    // Also opens the staging area there: what verification reads of files
+    // found by their data is kept for the save (nothing when it cannot be).
+    virtual void SetDestination(const AAA::WString& folder);
+    // Every written file's digest, computed from the bytes as they are written.
+    void SetDigests(AAA::DigestMaker digests) { digests_ = std::move(digests); }
+    // Removes what verification staged in the destination (the save then reads the card).
+    void DropStaged() { CloseStaging(); }
     // Copies every target under the destination. Refuses, before writing
     // anything, files larger than the destination can hold.
     virtual void Save();
@@ -76,6 +82,9 @@ protected:
     void JudgeFreedData();
 
     std::unique_ptr<FSAccessLib::FSAccessBase> reader_;
+    // After reader_: it goes first, leaving the reader's stream without its tee.
+    std::unique_ptr<FSAccessLib::StagingArea> staging_;
+    AAA::DigestMaker digests_;
     AAA::WString devicePath_;
     AAA::WString destination_;
     int targetCount_ = 0;
@@ -96,9 +105,11 @@ private:
     // Data past the readable end is partial, not judged.
     bool ReachesPastEnd(const FSAccessLib::DirEntry& entry) const;
     void Judge(FSAccessLib::DirEntry& entry, std::vector<uint8_t>& buffer);
+    void JudgeOne(FSAccessLib::DirEntry& entry, std::vector<uint8_t>& buffer);
     void RefuseFilesTooLarge();
     // Keeps what the copy recorded and adds the targets it never reached.
     void KeepOutcomes(const FSAccessLib::CommandCopyToDst& copy);
+    void CloseStaging();
 };
 
 // Directory search only: every entry the directories hold, deleted ones renamed.

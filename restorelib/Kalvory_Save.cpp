@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "AAA_CopyHelpers.h"
+#include "StagingArea.h"
 
 #include "AAA_DebugLog.h"
 #include "AAA_DestinationFolder.h"
@@ -66,20 +67,51 @@ void KalvoryBase::RefuseFilesTooLarge() {
                                                  AAA::FileTooLargeException(AAA::Msg::FileTooLarge, AAA::FromUtf8(text)));
 }
 
+void KalvoryBase::SetDestination(const AAA::WString& folder) {
+    CloseStaging();
+    destination_ = folder;
+    try {
+        staging_ = std::make_unique<FSAccessLib::StagingArea>(folder, digests_);
+        reader_->capture = staging_.get();
+    } catch (const AAA::ExceptionBase& error) {
+        // Not a failure: the save reads from the card what staging would have kept.
+        AAA::DebugLog(3, "%s: no staging folder (%s); found files are read again when saved\n", folder,
+                      AAA::SystemReason(error.ErrorNumber()));
+    }
+}
+
+void KalvoryBase::CloseStaging() {
+    if (reader_)
+        reader_->capture = nullptr;
+    staging_.reset();
+}
+
 void KalvoryBase::Save() {
     FSAccessLib::CommandTotalFileLength total;
     root_.Apply(total);
     saveOutcomes_.clear();
-    RefuseFilesTooLarge();
-    Restore::SetProgressTotal(total.total);
-    FSAccessLib::CommandCopyToDst copy(destination_, reader_->stream.get(), reader_->totalBytes, partialFiles_);
     try {
-        root_.Apply(copy);
-    } catch (...) {
+        RefuseFilesTooLarge();
+        Restore::SetProgressTotal(total.total);
+        FSAccessLib::CommandCopyToDst copy(destination_, reader_->stream.get(), reader_->totalBytes, partialFiles_);
+        if (reader_)
+            reader_->capture = nullptr; // the save's reads are its own
+        copy.SetStaging(staging_.get());
+        copy.SetOrder(FSAccessLib::CopyOrder::Card);
+        copy.SetDigests(digests_);
+        try {
+            root_.Apply(copy);
+            copy.CopyPlanned();
+        } catch (...) {
+            KeepOutcomes(copy);
+            throw;
+        }
         KeepOutcomes(copy);
+    } catch (...) {
+        CloseStaging(); // nothing staged outlives the save
         throw;
     }
-    KeepOutcomes(copy);
+    CloseStaging();
 }
 
 void KalvoryBase::KeepOutcomes(const FSAccessLib::CommandCopyToDst& copy) {

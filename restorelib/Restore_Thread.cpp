@@ -149,6 +149,9 @@ std::thread::id RestoreMain::StartVerify(void* user, CompletionCallback completi
                 record.ResultState = count == 0 ? JobResult::NoTargets : JobResult::TargetsFound;
             },
             Blame::Source);
+        // A verification that did not finish, or found nothing, leaves nothing in the destination.
+        if (strategy_ && record.ResultState != JobResult::TargetsFound)
+            strategy_->DropStaged();
     });
 }
 

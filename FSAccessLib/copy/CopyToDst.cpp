@@ -3,6 +3,7 @@
 #include "AAA_Progress.h"
 
 #include <algorithm>
+#include <memory>
 #include <cerrno>
 
 #include "AAA_CopyHelpers.h"
@@ -79,17 +80,84 @@ void CommandCopyToDst::Execute(DirEntry& entry) {
     outcome.movedUp = place.movedUp;
     outcome.renamed = place.numbered;
     created_ = false;
+    if (order_ == CopyOrder::Card) {
+        // Made when the first file inside needs them: as the walk would, a
+        // folder is made just before what goes into it.
+        if (entry.isDirectory)
+            plannedFolders_.emplace(&entry, Planned{&entry, place, outcomes_.size()});
+        else
+            planned_.push_back({&entry, place, outcomes_.size()});
+        outcome.status = entry.isDirectory ? SaveStatus::Written : SaveStatus::NotReached;
+        outcomes_.push_back(std::move(outcome));
+        return;
+    }
     try {
-        if (entry.isDirectory) {
-            if (!place.mergedFolder)
-                Folder().MakeFolder(place.relative);
-        } else {
+        if (!entry.isDirectory)
             CopyFile(entry, place, outcome);
-        }
+        else if (!place.mergedFolder)
+            Folder().MakeFolder(place.relative);
     } catch (const AAA::ExceptionBase& error) {
         Failed(error, place, outcome);
     }
     outcomes_.push_back(std::move(outcome));
+}
+
+void CommandCopyToDst::CopyPlanned() {
+    // On the card's order: a card reader streams, and seeks cost a USB reader dearly.
+    std::vector<std::vector<AAA::ByteRange>> ranges(planned_.size());
+    std::vector<size_t> order(planned_.size());
+    for (size_t i = 0; i < planned_.size(); ++i) {
+        ranges[i] = planned_[i].entry->DataRanges();
+        order[i] = i;
+    }
+    const auto firstByte = [&](size_t i) { return ranges[i].empty() ? UINT64_MAX : ranges[i].front().start; };
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return firstByte(a) < firstByte(b); });
+    if (staging_)
+        staging_->PlanUses(ranges);
+    for (const size_t i : order) {
+        Planned& file = planned_[i];
+        SavedEntry& outcome = outcomes_[file.outcome];
+        MakePlannedFolders(file.entry->parent); // a full destination ends the save here, naming the folder
+        outcome.status = SaveStatus::Written;
+        created_ = false;
+        try {
+            CopyFile(*file.entry, file.place, outcome);
+        } catch (const AAA::ExceptionBase& error) {
+            if (staging_)
+                staging_->Done(ranges[i]);
+            Failed(error, file.place, outcome);
+            continue;
+        }
+        if (staging_)
+            staging_->Done(ranges[i]);
+    }
+    planned_.clear();
+    // Folders no file went into are made too, in walk order.
+    std::vector<Planned> empty;
+    for (const auto& [folder, plan] : plannedFolders_)
+        empty.push_back(plan);
+    std::sort(empty.begin(), empty.end(), [](const Planned& a, const Planned& b) { return a.outcome < b.outcome; });
+    for (const Planned& folder : empty)
+        MakePlannedFolders(folder.entry);
+}
+
+void CommandCopyToDst::MakePlannedFolders(DirEntry* folder) {
+    std::vector<DirEntry*> chain;
+    for (DirEntry* at = folder; at != nullptr; at = at->parent)
+        if (plannedFolders_.count(at))
+            chain.push_back(at);
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        const Planned plan = plannedFolders_.at(*it);
+        plannedFolders_.erase(*it);
+        SavedEntry& outcome = outcomes_[plan.outcome];
+        try {
+            if (!plan.place.mergedFolder)
+                Folder().MakeFolder(plan.place.relative);
+        } catch (const AAA::ExceptionBase& error) {
+            created_ = false;
+            Failed(error, plan.place, outcome);
+        }
+    }
 }
 
 std::vector<AAA::ByteRange> CommandCopyToDst::Pieces(const DirEntry& entry, SavedEntry& outcome) {
@@ -129,24 +197,62 @@ void CommandCopyToDst::CopyFile(DirEntry& entry, const HostPlace& place, SavedEn
         outcome.status = SaveStatus::AlreadyThere;
         return;
     }
-    Restore::ProgressFileStream output(Folder().CreateFile(place.relative).Release(), place.path);
-    created_ = true;
-    uint64_t at = 0;
-    for (const AAA::ByteRange& piece : pieces) {
-        AAA::CopyExtent(*source, piece.start, piece.length, output);
-        for (const AAA::ByteRange& bad : source->Unreadable().Within(piece.start, piece.length))
-            outcome.unreadable.push_back({at + (bad.start - piece.start), bad.length});
-        at += piece.length;
-    }
-    outcome.written = at;
-    if (entry.holdTail && !entry.chain.empty() && !outcome.cutAtImageEnd)
-        outcome.written += AppendHeldTail(entry.chain.back(), output);
     if (outcome.cutAtImageEnd)
         entry.partial = true;
+    if (!MoveStaged(pieces, entry, place, outcome))
+        WritePieces(pieces, entry, place, outcome);
+    RecordUnreadable(pieces, outcome);
     Restore::ProgressFiles.fetch_add(1);
     if (!outcome.unreadable.empty())
         AAA::DebugLog(3, "%s: saved with zeros for the bytes the card could not give: %S\n", place.path,
                       RangesText(outcome.unreadable));
+}
+
+bool CommandCopyToDst::MoveStaged(const std::vector<AAA::ByteRange>& pieces, const DirEntry& entry,
+                                  const HostPlace& place, SavedEntry& outcome) {
+    const bool heldTail = entry.holdTail && !entry.chain.empty() && !outcome.cutAtImageEnd;
+    if (!staging_ || pieces.size() != 1 || heldTail)
+        return false;
+    const std::optional<std::string> digest =
+        staging_->TakeWhole(pieces.front().start, pieces.front().length, Folder(), place.relative);
+    if (!digest)
+        return false;
+    created_ = true;
+    outcome.written = pieces.front().length;
+    outcome.digest = *digest;
+    Restore::CountWrittenWithoutWrite(outcome.written);
+    return true;
+}
+
+void CommandCopyToDst::WritePieces(const std::vector<AAA::ByteRange>& pieces, DirEntry& entry, const HostPlace& place,
+                                   SavedEntry& outcome) {
+    Restore::ProgressFileStream output(Folder().CreateFile(place.relative).Release(), place.path);
+    created_ = true;
+    const std::unique_ptr<AAA::Digest> digest = digests_ ? digests_() : nullptr;
+    uint64_t at = 0;
+    for (const AAA::ByteRange& piece : pieces) {
+        if (staging_)
+            staging_->Copy(*source, piece.start, piece.length, output, digest.get());
+        else if (digest)
+            AAA::CopyExtent(*source, piece.start, piece.length, output, digest.get());
+        else
+            AAA::CopyExtent(*source, piece.start, piece.length, output);
+        at += piece.length;
+    }
+    outcome.written = at;
+    if (entry.holdTail && !entry.chain.empty() && !outcome.cutAtImageEnd)
+        outcome.written += AppendHeldTail(entry.chain.back(), output, digest.get());
+    if (digest)
+        outcome.digest = digest->Final();
+}
+
+void CommandCopyToDst::RecordUnreadable(const std::vector<AAA::ByteRange>& pieces, SavedEntry& outcome) const {
+    uint64_t at = 0;
+    for (const AAA::ByteRange& piece : pieces) {
+        for (const AAA::ByteRange& bad : source->Unreadable().Within(piece.start, piece.length))
+            outcome.unreadable.push_back({at + (bad.start - piece.start), bad.length});
+        at += piece.length;
+    }
 }
 
 void CommandCopyToDst::Failed(const AAA::ExceptionBase& error, const HostPlace& place, SavedEntry& outcome) {
@@ -157,6 +263,7 @@ void CommandCopyToDst::Failed(const AAA::ExceptionBase& error, const HostPlace& 
         AAA::DebugLog(7, "\nCANCELED\n");
     outcome.status = cancelled ? SaveStatus::NotReached : SaveStatus::Failed;
     outcome.written = 0;
+    outcome.digest.clear();
     outcome.unreadable.clear();
     outcome.error = error.ErrorNumber();
     const AAA::WString why = outcome.error != 0 ? AAA::SystemReason(outcome.error) : error.MessageText();
@@ -165,7 +272,10 @@ void CommandCopyToDst::Failed(const AAA::ExceptionBase& error, const HostPlace& 
         AAA::DebugLog(3, "%s: not saved: %s\n", place.path, why);
     if (!EndsTheWalk(error))
         return;
-    outcomes_.push_back(outcome);
+    // A planned file's outcome is held already; a folder's is pushed after this returns.
+    const bool held = !outcomes_.empty() && &outcome >= &outcomes_.front() && &outcome <= &outcomes_.back();
+    if (!held)
+        outcomes_.push_back(outcome);
     if (cancelled || dynamic_cast<const AAA::SourceLostException*>(&error) != nullptr)
         throw; // the stream named the card and the reason
     AAA::IOException full(AAA::Msg::NoFreeSpace);
@@ -174,7 +284,7 @@ void CommandCopyToDst::Failed(const AAA::ExceptionBase& error, const HostPlace& 
     throw full;
 }
 
-uint64_t CommandCopyToDst::AppendHeldTail(const DataBlock& last, AAA::Stream& output) {
+uint64_t CommandCopyToDst::AppendHeldTail(const DataBlock& last, AAA::Stream& output, AAA::Digest* digest) {
     const uint64_t end = last.start + last.length;
     if (end < last.start || end < 2 || end - 2 > static_cast<uint64_t>(INT64_MAX))
         return 0; // no two bytes end at a reachable offset
@@ -182,8 +292,11 @@ uint64_t CommandCopyToDst::AppendHeldTail(const DataBlock& last, AAA::Stream& ou
     uint8_t tail[2] = {};
     if (source->Read(tail, 2) != 2)
         return 0;
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < 4; ++i) {
+        if (digest)
+            digest->Update(tail, 2);
         output.Write(tail, 2);
+    }
     AAA::DebugLog(7, "\tADD %d bytes hold\n", 2);
     return 8;
 }

@@ -2,14 +2,17 @@
 // The copy of the targets into the destination folder.
 #include <cstdint>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "AAA_DestinationFolder.h"
+#include "AAA_Digest.h"
 #include "AAA_Exceptions.h"
 #include "AAA_FileStream.h"
 #include "Commands.h"
 #include "HostPathPlan.h"
 #include "SaveOutcome.h"
+#include "StagingArea.h"
 
 namespace FSAccessLib {
 
@@ -22,6 +25,12 @@ namespace FSAccessLib {
 // recorded, and the walk goes on. Cancellation, a source that went away and a
 // full destination end the walk (the partial file removed likewise).
 // Unreadable sectors of the card become zeros in the file, recorded by range.
+// In card order, the walk plans every place and makes the folders, and
+// CopyPlanned then writes the files in the order their data lies on the
+// card. What the staging area holds is taken from it instead of the card.
+// In which order files are written: as the walk meets them, or on the card's order.
+enum class CopyOrder { Walk, Card };
+
 class CommandCopyToDst : public Command {
 public:
     CommandCopyToDst(AAA::WString destinationFolder, Restore::ProgressFileStream* sourceStream, uint64_t mediaBytes,
@@ -29,6 +38,12 @@ public:
         : destination(std::move(destinationFolder)), source(sourceStream), mediaSize(mediaBytes),
           planner_(destination), partialFiles_(partialFiles) {}
     void Execute(DirEntry& entry) override;
+    // Writes the files the walk planned. Outcomes stay in walk order.
+    void CopyPlanned();
+    void SetStaging(StagingArea* staging) { staging_ = staging; }
+    void SetOrder(CopyOrder order) { order_ = order; }
+    // Each written file's digest, from the bytes as they are written.
+    void SetDigests(AAA::DigestMaker digests) { digests_ = std::move(digests); }
     // Entries saved under a numbered name so far.
     int RenamedCount() const { return planner_.RenamedCount(); }
     // Files placed higher up because their card folders were too deep.
@@ -46,10 +61,29 @@ private:
     // The extents to write, in order, after the volume and image ends.
     std::vector<AAA::ByteRange> Pieces(const DirEntry& entry, SavedEntry& outcome);
     void CopyFile(DirEntry& entry, const HostPlace& place, SavedEntry& outcome);
+    void WritePieces(const std::vector<AAA::ByteRange>& pieces, DirEntry& entry, const HostPlace& place,
+                     SavedEntry& outcome);
+    // The file staged whole, moved into place; false when there is none.
+    bool MoveStaged(const std::vector<AAA::ByteRange>& pieces, const DirEntry& entry, const HostPlace& place,
+                    SavedEntry& outcome);
     // Records the failure; raises again what must end the walk.
     void Failed(const AAA::ExceptionBase& error, const HostPlace& place, SavedEntry& outcome);
     // The file's last two bytes, four more times (players want the held tail).
-    uint64_t AppendHeldTail(const DataBlock& last, AAA::Stream& output);
+    uint64_t AppendHeldTail(const DataBlock& last, AAA::Stream& output, AAA::Digest* digest);
+    void RecordUnreadable(const std::vector<AAA::ByteRange>& pieces, SavedEntry& outcome) const;
+
+    struct Planned {
+        DirEntry* entry;
+        HostPlace place;
+        size_t outcome; // index into outcomes_
+    };
+    std::vector<Planned> planned_;
+    std::unordered_map<const DirEntry*, Planned> plannedFolders_;
+    // Makes the planned folders from the top down to `folder`, those not made yet.
+    void MakePlannedFolders(DirEntry* folder);
+    StagingArea* staging_ = nullptr;
+    CopyOrder order_ = CopyOrder::Walk;
+    AAA::DigestMaker digests_;
 
     HostPathPlanner planner_;
     PartialFiles partialFiles_;

@@ -2,6 +2,7 @@
 // What the save did with each target, for the summary and a report: where it
 // went, what was left out and why.
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "AAA_ByteRanges.h"
@@ -36,6 +37,7 @@ struct SavedEntry {
     bool renamed = false;       // numbered: another entry of the run had its name
     int error = 0;              // the system's error number of a failure
     AAA::WString reason;        // the failure's message, naming the file
+    std::string digest;         // of the bytes written, when digests were asked for
     // Ranges of the new file, by file offset, that hold zeros because the
     // card could not be read there.
     std::vector<AAA::ByteRange> unreadable;

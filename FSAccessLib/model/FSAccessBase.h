@@ -74,6 +74,8 @@ public:
     uint32_t rootEntryCount = 0;
     uint32_t directoryEntrySize = 0;
     std::unique_ptr<Restore::ProgressFileStream> stream;
+    // Keeps the bytes read for files found by their data (null: nothing kept).
+    AAA::FileCapture* capture = nullptr;
     // Start offsets of the folders the walks have read: a folder the sector
     // search meets again is no find.
     std::unordered_set<uint64_t> foldersRead;
