@@ -108,10 +108,14 @@ int ScanCard(FSAccessLib::FSAccessBase& reader, DirEntry& root, SourceLayout& la
         gapBytes += gap.length;
     AAA::DebugLog(6, "the card's %I64d bytes outside the volume are scanned too\n", gapBytes);
     const auto beforeVolume = [&](const ByteRange& gap) { return gap.End() <= volumeOffset; };
-    if (std::any_of(gaps.begin(), gaps.end(), beforeVolume))
-        reader.stream->OpenCardWindow();
-    Restore::SetProgressTotal(layout.cardBytes); // the seeks count in card offsets now
     const uint64_t cardEnd = layout.cardBytes - volumeOffset; // in the volume's offsets
+    // The seeks count in card offsets through the window, else in the volume's.
+    if (std::any_of(gaps.begin(), gaps.end(), beforeVolume)) {
+        reader.stream->OpenCardWindow();
+        Restore::SetProgressTotal(layout.cardBytes);
+    } else {
+        Restore::SetProgressTotal(cardEnd);
+    }
     int count = 0;
     for (const ByteRange& gap : gaps) {
         if (!beforeVolume(gap))
