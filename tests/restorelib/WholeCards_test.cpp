@@ -6,6 +6,8 @@
 // the scanning modes read the card's bytes outside the volume too.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <functional>
 #include <random>
 
@@ -113,6 +115,8 @@ std::vector<CardCase> Cases() {
          CardSystem::Fat16, {}, VolumeFound::Partition, 1, true},
     };
 }
+
+constexpr uint64_t kSearchChunk = 0x100000;
 
 struct SavedPlacement {
     uint64_t cardOffset;
@@ -254,6 +258,39 @@ TEST_F(WholeCards, TheScanningModesReadTheCardOutsideTheVolume) {
             }
         }
     }
+}
+
+// The card's reads as the job counts them: the positions of the scan
+// before the volume are card offsets, and a cancel during the scan after the
+// volume ends the verification there. The worker records, the test reads
+// after joining it.
+std::vector<uint64_t> positionsSeen;
+std::atomic<uint64_t> cancelFrom{UINT64_MAX};
+void WatchCardPositions(Restore::JobProgress& job) {
+    const uint64_t at = Restore::ProgressPosition.load();
+    positionsSeen.push_back(at);
+    if (at >= cancelFrom.load())
+        job.cancel.store(1);
+}
+
+TEST_F(WholeCards, TheScanOutsideTheVolumeCountsAndStops) {
+    const std::string fat16 = Volume(CardSystem::Fat16);
+    const uint64_t volumeEnd = 8192 + SectorsOf(fat16), cardSectors = volumeEnd + 8192;
+    TestSupport::WriteFileBytes(dir / "card.img", BuildWholeCard(TableKind::Mbr, cardSectors, {{8192, fat16, 0x06}}));
+    Restore::RestoreMain job(1, Wide(dir / "card.img"));
+    ASSERT_EQ(job.ResultState(), 0) << AAA::ToUtf8(job.ErrorText());
+    positionsSeen.clear();
+    Restore::ProgressPosition = 0; // the last test's
+    cancelFrom = volumeEnd * 512 + kSearchChunk; // the scan's second chunk after the volume
+    job.progress.checkpoint = &WatchCardPositions;
+    Completion completion;
+    EXPECT_EQ(VerifyNow(job, completion), 2);
+    // The chunks before the volume, at their card offsets.
+    for (const uint64_t chunk : {kSearchChunk, 2 * kSearchChunk, 3 * kSearchChunk})
+        EXPECT_EQ(std::count(positionsSeen.begin(), positionsSeen.end(), chunk), 1) << chunk;
+    EXPECT_GE(Restore::ProgressPosition.load(), cancelFrom.load());
+    EXPECT_LT(Restore::ProgressPosition.load(), cardSectors * 512 - kSearchChunk) << "the scan went on after the cancel";
+    EXPECT_LT(job.ProgressPercent(), 90);
 }
 
 } // namespace
