@@ -82,6 +82,17 @@ TEST(WholeCardSources, TheListingAndSummaryTellWhereOnTheCard) {
                                ", \"cardStart\": " + std::to_string(stillAt) + "}";
     EXPECT_NE(listed.out.find(extent), std::string::npos) << listed.out;
     EXPECT_NE(listed.out.find("\"gaps_scanned\": [{\"start\": 0, \"length\": 4194304}"), std::string::npos);
+    // A map that marks one of its sectors bad: the still is damaged there.
+    const uint64_t bad = stillAt + 1024;
+    WriteFileBytes(dir / "card.map", "0 +\n0 " + std::to_string(bad) + " +\n" + std::to_string(bad) + " 512 -\n" +
+                                         std::to_string(bad + 512) + " " + std::to_string(card.size() - bad - 512) + " +\n");
+    const Outcome mapped =
+        RunKalvory({"list", "--json", "--map", (dir / "card.map").string(), (dir / "card.img").string()}, dir.Path());
+    EXPECT_EQ(mapped.exitCode, 0) << mapped.err;
+    EXPECT_NE(mapped.out.find(extent + "], \"pathShortened\": false, \"renamed\": false, "
+                                       "\"damaged\": [{\"start\": 1024, \"length\": 512}]"),
+              std::string::npos)
+        << mapped.out;
 
     const Outcome recovered = RunKalvory({"recover", (dir / "card.img").string(), (dir / "out").string()}, dir.Path());
     EXPECT_EQ(recovered.exitCode, 0) << recovered.err;
