@@ -121,9 +121,13 @@ void FileStream::SetOrigin(uint64_t origin) {
         ThrowFromErrno();
 }
 
+void FileStream::OpenCardWindow() {
+    cardWindow_ = true;
+}
+
 int64_t FileStream::SourceSeek(int64_t offset, int whence) {
     if (whence == SEEK_SET)
-        return SystemSeek(offset + origin_, SEEK_SET) < 0 ? -1 : offset;
+        return SystemSeek(static_cast<int64_t>(FileOffset(static_cast<uint64_t>(offset))), SEEK_SET) < 0 ? -1 : offset;
     const int64_t at = SystemSeek(offset, whence);
     return at < 0 ? -1 : std::max<int64_t>(at - origin_, 0);
 }

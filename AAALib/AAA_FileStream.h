@@ -59,6 +59,18 @@ public:
     void SetOrigin(uint64_t origin);
     uint64_t Origin() const { return static_cast<uint64_t>(origin_); }
 
+    // Offsets from kCardWindow on read the file from its own start, whatever
+    // the origin: the bytes of a whole card before its volume are reached
+    // there, and what lies past them (the volume) follows on as in the file.
+    static constexpr uint64_t kCardWindow = uint64_t{1} << 62;
+    void OpenCardWindow();
+    bool CardWindowOpen() const { return cardWindow_; }
+    bool InCardWindow(uint64_t offset) const { return cardWindow_ && offset >= kCardWindow; }
+    // Where a stream offset lies in the file.
+    uint64_t FileOffset(uint64_t offset) const {
+        return InCardWindow(offset) ? offset - kCardWindow : offset + static_cast<uint64_t>(origin_);
+    }
+
     // Bytes of the file that could not be read; reads return zeros for them.
     // A read that fails on the medium is read again sector by sector (units of
     // blockSize, or 512 before it is set), so only the bad sectors are lost.
@@ -128,6 +140,7 @@ private:
     int64_t filePosition_ = 0; // where the descriptor stands, in the stream's offsets
     int64_t origin_ = 0;
     ReadTee* tee_ = nullptr;
+    bool cardWindow_ = false;
 };
 
 } // namespace AAA

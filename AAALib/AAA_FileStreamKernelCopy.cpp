@@ -27,7 +27,7 @@ std::optional<uint32_t> FileStream::TransferFrom(FileStream& source, int64_t sou
         return std::nullopt;
     LeaveReadAhead();
     uint32_t done = 0;
-    loff_t from = sourceOffset + source.origin_;
+    loff_t from = static_cast<loff_t>(source.FileOffset(static_cast<uint64_t>(sourceOffset)));
     while (done < count) {
         const ssize_t n = ::copy_file_range(source.fd_, &from, fd_, nullptr, count - done, 0);
         if (n < 0 && errno == EINTR)

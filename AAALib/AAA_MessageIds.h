@@ -79,6 +79,7 @@ enum Id : int {
     PartitionRead = 2041,
     VolumeByBootSector = 2042,
     WholeCardScanned = 2043,
+    CardGapsScanned = 2044,
     // Imaging a failing card.
     Imaging = 2100,
     ImagingRate = 2101,

@@ -28,8 +28,10 @@ int64_t ProgressFileStream::Seek(int64_t offset, int origin) {
     const int64_t position = FileStream::Seek(offset, origin);
     const uint64_t total = ProgressTotal.load();
     if (job && total != 0 && ProgressWritten.load() == 0) {
-        ProgressPosition.store(static_cast<uint64_t>(position));
-        ReportProgress(*job, static_cast<uint64_t>(position) * 90 / total);
+        // A scan of the whole card counts in the card's offsets, the window's included.
+        const uint64_t at = CardWindowOpen() ? FileOffset(static_cast<uint64_t>(position)) : static_cast<uint64_t>(position);
+        ProgressPosition.store(at);
+        ReportProgress(*job, at * 90 / total);
     }
     return position;
 }

@@ -213,6 +213,9 @@ constexpr Entry kTable[] = {
     {2043, "No FAT12, FAT16, FAT32 or exFAT volume was found on {0}: the whole card was scanned as 512-byte sectors.",
            "{0} に FAT12、FAT16、FAT32、exFAT のボリュームが見つからないため、カード全体を 512 バイトのセクターとして走査しました。",
            "在 {0} 上未找到 FAT12、FAT16、FAT32 或 exFAT 卷：已将整张存储卡按 512 字节扇区扫描。"},
+    {2044, "The card's {0} outside its volume were scanned too: {1} files were found there.",
+           "ボリュームの外にあるカードの {0} も走査し、そこで {1} 個のファイルが見つかりました。",
+           "还扫描了存储卡上卷之外的 {0}：在其中找到 {1} 个文件。"},
     // Imaging a failing card, and recovering from the image with its map.
     {2100, "Imaging", "イメージ作成中", "正在制作镜像"},
     {2101, "{0}/s, {1} bad", "{0}/秒、不良 {1}", "{0}/秒，坏 {1}"},

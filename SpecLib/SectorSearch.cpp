@@ -108,14 +108,28 @@ int SectorSearch(FSAccessLib::FSAccessBase& reader, DirEntry& root, FoundFolders
     return searcher.Run();
 }
 
-int SectorSearcher::Run() {
-    const uint64_t step = std::max<uint32_t>(reader_.searchStep, 1);
+SearchRange SectorSearcher::VolumeRange() const {
+    SearchRange range;
+    range.begin = reader_.startOfDataArea;
+    range.end = reader_.ReadableEnd(); // an image that ends early is searched as far as it goes
+    range.fileEnd = reader_.totalBytes;
+    range.step = std::max<uint32_t>(reader_.searchStep, 1);
+    range.nameSectorBytes = std::max<uint32_t>(reader_.sectorSize, 1);
+    return range;
+}
+
+int SectorSearcher::Run() { return Run(VolumeRange()); }
+
+int SectorSearcher::Run(const SearchRange& range) {
+    range_ = range;
+    range_.step = std::max<uint32_t>(range_.step, 1);
+    range_.nameSectorBytes = std::max<uint32_t>(range_.nameSectorBytes, 1);
+    const uint64_t step = range_.step;
     // A chunk the card fails to give is read again sector by sector by the
     // stream; zeros stand in for the bad sectors, which no signature matches.
     const uint64_t unreadableBefore = reader_.stream->Unreadable().Bytes();
     int count = 0;
-    // An image that ends early is searched as far as it goes.
-    for (uint64_t position = reader_.startOfDataArea; position < reader_.ReadableEnd();) {
+    for (uint64_t position = range_.begin; position < range_.end;) {
         uint64_t advance = 0;
         count += ScanChunk(position, advance);
         position += advance < step ? step : (advance + step - 1) / step * step;
@@ -127,8 +141,8 @@ int SectorSearcher::Run() {
 
 uint32_t SectorSearcher::LoadChunk(uint64_t position) {
     chunk_.resize(kSearchChunkBytes);
-    // Never past the volume: what lies beyond it is not the card's data.
-    const auto wanted = static_cast<uint32_t>(std::min<uint64_t>(kSearchChunkBytes, reader_.ReadableEnd() - position));
+    // Never past the range: the volume's data, or one stretch of the card outside it.
+    const auto wanted = static_cast<uint32_t>(std::min<uint64_t>(kSearchChunkBytes, range_.end - position));
     // After a file that ended inside this chunk, the bytes after it are here
     // already; only the rest is read (one seek, one read).
     uint32_t kept = 0;
@@ -150,7 +164,7 @@ int SectorSearcher::ScanChunk(uint64_t position, uint64_t& advance) {
     const uint32_t bytes = LoadChunk(position);
     if (bytes == 0)
         return 0;
-    const uint32_t step = std::max<uint32_t>(reader_.searchStep, 1);
+    const uint32_t step = range_.step;
     for (uint32_t offset = 0; offset < bytes; offset += step) {
         advance = offset;
         ++sectorsTested_;
@@ -198,9 +212,10 @@ int SectorSearcher::TestSector(const uint8_t* sector, uint32_t available, uint64
         reader_.stream->AdoptHeld(chunkStart_, chunk_.data(), chunkBytes_);
         AAA::CaptureScope capture(reader_.capture, *reader_.stream, start);
         const uint64_t measured = (this->*row.length)(start);
-        // A length that runs past the volume is no file of it: what lies beyond
-        // is not the card's data, and taking it would skip everything after it.
-        const uint64_t length = measured <= reader_.totalBytes - std::min(start, reader_.totalBytes) ? measured : 0;
+        // A length that runs past the range's bound (the volume, or the card
+        // when it is scanned whole) is no file: what lies beyond is not the
+        // card's data, and taking it would skip everything after it.
+        const uint64_t length = measured <= range_.fileEnd - std::min(start, range_.fileEnd) ? measured : 0;
         if (length == 0)
             continue;
         capture.Finish(length);
@@ -215,7 +230,7 @@ int SectorSearcher::RunClipHandler(uint64_t position, uint64_t& advance) {
         return 0;
     const uint64_t offset = advance;
     const size_t before = root_.children.size();
-    const auto sectorNumber = static_cast<uint32_t>((position + offset) / std::max<uint32_t>(reader_.sectorSize, 1));
+    const uint32_t sectorNumber = NameSector(position + offset);
     reader_.stream->AdoptHeld(chunkStart_, chunk_.data(), chunkBytes_);
     AAA::CaptureScope capture(reader_.capture, *reader_.stream, position + offset);
     const int made =
@@ -267,8 +282,13 @@ uint64_t SectorSearcher::MeasureJpeg(uint64_t start) {
     return formats_.jpegLength ? formats_.jpegLength(*reader_.stream, start) : 0;
 }
 
+uint32_t SectorSearcher::NameSector(uint64_t offset) const {
+    const auto named = static_cast<uint64_t>(static_cast<int64_t>(offset) + range_.nameShift);
+    return static_cast<uint32_t>(named / range_.nameSectorBytes);
+}
+
 int SectorSearcher::AddCarvedEntry(const Row& row, uint64_t start, uint64_t length) {
-    const auto sectorNumber = static_cast<uint32_t>(start / std::max<uint32_t>(reader_.sectorSize, 1));
+    const uint32_t sectorNumber = NameSector(start);
     DirEntry entry(BaseName(row.style, sectorNumber, row.fixedName), row.extension);
     entry.start = start;
     entry.length = length;

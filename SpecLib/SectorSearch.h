@@ -41,6 +41,19 @@ CarvingFormats KnownCarvingFormats();
 // format their clusters still hold the names and places of their files).
 enum class FoundFolders { Ignore, Read };
 
+// A stretch of the stream one search reads, in stream offsets, and how its
+// finds are bounded and named. The volume's data area is the default; a
+// whole card's bytes outside the volume are read as 512-byte sectors.
+struct SearchRange {
+    uint64_t begin = 0;
+    uint64_t end = 0;
+    uint64_t fileEnd = 0; // no carved file runs past it
+    uint32_t step = 512;
+    // Finds are named by the sector, of `nameSectorBytes`, at offset + nameShift.
+    int64_t nameShift = 0;
+    uint32_t nameSectorBytes = 512;
+};
+
 class SectorSearcher {
 public:
     SectorSearcher(FSAccessLib::FSAccessBase& reader, FSAccessLib::DirEntry& root,
@@ -48,6 +61,9 @@ public:
 
     // Scans from the data area to the end of the volume; returns the entries made.
     int Run();
+    int Run(const SearchRange& range);
+    // The data area to the readable end, finds bounded by the volume.
+    SearchRange VolumeRange() const;
 
     uint64_t SectorsTested() const { return sectorsTested_; }
     size_t CoverageQueries() const { return coverage_.IndexQueries(); }
@@ -73,6 +89,7 @@ private:
     uint64_t MeasureXml(uint64_t start);
     uint64_t MeasureJpeg(uint64_t start);
     int AddCarvedEntry(const Row& row, uint64_t start, uint64_t length);
+    uint32_t NameSector(uint64_t offset) const;
 
     FSAccessLib::FSAccessBase& reader_;
     FSAccessLib::DirEntry& root_;
@@ -84,6 +101,7 @@ private:
     uint32_t chunkBytes_ = 0;
     std::vector<uint8_t> streamBuffer_;
     uint64_t sectorsTested_ = 0;
+    SearchRange range_;
 };
 
 // One search over the reader's volume, adding what it finds below `root`.

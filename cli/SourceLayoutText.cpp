@@ -4,6 +4,8 @@
 
 #include "AAA_MessageIds.h"
 #include "AAA_StringTable.h"
+#include "Commands.h"
+#include "RecoveredFiles.h"
 #include "TargetList.h"
 
 namespace KalvoryCli {
@@ -20,6 +22,27 @@ const char* FoundName(Kalvory::VolumeFound found) {
     }
     return "bare";
 }
+
+// Target files whose data starts outside the volume.
+class CommandCountOutsideVolume : public FSAccessLib::Command {
+public:
+    CommandCountOutsideVolume(const Kalvory::CardPlace& place, uint64_t volumeBytes)
+        : place_(place), volumeBytes_(volumeBytes) {}
+    void Execute(FSAccessLib::DirEntry& entry) override {
+        if (!entry.target || entry.isDirectory)
+            return;
+        const std::vector<AAA::ByteRange> ranges = entry.DataRanges();
+        if (ranges.empty())
+            return;
+        const int64_t start = place_.VolumeOffset(ranges.front().start);
+        count += start < 0 || static_cast<uint64_t>(start) >= volumeBytes_ ? 1 : 0;
+    }
+    int count = 0;
+
+private:
+    Kalvory::CardPlace place_;
+    uint64_t volumeBytes_;
+};
 
 } // namespace
 
@@ -52,7 +75,7 @@ std::string LayoutJsonMember(const Kalvory::SourceLayout& layout) {
                 ", \"length\": " + std::to_string(p.length) + ", \"past_end\": " + (p.pastEnd ? "true" : "false") +
                 ", \"read\": " + (p.number == layout.partition ? "true" : "false") + "}";
     }
-    json += "], \"problems\": [";
+    json += "], \"gaps_scanned\": " + RangesJson(layout.gapsScanned) + ", \"problems\": [";
     for (size_t i = 0; i < layout.table.problems.size(); ++i)
         json += (i ? ", " : "") + JsonString(layout.table.problems[i]);
     return json + "]}";
@@ -71,6 +94,18 @@ std::string LayoutNotice(const Kalvory::SourceLayout& layout, const std::string&
         break;
     }
     return {};
+}
+
+std::string GapNotice(Kalvory::KalvoryBase& strategy) {
+    const Kalvory::SourceLayout& layout = strategy.Layout();
+    if (layout.gapsScanned.empty())
+        return {};
+    uint64_t bytes = 0;
+    for (const AAA::ByteRange& gap : layout.gapsScanned)
+        bytes += gap.length;
+    CommandCountOutsideVolume outside(Kalvory::PlaceOf(strategy.Reader()), strategy.Reader().totalBytes);
+    strategy.Root().Apply(outside);
+    return AAA::FillPlaceholders(Text(AAA::Msg::CardGapsScanned), {HumanBytes(bytes), std::to_string(outside.count)});
 }
 
 } // namespace KalvoryCli

@@ -20,11 +20,18 @@ std::string ApplySourceMap(Kalvory::KalvoryBase& strategy, const std::string& ma
     if (map->Size() != size)
         return AAA::FillPlaceholders(AAA::LoadStringUtf8(AAA::Msg::MapSizeDiffers),
                                      {mapPath, std::to_string(map->Size()), source, std::to_string(size)});
-    for (const Rescue::MapBlock& block : map->Blocks())
-        if (block.area != Rescue::Area::Finished && block.start + block.length > origin) {
+    for (const Rescue::MapBlock& block : map->Blocks()) {
+        if (block.area == Rescue::Area::Finished)
+            continue;
+        if (block.start + block.length > origin) {
             const uint64_t start = std::max(block.start, origin);
             stream.MarkUnreadable(start - origin, block.start + block.length - start);
         }
+        // The bytes before the volume, should the sector search read them.
+        if (block.start < origin)
+            stream.MarkUnreadable(AAA::FileStream::kCardWindow + block.start,
+                                  std::min(block.start + block.length, origin) - block.start);
+    }
     return {};
 }
 

@@ -1,5 +1,6 @@
 #include "TargetList.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "Commands.h"
@@ -39,16 +40,21 @@ private:
     }
 };
 
-// Extents past the image's end make the file partial; unreadable source
-// bytes inside the extents are damage, by file offset.
-void AddDamage(TargetInfo& info, const ListContext& context) {
+// The data's places on the volume and the card. Extents past the image's end
+// make the file partial; unreadable source bytes inside them are damage, by
+// file offset.
+void AddExtents(TargetInfo& info, const FSAccessLib::DirEntry& entry, const ListContext& context) {
+    const Kalvory::CardPlace& place = context.place;
+    const uint64_t cardEnd = context.imageEnd == UINT64_MAX ? UINT64_MAX : context.imageEnd + place.volumeOffset;
     uint64_t at = 0;
-    for (const auto& [start, length] : info.extents) {
-        info.partial = info.partial || start + length > context.imageEnd;
+    for (const AAA::ByteRange& range : entry.DataRanges()) {
+        const uint64_t cardStart = place.CardOffset(range.start);
+        info.extents.push_back({place.VolumeOffset(range.start), range.length, cardStart});
+        info.partial = info.partial || range.length > cardEnd - std::min(cardStart, cardEnd);
         if (context.unreadable)
-            for (const AAA::ByteRange& bad : context.unreadable->Within(start, length))
-                info.damaged.push_back({at + (bad.start - start), bad.length});
-        at += length;
+            for (const AAA::ByteRange& bad : context.unreadable->Within(range.start, range.length))
+                info.damaged.push_back({at + (bad.start - range.start), bad.length});
+        at += range.length;
     }
 }
 
@@ -107,6 +113,10 @@ std::string Hex(uint64_t value) {
     return text;
 }
 
+std::string SignedHex(int64_t value) {
+    return value < 0 ? "-" + Hex(0 - static_cast<uint64_t>(value)) : Hex(static_cast<uint64_t>(value));
+}
+
 const char* Bool(bool value) { return value ? "true" : "false"; }
 
 } // namespace
@@ -136,11 +146,8 @@ TargetInfo DescribeTarget(const FSAccessLib::DirEntry& entry, std::string relati
     info.partial = entry.partial;
     info.overwritten = entry.overwritten;
     info.matchingBytes = entry.matchingBytes;
-    if (!entry.isDirectory) {
-        for (const AAA::ByteRange& range : entry.DataRanges())
-            info.extents.emplace_back(range.start, range.length);
-        AddDamage(info, context);
-    }
+    if (!entry.isDirectory)
+        AddExtents(info, entry, context);
     return info;
 }
 
@@ -157,8 +164,8 @@ std::string TargetJsonFields(const TargetInfo& t) {
     json += ", \"extents\": [";
     for (size_t k = 0; k < t.extents.size(); ++k) {
         json += k ? ", " : "";
-        json += "{\"start\": " + std::to_string(t.extents[k].first) +
-                ", \"length\": " + std::to_string(t.extents[k].second) + "}";
+        json += "{\"start\": " + std::to_string(t.extents[k].start) + ", \"length\": " +
+                std::to_string(t.extents[k].length) + ", \"cardStart\": " + std::to_string(t.extents[k].cardStart) + "}";
     }
     json += "]";
     json += std::string(", \"pathShortened\": ") + Bool(t.pathShortened);
@@ -175,6 +182,7 @@ ListContext ListContextOf(const Kalvory::KalvoryBase& strategy) {
         context.imageEnd = static_cast<uint64_t>(source->Length());
         context.unreadable = &source->Unreadable();
     }
+    context.place = Kalvory::PlaceOf(strategy.Reader());
     return context;
 }
 
@@ -196,9 +204,13 @@ std::string FormatTargetsText(const std::vector<TargetInfo>& targets) {
         if (!target.extents.empty()) {
             text += "  [";
             for (size_t i = 0; i < target.extents.size(); ++i) {
+                const TargetExtent& extent = target.extents[i];
                 if (i)
                     text += " ";
-                text += Hex(target.extents[i].first) + "+" + Hex(target.extents[i].second);
+                text += SignedHex(extent.start) + "+" + Hex(extent.length);
+                // A volume inside a whole card: where on the card, too.
+                if (static_cast<uint64_t>(extent.start) != extent.cardStart)
+                    text += "@card:" + Hex(extent.cardStart);
             }
             text += "]";
         }

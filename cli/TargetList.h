@@ -7,12 +7,20 @@
 
 #include "AAA_ByteRanges.h"
 #include "DirEntry.h"
+#include "Kalvory_CardScan.h"
 
 namespace Kalvory {
 class KalvoryBase;
 }
 
 namespace KalvoryCli {
+
+// Where one piece of a target's data lies.
+struct TargetExtent {
+    int64_t start = 0; // from the volume's start: negative before it (a whole card's gap)
+    uint64_t length = 0;
+    uint64_t cardStart = 0; // from the card's start (the same as `start` for a bare volume)
+};
 
 struct TargetInfo {
     std::string path; // relative host path the file would be saved under
@@ -30,7 +38,7 @@ struct TargetInfo {
     bool overwritten = false;
     uint64_t matchingBytes = 0;
     bool leftOut = false; // overwritten and therefore not saved
-    std::vector<std::pair<uint64_t, uint64_t>> extents; // start, length
+    std::vector<TargetExtent> extents;
     // Parts of the file, by file offset, on sectors the verification could not
     // read (a save writes zeros there).
     std::vector<AAA::ByteRange> damaged;
@@ -38,8 +46,9 @@ struct TargetInfo {
 
 // What the tree alone does not tell about a target.
 struct ListContext {
-    uint64_t imageEnd = UINT64_MAX;             // bytes the source really holds
+    uint64_t imageEnd = UINT64_MAX;             // bytes the source really holds (from the volume's start)
     const AAA::ByteRangeSet* unreadable = nullptr; // source bytes no read could get
+    Kalvory::CardPlace place;                   // where the stream's offsets lie on the card
 };
 ListContext ListContextOf(const Kalvory::KalvoryBase& strategy);
 

@@ -184,6 +184,8 @@ int RunList(const Options& options) {
                                          : FormatLayoutText(layout) + FormatTargetsText(targets);
     if (const std::string notice = LayoutNotice(layout, options.source); !notice.empty() && !options.json)
         PrintError(notice);
+    if (const std::string notice = GapNotice(*job->Strategy()); !notice.empty() && !options.json)
+        PrintError(notice);
     std::fwrite(out.data(), 1, out.size(), stdout);
     return verified == 0 ? kRecovered : kNothing;
 }
@@ -227,6 +229,8 @@ int RunRecover(const Options& options) {
     job->Strategy()->SetPartialFiles(options.partial ? FSAccessLib::PartialFiles::Write : FSAccessLib::PartialFiles::Skip);
     const int32_t verified = Run(*job, Operation::Verify);
     if (const std::string notice = LayoutNotice(job->Strategy()->Layout(), options.source); !notice.empty())
+        std::printf("%s\n", notice.c_str());
+    if (const std::string notice = GapNotice(*job->Strategy()); !notice.empty())
         std::printf("%s\n", notice.c_str());
     if (verified == Restore::NoTargets) {
         std::printf("%s\n", AAA::FillPlaceholders(Text(AAA::Msg::NothingFound), {options.source}).c_str());

@@ -9,6 +9,7 @@
 #include "AVCHD_Fragments.h"
 #include "DV_Files.h"
 #include "FoundFolders.h"
+#include "Kalvory_CardScan.h"
 #include "Picture_Files.h"
 #include "SectorSearch.h"
 #include "FSSpecExFAT.h"
@@ -193,7 +194,7 @@ int Kalvory_Sector::Verify() {
     reader_->ReadAllocationTable();
     reader_->ReadRootDirectory();
     AAA::DebugLog(7, "---SectorSearch---\n");
-    SectorSearch(*reader_, root_);
+    ScanCard(*reader_, root_, layout_, FoundFolders::Ignore);
     FSAccessLib::CommandDisplay display;
     return SelectRenameAndCount(display);
 }
@@ -266,7 +267,7 @@ int Kalvory_DirAndSector::Verify() {
     FSAccessLib::CommandDisplay display;
     SearchDirectories(display);
     AAA::DebugLog(7, "---SectorSearch---\n");
-    SectorSearch(*reader_, root_, FoundFolders::Read);
+    ScanCard(*reader_, root_, layout_, FoundFolders::Read);
     AAA::DebugLog(7, "---FoundFolders---\n");
     RebuildFoundFolders(root_);
     CommandRenameFoundDeleted renameFound;

@@ -12,6 +12,7 @@
 #include "AAA_Exceptions.h"
 #include "AAA_Progress.h"
 #include "AAA_StringTable.h"
+#include "Kalvory_CardScan.h"
 #include "Kalvory_Recover.h"
 #include "AAA_MessageIds.h"
 
@@ -93,7 +94,7 @@ void KalvoryBase::Save() {
     try {
         RefuseFilesTooLarge();
         Restore::SetProgressTotal(total.total);
-        FSAccessLib::CommandCopyToDst copy(destination_, reader_->stream.get(), reader_->totalBytes, partialFiles_);
+        FSAccessLib::CommandCopyToDst copy(destination_, reader_->stream.get(), MediaEnd(*reader_, layout_), partialFiles_);
         if (reader_)
             reader_->capture = nullptr; // the save's reads are its own
         copy.SetStaging(staging_.get());
@@ -145,9 +146,9 @@ void KalvoryBase::ReadTargetData() {
     root_.Apply(total);
     Restore::SetProgressTotal(total.total); // seeks move the percent and see a cancel
     Restore::ProgressFileStream& source = *reader_->stream;
-    const uint64_t end = reader_->ReadableEnd();
     std::vector<uint8_t> buffer(AAA::kCopyPieceSize);
     const auto readRange = [&](uint64_t start, uint64_t length) {
+        const uint64_t end = ReadEnd(*reader_, layout_, start);
         length = start >= end ? 0 : std::min(length, end - start);
         while (length > 0) {
             const auto piece = static_cast<uint32_t>(std::min<uint64_t>(length, buffer.size()));

@@ -1,5 +1,7 @@
 #include "Kalvory_Volume.h"
 
+#include <algorithm>
+
 #include "AAA_DebugLog.h"
 #include "AAA_Exceptions.h"
 #include "AAA_LogLines.h"
@@ -88,6 +90,16 @@ std::unique_ptr<FSAccessBase> VolumeByBootSector(const WString& path, Restore::P
     return nullptr;
 }
 
+// Partitions other than the one read that a reader accepts.
+void NoteOtherVolumes(const WString& path, uint64_t readOffset, SourceLayout& layout) {
+    for (const FSAccessLib::Partition& partition : layout.table.partitions) {
+        if (partition.offset == readOffset || partition.offset >= layout.cardBytes || !TryReaders(path, partition.offset))
+            continue;
+        const uint64_t length = std::min(partition.length, layout.cardBytes - partition.offset);
+        layout.otherVolumes.push_back({partition.offset, length});
+    }
+}
+
 } // namespace
 
 std::unique_ptr<FSAccessBase> OpenVolume(const WString& path, const VolumeChoice& choice, SourceLayout& layout) {
@@ -121,6 +133,8 @@ std::unique_ptr<FSAccessBase> OpenVolume(const WString& path, const VolumeChoice
     if (!reader)
         NoVolume();
     layout.volumeOffset = reader->volumeOffset;
+    if (layout.found == VolumeFound::Partition || layout.found == VolumeFound::BootSector)
+        NoteOtherVolumes(path, layout.volumeOffset, layout);
     return reader;
 }
 

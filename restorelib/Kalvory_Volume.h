@@ -5,7 +5,9 @@
 // where no volume is found at all, the whole card as raw sectors.
 #include <cstdint>
 #include <memory>
+#include <vector>
 
+#include "AAA_ByteRanges.h"
 #include "AAA_WideString.h"
 #include "FSAccessBase.h"
 #include "PartitionTable.h"
@@ -28,6 +30,11 @@ struct SourceLayout {
     VolumeFound found = VolumeFound::Bare;
     uint32_t partition = 0; // the partition read, when found through the table
     uint64_t volumeOffset = 0;
+    // The other partitions that hold a volume of their own (card offsets):
+    // read with their number, never scanned as the card's gaps.
+    std::vector<AAA::ByteRange> otherVolumes;
+    // The card's stretches outside the volume the sector search read too (card offsets).
+    std::vector<AAA::ByteRange> gapsScanned;
 };
 
 // Opens the reader of the chosen volume and describes the source; raises

@@ -163,7 +163,10 @@ void CommandCopyToDst::MakePlannedFolders(DirEntry* folder) {
 std::vector<AAA::ByteRange> CommandCopyToDst::Pieces(const DirEntry& entry, SavedEntry& outcome) {
     std::vector<AAA::ByteRange> pieces = entry.DataRanges();
     const size_t before = pieces.size();
-    std::erase_if(pieces, [&](const AAA::ByteRange& piece) { return OutOfMedia(piece.start, piece.length, mediaSize); });
+    // Bytes before the volume, through the card window, are bounded by the card alone.
+    std::erase_if(pieces, [&](const AAA::ByteRange& piece) {
+        return !source->InCardWindow(piece.start) && OutOfMedia(piece.start, piece.length, mediaSize);
+    });
     for (size_t i = pieces.size(); i < before; ++i)
         AAA::DebugLog(7, "\t->Out of media range.\n"); // a block beyond the volume: the file is shorter
     if (entry.chain.empty() && pieces.empty()) {
@@ -171,11 +174,15 @@ std::vector<AAA::ByteRange> CommandCopyToDst::Pieces(const DirEntry& entry, Save
         return pieces;
     }
     // Only what lies before the image's end: the file up to its first missing byte.
-    const uint64_t end = ImageEnd();
-    const auto cut = std::find_if(pieces.begin(), pieces.end(), [&](const AAA::ByteRange& p) { return p.End() > end; });
+    const uint64_t imageEnd = ImageEnd();
+    const auto endOf = [&](const AAA::ByteRange& p) {
+        return source->InCardWindow(p.start) ? AAA::FileStream::kCardWindow + source->Origin() + imageEnd : imageEnd;
+    };
+    const auto cut = std::find_if(pieces.begin(), pieces.end(), [&](const AAA::ByteRange& p) { return p.End() > endOf(p); });
     if (cut == pieces.end())
         return pieces;
     outcome.cutAtImageEnd = true;
+    const uint64_t end = endOf(*cut);
     if (partialFiles_ == PartialFiles::Skip) {
         outcome.status = SaveStatus::SkippedPartial;
         AAA::DebugLog(3, "%s: crosses the end of the image (0x%I64X); not saved: partial files were not asked for\n",

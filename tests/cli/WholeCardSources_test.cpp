@@ -62,4 +62,51 @@ TEST(WholeCardSources, ImageAndLoopDeviceGiveWhatTheVolumeGives) {
     EXPECT_TRUE(RecoveredFilesUnder(dir / "device") == expected);
 }
 
+// A still left between the table and the volume: the listing gives its card
+// offset and its (negative) volume offset, the recovery's summary counts it
+// among the files found outside the volume, and the directory mode reads none of it.
+TEST(WholeCardSources, TheListingAndSummaryTellWhereOnTheCard) {
+    TestSupport::TempDir dir("kalvory-wholecard");
+    const SmallCard volume = BuildSmallCard(CardSystem::Fat16, {{"DCIM/100CDPFP/IMGA0001.JPG", std::string(9000, 'p')}});
+    const std::string bytes(volume.bytes.begin(), volume.bytes.end());
+    std::string card = BuildWholeCard(TableKind::Mbr, 8192 + bytes.size() / 512 + 64, {{8192, bytes, 0x06}});
+    const std::string still = ExifJpeg(30000, 5);
+    const uint64_t stillAt = 1000 * 512;
+    card.replace(stillAt, still.size(), still);
+    WriteFileBytes(dir / "card.img", card);
+
+    const Outcome listed = RunKalvory({"list", "--json", (dir / "card.img").string()}, dir.Path());
+    EXPECT_EQ(listed.exitCode, 0) << listed.err;
+    const std::string extent = "{\"start\": " + std::to_string(static_cast<int64_t>(stillAt) - 8192 * 512) +
+                               ", \"length\": " + std::to_string(still.size()) +
+                               ", \"cardStart\": " + std::to_string(stillAt) + "}";
+    EXPECT_NE(listed.out.find(extent), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("\"gaps_scanned\": [{\"start\": 0, \"length\": 4194304}"), std::string::npos);
+    // A map that marks one of its sectors bad: the still is damaged there.
+    const uint64_t bad = stillAt + 1024;
+    WriteFileBytes(dir / "card.map", "0 +\n0 " + std::to_string(bad) + " +\n" + std::to_string(bad) + " 512 -\n" +
+                                         std::to_string(bad + 512) + " " + std::to_string(card.size() - bad - 512) + " +\n");
+    const Outcome mapped =
+        RunKalvory({"list", "--json", "--map", (dir / "card.map").string(), (dir / "card.img").string()}, dir.Path());
+    EXPECT_EQ(mapped.exitCode, 0) << mapped.err;
+    EXPECT_NE(mapped.out.find(extent + "], \"pathShortened\": false, \"renamed\": false, "
+                                       "\"damaged\": [{\"start\": 1024, \"length\": 512}]"),
+              std::string::npos)
+        << mapped.out;
+
+    const Outcome recovered = RunKalvory({"recover", (dir / "card.img").string(), (dir / "out").string()}, dir.Path());
+    EXPECT_EQ(recovered.exitCode, 0) << recovered.err;
+    EXPECT_NE(recovered.out.find("outside its volume were scanned too: 1 files were found there"), std::string::npos)
+        << recovered.out;
+    int copies = 0;
+    for (const auto& [path, data] : RecoveredFilesUnder(dir / "out"))
+        copies += data == still ? 1 : 0;
+    EXPECT_EQ(copies, 1);
+
+    const Outcome directory =
+        RunKalvory({"recover", "--mode", "directory", (dir / "card.img").string(), (dir / "dir").string()}, dir.Path());
+    EXPECT_EQ(directory.exitCode, 0) << directory.err;
+    EXPECT_EQ(directory.out.find("outside its volume"), std::string::npos) << directory.out;
+}
+
 } // namespace
