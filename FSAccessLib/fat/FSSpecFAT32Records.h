@@ -32,27 +32,11 @@ public:
 
 // The FAT32 part after the shared prefix, by byte offset.
 namespace BootOffset32 {
-inline constexpr int SectorsPerFAT32 = BootOffset::PrefixEnd;
-inline constexpr int Extension = 40; // two bytes, ExtensionFlag
-inline constexpr int FsVersion = 42;
-inline constexpr int RootCluster = 44;
-inline constexpr int FsInfo = 48;
-inline constexpr int BackupBootSector = 50;
-inline constexpr int Reserved1 = 52;
-inline constexpr int PhysicalDiskNumber = 64;
-inline constexpr int Reserved2 = 65;
-inline constexpr int ExtendedBootRecordSignature = 66;
-inline constexpr int VolumeIDNumber = 67;
-inline constexpr int VolumeLabel = 71;
-inline constexpr int FileSystemType = 82;
-inline constexpr int ReservedForSystemUse = 90;
-static_assert(SectorsPerFAT32 + 4 == Extension && Extension + 2 == FsVersion && FsVersion < RootCluster &&
-              RootCluster < FsInfo && FsInfo < BackupBootSector && BackupBootSector < Reserved1 &&
-              Reserved1 < PhysicalDiskNumber && PhysicalDiskNumber < Reserved2 &&
-              Reserved2 < ExtendedBootRecordSignature && ExtendedBootRecordSignature < VolumeIDNumber &&
-              VolumeIDNumber < VolumeLabel && VolumeLabel < FileSystemType && FileSystemType < ReservedForSystemUse &&
-              ReservedForSystemUse < BootOffset::SignatureWord);
+FAT32_BOOT_EXTENSION_LAYOUT(AAA_LAYOUT_OFFSET)
 } // namespace BootOffset32
+
+// The flag word is a block; the row's width is its 16 bits.
+#define AAA_FIELD_ExtensionFlag(name, bytes) ExtensionFlag name;
 
 class PartitionBootSector : public FatBootSectorPrefix {
 public:
@@ -62,25 +46,7 @@ public:
     // log and raises InvalidDataException (109).
     void Check() const;
 
-    AAA::Field::LE SectorsPerFAT32{Bits(BootOffset32::SectorsPerFAT32, BootOffset32::Extension), "SectorsPerFAT32"};
-    ExtensionFlag Extension;
-    AAA::Field::LE FsVersion{Bits(BootOffset32::FsVersion, BootOffset32::RootCluster), "FsVersion"};
-    AAA::Field::LE RootCluster{Bits(BootOffset32::RootCluster, BootOffset32::FsInfo), "RootCluster"};
-    AAA::Field::LE FsInfo{Bits(BootOffset32::FsInfo, BootOffset32::BackupBootSector), "FsInfo"};
-    AAA::Field::LE BackupBootSector{Bits(BootOffset32::BackupBootSector, BootOffset32::Reserved1), "BackupBootSector"};
-    AAA::Field::BE Reserved1{Bits(BootOffset32::Reserved1, BootOffset32::PhysicalDiskNumber), "Reserved1"};
-    AAA::Field::LE PhysicalDiskNumber{Bits(BootOffset32::PhysicalDiskNumber, BootOffset32::Reserved2),
-                                      "PhysicalDiskNumber"};
-    AAA::Field::BE Reserved2{Bits(BootOffset32::Reserved2, BootOffset32::ExtendedBootRecordSignature), "Reserved2"};
-    AAA::Field::BE ExtendedBootRecordSignature{
-        Bits(BootOffset32::ExtendedBootRecordSignature, BootOffset32::VolumeIDNumber), "ExtendedBootRecordSignature"};
-    AAA::Field::LE VolumeIDNumber{Bits(BootOffset32::VolumeIDNumber, BootOffset32::VolumeLabel), "VolumeIDNumber"};
-    AAA::Field::Str VolumeLabel{Bits(BootOffset32::VolumeLabel, BootOffset32::FileSystemType), "VolumeLabel"};
-    AAA::Field::Str FileSystemType{Bits(BootOffset32::FileSystemType, BootOffset32::ReservedForSystemUse),
-                                   "FileSystemType"};
-    AAA::Field::BE ReservedForSystemUse{Bits(BootOffset32::ReservedForSystemUse, BootOffset::SignatureWord),
-                                        "ReservedForSystemUse"};
-    AAA::Field::BE SignatureWord{Bits(BootOffset::SignatureWord, BootOffset::SectorEnd), "SignatureWord"};
+    FAT32_BOOT_EXTENSION_LAYOUT(AAA_LAYOUT_MEMBER)
 };
 
 class FsInfo : public AAA::Block {
@@ -130,13 +96,8 @@ public:
     // A plausible short-name slot (deleted ones included).
     virtual bool IsValid() const;
 
-    AAA::Field::BE ReservedForNT{8, "ReservedForNT"};
-    AAA::Field::LE CreatedTimeTenth{8, "CreatedTimeTenth"};
-    TimeFormat CreatedTime{"CreatedTime"};
-    DateFormat CreatedDate{"CreatedDate"};
-    DateFormat LastAccessDate{"LastAccessDate"};
-    AAA::Field::LE StartingClusterNumberHigh{16, "StartingClusterNumberHigh"};
-    AAA::Field::LE StartingClusterNumberLow{16, "StartingClusterNumberLow"};
+    FAT32_SLOT_CREATED_LAYOUT(AAA_LAYOUT_MEMBER)
+    FAT32_SLOT_CLUSTER_LAYOUT(AAA_LAYOUT_MEMBER)
 };
 
 // The valid slots of one directory in disk order, kept as their disk bytes.
