@@ -1,9 +1,7 @@
 #pragma once
-// exFAT directory entries and directories as records. Every entry is 32 bytes;
-// the type byte chooses the layout (with the in-use bit forced on, so deleted
-// entries are read with the layout of their live form). Every class declares
-// all fields any entry type uses; a class gives widths only to the fields its
-// layout holds, so a field outside the layout answers 0 (or empty).
+// exFAT directory entries and directories as records. Every class declares
+// all fields any entry type uses; a class sizes and reads the fields of its
+// layout (ExfatEntryRecords.h), so a field outside it answers 0 (or empty).
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -12,36 +10,9 @@
 #include <vector>
 
 #include "AAA_Field.h"
+#include "ExfatEntryRecords.h"
 
 namespace FSAccessLib::ExFAT {
-
-using SlotBytes = std::array<uint8_t, 32>;
-
-constexpr uint8_t kInUseBit = 0x80;
-constexpr uint8_t kTypeEndOfDirectory = 0x00;
-constexpr uint8_t kTypeUnusedInUse = 0x80; // an in-use bit with no type: never stored
-constexpr uint8_t kTypeAllocationBitmap = 0x81;
-constexpr uint8_t kTypeUpCaseTable = 0x82;
-constexpr uint8_t kTypeVolumeLabel = 0x83;
-constexpr uint8_t kTypeFile = 0x85;
-constexpr uint8_t kTypeVolumeGuid = 0xA0;
-constexpr uint8_t kTypeStreamExtension = 0xC0;
-constexpr uint8_t kTypeFileName = 0xC1;
-constexpr uint8_t kTypeVendorExtension = 0xE0;
-constexpr uint8_t kTypeVendorAllocation = 0xE1;
-
-constexpr uint32_t kAttributeDirectory = 0x10;
-constexpr uint32_t kFlagNoFatChain = 0x02;
-constexpr size_t kNameUnitsPerEntry = 15;
-
-// Byte offsets in a raw 32-byte entry, for looks at raw bytes.
-namespace EntryOffset {
-inline constexpr size_t EntryType = 0;
-inline constexpr size_t SecondaryCount = 1; // File entry
-inline constexpr size_t SetChecksum = 2;    // File entry, two bytes
-inline constexpr size_t NameLength = 3;     // Stream Extension entry
-inline constexpr size_t Size = 32;
-} // namespace EntryOffset
 
 class DirectoryEntry : public AAA::Block {
 public:
