@@ -43,33 +43,7 @@ void DirectoryEntry::Link() {
 }
 
 std::vector<AAA::FieldBase*> DirectoryEntry::AllFields() {
-    return {&EntryType,
-            &CustomDefined,
-            &FirstCluster,
-            &DataLength,
-            &SecondaryCount,
-            &SetChecksum,
-            &GeneralPrimaryFlags,
-            &GeneralSecondaryFlags,
-            &CharacterCount,
-            &VolumeLabel,
-            &Reserved,
-            &FileAttributes,
-            &Reserved1,
-            &CreateTimestamp,
-            &LastModifiedTimestamp,
-            &LastAccessedTimestamp,
-            &Create10msIncrement,
-            &LastModified10msIncrement,
-            &CreateUtcOffset,
-            &LastModifiedUtcOffset,
-            &LastAccessedUtcOffset,
-            &Reserved2,
-            &NameLength,
-            &NameHash,
-            &ValidDataLength,
-            &Reserved3,
-            &FileName};
+    return {EXFAT_ENTRY_FIELDS(EXFAT_ENTRY_FIELD_ADDRESS)};
 }
 
 void DirectoryEntry::ZeroOutsideLayout() {

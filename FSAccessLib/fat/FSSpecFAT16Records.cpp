@@ -121,7 +121,7 @@ bool FileAllocationTable16::IsEndOfChain(uint32_t value) const {
 FileAllocationTable16Check::FileAllocationTable16Check() : AAA::Block("FileAllocationTable16Check") { Link(); }
 
 void FileAllocationTable16Check::Link() {
-    SetMembers({&EntryArray0, &EntryArray1});
+    SetMembers({FAT16_TABLE_HEAD_LAYOUT(AAA_LAYOUT_ADDRESS)});
     AAA::Block::Link();
 }
 

@@ -72,13 +72,15 @@ public:
 };
 
 // Entries 0 and 1 of the first FAT16 copy; entry 1 tells which copy to load.
+#define FAT16_TABLE_HEAD_LAYOUT(ROW) ROW(LE, EntryArray0, 0, 2) ROW(LE, EntryArray1, 2, 2)
+static_assert(AAA::Tiles(AAA_LAYOUT_SPANS(FAT16_TABLE_HEAD_LAYOUT), 0, 4));
+
 class FileAllocationTable16Check : public AAA::Block {
 public:
     FileAllocationTable16Check();
     void Link() override;
 
-    AAA::Field::LE EntryArray0{16, "EntryArray0"};
-    AAA::Field::LE EntryArray1{16, "EntryArray1"};
+    FAT16_TABLE_HEAD_LAYOUT(AAA_LAYOUT_MEMBER)
 };
 
 class DirectoryEntry1216 : public DirectoryEntryBase {

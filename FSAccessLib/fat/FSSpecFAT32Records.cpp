@@ -74,8 +74,7 @@ void PartitionBootSector::Check() const {
 FsInfo::FsInfo() : AAA::Block("FsInfo") { Link(); }
 
 void FsInfo::Link() {
-    SetMembers({&LeadSignature, &Reserved1, &StructureSignature, &FreeClusterCount, &NextFreeCluster, &Reserved2,
-                &TrailSignature});
+    SetMembers({FAT32_FSINFO_LAYOUT(AAA_LAYOUT_ADDRESS)});
     AAA::Block::Link();
 }
 
@@ -91,7 +90,7 @@ void FsInfo::Check() const {
 FileAllocationTableCheck::FileAllocationTableCheck() : AAA::Block("FileAllocationTableCheck") { Link(); }
 
 void FileAllocationTableCheck::Link() {
-    SetMembers({&EntryArray0, &EntryArray1});
+    SetMembers({FAT32_TABLE_HEAD_LAYOUT(AAA_LAYOUT_ADDRESS)});
     AAA::Block::Link();
 }
 

@@ -56,23 +56,19 @@ public:
     // Lead, structure and trail signatures in order; InvalidDataException (109).
     void Check() const;
 
-    AAA::Field::Str LeadSignature{32, "LeadSignature"};
-    AAA::Field::BE Reserved1{3840, "Reserved1"};
-    AAA::Field::Str StructureSignature{32, "StructureSignature"};
-    AAA::Field::LE FreeClusterCount{32, "FreeClusterCount"};
-    AAA::Field::LE NextFreeCluster{32, "NextFreeCluster"};
-    AAA::Field::BE Reserved2{96, "Reserved2"};
-    AAA::Field::Str TrailSignature{32, "TrailSignature"};
+    FAT32_FSINFO_LAYOUT(AAA_LAYOUT_MEMBER)
 };
 
 // Entries 0 and 1 of the first table copy; entry 1 tells which copy to load.
+#define FAT32_TABLE_HEAD_LAYOUT(ROW) ROW(LE, EntryArray0, 0, 4) ROW(LE, EntryArray1, 4, 4)
+static_assert(AAA::Tiles(AAA_LAYOUT_SPANS(FAT32_TABLE_HEAD_LAYOUT), 0, 8));
+
 class FileAllocationTableCheck : public AAA::Block {
 public:
     FileAllocationTableCheck();
     void Link() override;
 
-    AAA::Field::LE EntryArray0{32, "EntryArray0"};
-    AAA::Field::LE EntryArray1{32, "EntryArray1"};
+    FAT32_TABLE_HEAD_LAYOUT(AAA_LAYOUT_MEMBER)
 };
 
 // One table copy: entry n is the raw 32-bit value for cluster n (the reserved

@@ -60,6 +60,16 @@
     ROW(BE, ReservedForSystemUse, 90, 420)          \
     FAT_BOOT_SIGNATURE_LAYOUT(ROW)
 
+// FAT32's FSInfo sector, named by the boot sector's FsInfo field.
+#define FAT32_FSINFO_LAYOUT(ROW)                    \
+    ROW(Str, LeadSignature, 0, 4)                   \
+    ROW(BE, Reserved1, 4, 480)                      \
+    ROW(Str, StructureSignature, 484, 4)            \
+    ROW(LE, FreeClusterCount, 488, 4)               \
+    ROW(LE, NextFreeCluster, 492, 4)                \
+    ROW(BE, Reserved2, 496, 12)                     \
+    ROW(Str, TrailSignature, 508, 4)
+
 // The whole sectors in disk order.
 #define FAT1216_BOOT_LAYOUT(ROW) FAT_BOOT_PREFIX_LAYOUT(ROW) FAT1216_BOOT_EXTENSION_LAYOUT(ROW)
 #define FAT32_BOOT_LAYOUT(ROW) FAT_BOOT_PREFIX_LAYOUT(ROW) FAT32_BOOT_EXTENSION_LAYOUT(ROW)
@@ -91,6 +101,7 @@ static_assert(AAA::Tiles(AAA_LAYOUT_SPANS(FAT1216_BOOT_EXTENSION_LAYOUT), BootOf
 static_assert(AAA::Tiles(AAA_LAYOUT_SPANS(FAT32_BOOT_EXTENSION_LAYOUT), BootOffset::PrefixEnd, BootOffset::SectorEnd));
 static_assert(AAA::Tiles(AAA_LAYOUT_SPANS(FAT1216_BOOT_LAYOUT), 0, BootOffset::SectorEnd));
 static_assert(AAA::Tiles(AAA_LAYOUT_SPANS(FAT32_BOOT_LAYOUT), 0, BootOffset::SectorEnd));
+static_assert(AAA::Tiles(AAA_LAYOUT_SPANS(FAT32_FSINFO_LAYOUT), 0, BootOffset::SectorEnd));
 
 // The numbers of the prefix as plain values.
 struct FatBootPrefixValues {

@@ -172,3 +172,15 @@ TEST(FatBootSector, DecoderAgreesWithTheRecordOnSeededSectors) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(FatBootSector, FsInfoAndTableHeadsReadTheirRows) {
+    RecordRowsTest::ExpectRecordReadsRows<FSAccessLib::FAT32::FsInfo>(AAA_LAYOUT_SPANS(FAT32_FSINFO_LAYOUT), 512, 7);
+    RecordRowsTest::ExpectRecordReadsRows<FSAccessLib::FAT32::FileAllocationTableCheck>(
+        AAA_LAYOUT_SPANS(FAT32_TABLE_HEAD_LAYOUT), 8, 8);
+    RecordRowsTest::ExpectRecordReadsRows<FSAccessLib::FAT1216::FileAllocationTable16Check>(
+        AAA_LAYOUT_SPANS(FAT16_TABLE_HEAD_LAYOUT), 4, 9);
+}
+
+} // namespace
