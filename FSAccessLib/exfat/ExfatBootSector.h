@@ -2,6 +2,7 @@
 // The exFAT boot sector, declared once by byte offset. The rows make the
 // record's fields and read order and the places raw looks use; a
 // static_assert proves the layout fills 512 bytes.
+#include <cstddef>
 #include <cstdint>
 #include <span>
 

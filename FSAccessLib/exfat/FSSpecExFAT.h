@@ -12,8 +12,8 @@
 #include "AAA_Field.h"
 #include "ClusterRuns.h"
 #include "ClusterUsage.h"
-#include "FSAccessBase.h"
 #include "ExfatBootSector.h"
+#include "FSAccessBase.h"
 #include "FSSpecExFATEntries.h"
 
 namespace FSAccessLib::ExFAT {
