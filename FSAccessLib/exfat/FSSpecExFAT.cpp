@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <span>
 
 #include "AAA_DebugLog.h"
 #include "AAA_Exceptions.h"
@@ -30,7 +31,7 @@ void SetInitialZero(AAA::FieldBase& field) {
 FileSystemRevision::FileSystemRevision() : AAA::Block("FileSystemRevision") { Link(); }
 
 void FileSystemRevision::Link() {
-    SetMembers({&minor_revision_number, &major_revision_number});
+    SetMembers({EXFAT_REVISION_LAYOUT(AAA_LAYOUT_ADDRESS)});
     AAA::Block::Link();
 }
 
@@ -76,27 +77,7 @@ void FileAllocationTable::Resize(void* self) {
 BootSector::BootSector() : AAA::Block("BootSector") { Link(); }
 
 void BootSector::Link() {
-    SetMembers({&JumpBoot,
-                &FileSystemName,
-                &MustBeZero,
-                &PartitionOffset,
-                &VolumeLength,
-                &FatOffset,
-                &FatLength,
-                &ClusterHeapOffset,
-                &ClusterCount,
-                &FirstClusterOfRootDirectory,
-                &VolumeSerialNumber,
-                &FileSystemRevision,
-                &VolumeFlags,
-                &BytesPerSectorShift,
-                &SectorsPerClusterShift,
-                &NumberOfFats,
-                &DriveSelect,
-                &PercentInUse,
-                &Reserved,
-                &BootCode,
-                &BootSignature});
+    SetMembers({EXFAT_BOOT_LAYOUT(AAA_LAYOUT_ADDRESS)});
     AAA::Block::Link();
 }
 
@@ -293,24 +274,21 @@ int FSAccessExFAT::AddFoundEntries(DirEntry& root, Directory& found, DirEntry& f
 }
 
 bool FSAccessExFAT::BeginsFolder(const uint8_t* bytes, size_t size, uint64_t) const {
-    using namespace EntryOffset;
-    const uint8_t* file = bytes;
-    const uint8_t* stream = bytes + Size;
-    if (size < 3 * Size || (file[EntryType] | kInUseBit) != kTypeFile ||
-        (stream[EntryType] | kInUseBit) != kTypeStreamExtension)
+    const std::span<const uint8_t> run(bytes, size);
+    if (size < 3 * kEntryBytes)
         return false;
-    const size_t secondaries = file[SecondaryCount];
-    const size_t nameEntries = (stream[NameLength] + kNameUnitsPerEntry - 1) / kNameUnitsPerEntry;
-    if (secondaries < 2 || nameEntries == 0 || 1 + nameEntries > secondaries || (secondaries + 1) * Size > size)
+    const FileEntryValues file = DecodeFileEntry(run.first(kEntryBytes));
+    const StreamExtensionValues stream = DecodeStreamExtension(run.subspan(kEntryBytes, kEntryBytes));
+    if (LiveType(file.entryType) != kTypeFile || LiveType(stream.entryType) != kTypeStreamExtension)
+        return false;
+    const size_t secondaries = file.secondaryCount;
+    const size_t nameEntries = (stream.nameLength + kNameUnitsPerEntry - 1) / kNameUnitsPerEntry;
+    if (secondaries < 2 || nameEntries == 0 || 1 + nameEntries > secondaries || (secondaries + 1) * kEntryBytes > size)
         return false;
     for (size_t n = 0; n < nameEntries; ++n)
-        if ((bytes[(2 + n) * Size + EntryType] | kInUseBit) != kTypeFileName)
+        if (LiveType(EntryTypeOf(run.subspan((2 + n) * kEntryBytes, kEntryBytes))) != kTypeFileName)
             return false;
-    uint16_t checksum = 0;
-    for (size_t i = 0; i < (secondaries + 1) * Size; ++i)
-        if (i != SetChecksum && i != SetChecksum + 1)
-            checksum = static_cast<uint16_t>(((checksum & 1) ? 0x8000 : 0) + (checksum >> 1) + bytes[i]);
-    return checksum == (file[SetChecksum] | file[SetChecksum + 1] << 8);
+    return EntrySetChecksum(run.first((secondaries + 1) * kEntryBytes)) == file.setChecksum;
 }
 
 uint32_t FSAccessExFAT::FirstCluster(AAA::Block&) {

@@ -12,70 +12,11 @@
 #include "AAA_Field.h"
 #include "ClusterRuns.h"
 #include "ClusterUsage.h"
+#include "ExfatBootSector.h"
 #include "FSAccessBase.h"
 #include "FSSpecExFATEntries.h"
 
 namespace FSAccessLib::ExFAT {
-
-class FileSystemRevision : public AAA::Block {
-public:
-    FileSystemRevision();
-    void Link() override;
-
-    AAA::Field::LE minor_revision_number{8, "minor_revision_number"};
-    AAA::Field::LE major_revision_number{8, "major_revision_number"};
-};
-
-// The little-endian flag word at boot-sector offset 106, split into its bits.
-class VolumeFlags : public AAA::Block {
-public:
-    VolumeFlags();
-    void Link() override;
-    void Read(AAA::BitReader& reader) override;
-
-    AAA::Field::LE Raw{16, "VolumeFlags"};
-    AAA::Field::BE ActiveFat{1, "ActiveFat"};
-    AAA::Field::BE VolumeDirty{1, "VolumeDirty"};
-    AAA::Field::BE MediaFailure{1, "MediaFailure"};
-    AAA::Field::BE ClearToZero{1, "ClearToZero"};
-    AAA::Field::BE Reserved{12, "Reserved"};
-};
-
-class BootSector : public AAA::Block {
-public:
-    BootSector();
-    void Link() override;
-    // Reads the 512 bytes, then makes the checks; a failed check is logged and
-    // raises InvalidDataException (109).
-    void Read(AAA::BitReader& reader) override;
-    // Sector and cluster shifts inside exFAT's ranges, a volume size that fits 64 bits.
-    void CheckShifts() const;
-
-    AAA::Field::BE JumpBoot{24, "JumpBoot"};
-    AAA::Field::Str FileSystemName{64, "FileSystemName"};
-    AAA::Field::BE MustBeZero{424, "MustBeZero"};
-    AAA::Field::LE PartitionOffset{64, "PartitionOffset"};
-    AAA::Field::LE VolumeLength{64, "VolumeLength"};
-    AAA::Field::LE FatOffset{32, "FatOffset"};
-    AAA::Field::LE FatLength{32, "FatLength"};
-    AAA::Field::LE ClusterHeapOffset{32, "ClusterHeapOffset"};
-    AAA::Field::LE ClusterCount{32, "ClusterCount"};
-    AAA::Field::LE FirstClusterOfRootDirectory{32, "FirstClusterOfRootDirectory"};
-    AAA::Field::LE VolumeSerialNumber{32, "VolumeSerialNumber"};
-    ExFAT::FileSystemRevision FileSystemRevision;
-    ExFAT::VolumeFlags VolumeFlags;
-    AAA::Field::LE BytesPerSectorShift{8, "BytesPerSectorShift"};
-    AAA::Field::LE SectorsPerClusterShift{8, "SectorsPerClusterShift"};
-    AAA::Field::LE NumberOfFats{8, "NumberOfFats"};
-    AAA::Field::LE DriveSelect{8, "DriveSelect"};
-    AAA::Field::LE PercentInUse{8, "PercentInUse"};
-    AAA::Field::BE Reserved{56, "Reserved"};
-    AAA::Field::BE BootCode{3120, "BootCode"};
-    AAA::Field::BE BootSignature{16, "BootSignature"};
-
-private:
-    void CheckSignatures() const;
-};
 
 // The active copy of the allocation table: entry n holds the successor of
 // cluster n, 0xFFFFFFFF ends a chain. Packed: 4 bytes per entry in memory.

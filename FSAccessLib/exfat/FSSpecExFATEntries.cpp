@@ -6,8 +6,6 @@
 namespace FSAccessLib::ExFAT {
 namespace {
 
-constexpr int Bytes(int count) { return count * 8; }
-
 bool IsLittleEndian(const AAA::FieldBase& field) { return std::strcmp(field.Kind(), "LE") == 0; }
 
 // Slot of the class cache below for each class MakeDirectoryEntry can make.
@@ -32,45 +30,20 @@ constexpr size_t kClassCount = 10;
 // ---- DirectoryEntry ---------------------------------------------------------------
 
 DirectoryEntry::DirectoryEntry(std::string blockName) : AAA::Block(std::move(blockName)) {
+    EXFAT_ENTRY_LAYOUT(AAA_LAYOUT_WIDTH)
     DirectoryEntry::Link();
     ZeroOutsideLayout();
 }
 
 void DirectoryEntry::Link() {
-    SetMembers({&EntryType, &CustomDefined, &FirstCluster, &DataLength});
+    SetMembers({EXFAT_ENTRY_LAYOUT(AAA_LAYOUT_ADDRESS)});
     AAA::Block::Link();
     for (AAA::FieldBase* field : AllFields())
         field->parent = this;
 }
 
 std::vector<AAA::FieldBase*> DirectoryEntry::AllFields() {
-    return {&EntryType,
-            &CustomDefined,
-            &FirstCluster,
-            &DataLength,
-            &SecondaryCount,
-            &SetChecksum,
-            &GeneralPrimaryFlags,
-            &GeneralSecondaryFlags,
-            &CharacterCount,
-            &VolumeLabel,
-            &Reserved,
-            &FileAttributes,
-            &Reserved1,
-            &CreateTimestamp,
-            &LastModifiedTimestamp,
-            &LastAccessedTimestamp,
-            &Create10msIncrement,
-            &LastModified10msIncrement,
-            &CreateUtcOffset,
-            &LastModifiedUtcOffset,
-            &LastAccessedUtcOffset,
-            &Reserved2,
-            &NameLength,
-            &NameHash,
-            &ValidDataLength,
-            &Reserved3,
-            &FileName};
+    return {EXFAT_ENTRY_FIELDS(EXFAT_ENTRY_FIELD_ADDRESS)};
 }
 
 void DirectoryEntry::ZeroOutsideLayout() {
@@ -129,93 +102,71 @@ void DirectoryEntry::LoadSlotBytes(const SlotBytes& slot) {
 
 GenericPrimaryDirectoryEntryTemplate::GenericPrimaryDirectoryEntryTemplate(std::string blockName)
     : DirectoryEntry(std::move(blockName)) {
-    SetChecksum.SetBitLength(Bytes(2));
-    CustomDefined.SetBitLength(Bytes(14));
+    EXFAT_PRIMARY_ENTRY_LAYOUT(AAA_LAYOUT_WIDTH)
     GenericPrimaryDirectoryEntryTemplate::Link();
     ZeroOutsideLayout();
 }
 
 void GenericPrimaryDirectoryEntryTemplate::Link() {
-    SetMembers({&EntryType, &SecondaryCount, &SetChecksum, &GeneralPrimaryFlags, &CustomDefined, &FirstCluster,
-                &DataLength});
+    SetMembers({EXFAT_PRIMARY_ENTRY_LAYOUT(AAA_LAYOUT_ADDRESS)});
     AAA::Block::Link();
 }
 
 GenericSecondaryDirectoryEntryTemplate::GenericSecondaryDirectoryEntryTemplate(std::string blockName)
     : DirectoryEntry(std::move(blockName)) {
-    CustomDefined.SetBitLength(Bytes(18));
+    EXFAT_SECONDARY_ENTRY_LAYOUT(AAA_LAYOUT_WIDTH)
     GenericSecondaryDirectoryEntryTemplate::Link();
     ZeroOutsideLayout();
 }
 
 void GenericSecondaryDirectoryEntryTemplate::Link() {
-    SetMembers({&EntryType, &GeneralSecondaryFlags, &CustomDefined, &FirstCluster, &DataLength});
+    SetMembers({EXFAT_SECONDARY_ENTRY_LAYOUT(AAA_LAYOUT_ADDRESS)});
     AAA::Block::Link();
 }
 
 VolumeLabelDirectoryEntry::VolumeLabelDirectoryEntry()
     : GenericPrimaryDirectoryEntryTemplate("VolumeLabelDirectoryEntry") {
-    CharacterCount.SetBitLength(Bytes(1));
-    VolumeLabel.SetBitLength(Bytes(22));
-    Reserved.SetBitLength(Bytes(8));
+    EXFAT_VOLUME_LABEL_ENTRY_LAYOUT(AAA_LAYOUT_WIDTH)
     VolumeLabelDirectoryEntry::Link();
     ZeroOutsideLayout();
 }
 
 void VolumeLabelDirectoryEntry::Link() {
-    SetMembers({&EntryType, &CharacterCount, &VolumeLabel, &Reserved});
+    SetMembers({EXFAT_VOLUME_LABEL_ENTRY_LAYOUT(AAA_LAYOUT_ADDRESS)});
     AAA::Block::Link();
 }
 
 FileDirectoryEntry::FileDirectoryEntry() : GenericPrimaryDirectoryEntryTemplate("FileDirectoryEntry") {
-    FileAttributes.SetBitLength(Bytes(2));
-    Reserved1.SetBitLength(Bytes(2));
-    CreateTimestamp.SetBitLength(Bytes(4));
-    LastModifiedTimestamp.SetBitLength(Bytes(4));
-    LastAccessedTimestamp.SetBitLength(Bytes(4));
-    Create10msIncrement.SetBitLength(Bytes(1));
-    LastModified10msIncrement.SetBitLength(Bytes(1));
-    CreateUtcOffset.SetBitLength(Bytes(1));
-    LastModifiedUtcOffset.SetBitLength(Bytes(1));
-    LastAccessedUtcOffset.SetBitLength(Bytes(1));
-    Reserved2.SetBitLength(Bytes(7));
+    EXFAT_FILE_ENTRY_LAYOUT(AAA_LAYOUT_WIDTH)
     FileDirectoryEntry::Link();
     ZeroOutsideLayout();
 }
 
 void FileDirectoryEntry::Link() {
-    SetMembers({&EntryType, &SecondaryCount, &SetChecksum, &FileAttributes, &Reserved1, &CreateTimestamp,
-                &LastModifiedTimestamp, &LastAccessedTimestamp, &Create10msIncrement, &LastModified10msIncrement,
-                &CreateUtcOffset, &LastModifiedUtcOffset, &LastAccessedUtcOffset, &Reserved2});
+    SetMembers({EXFAT_FILE_ENTRY_LAYOUT(AAA_LAYOUT_ADDRESS)});
     AAA::Block::Link();
 }
 
 StreamExtensionDirectoryEntry::StreamExtensionDirectoryEntry()
     : GenericSecondaryDirectoryEntryTemplate("StreamExtensionDirectoryEntry") {
-    Reserved1.SetBitLength(Bytes(1));
-    NameLength.SetBitLength(Bytes(1));
-    NameHash.SetBitLength(Bytes(2));
-    Reserved2.SetBitLength(Bytes(2));
-    ValidDataLength.SetBitLength(Bytes(8));
-    Reserved3.SetBitLength(Bytes(4));
+    EXFAT_STREAM_EXTENSION_ENTRY_LAYOUT(AAA_LAYOUT_WIDTH)
     StreamExtensionDirectoryEntry::Link();
     ZeroOutsideLayout();
 }
 
 void StreamExtensionDirectoryEntry::Link() {
-    SetMembers({&EntryType, &GeneralSecondaryFlags, &Reserved1, &NameLength, &NameHash, &Reserved2,
-                &ValidDataLength, &Reserved3, &FirstCluster, &DataLength});
+    SetMembers({EXFAT_STREAM_EXTENSION_ENTRY_LAYOUT(AAA_LAYOUT_ADDRESS)});
     AAA::Block::Link();
 }
 
 FileNameDirectoryEntry::FileNameDirectoryEntry() : GenericSecondaryDirectoryEntryTemplate("FileNameDirectoryEntry") {
-    FileName.SetBitLength(Bytes(30));
+    EXFAT_FILE_NAME_ENTRY_LAYOUT(AAA_LAYOUT_WIDTH)
     FileNameDirectoryEntry::Link();
     ZeroOutsideLayout();
 }
 
 void FileNameDirectoryEntry::Link() {
-    SetMembers({&EntryType, &GeneralSecondaryFlags, &FileName});
+    SetMembers({EXFAT_FILE_NAME_ENTRY_LAYOUT(AAA_LAYOUT_ADDRESS)});
     AAA::Block::Link();
 }
 

@@ -1,9 +1,7 @@
 #pragma once
-// exFAT directory entries and directories as records. Every entry is 32 bytes;
-// the type byte chooses the layout (with the in-use bit forced on, so deleted
-// entries are read with the layout of their live form). Every class declares
-// all fields any entry type uses; a class gives widths only to the fields its
-// layout holds, so a field outside the layout answers 0 (or empty).
+// exFAT directory entries and directories as records. Every class declares
+// all fields any entry type uses; a class sizes and reads the fields of its
+// layout (ExfatEntryRecords.h), so a field outside it answers 0 (or empty).
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -12,36 +10,42 @@
 #include <vector>
 
 #include "AAA_Field.h"
+#include "ExfatEntryRecords.h"
+
+// Every field any entry type uses, FIELD(kind, name, bytes) with the width it
+// has outside a layout that sizes it.
+#define EXFAT_ENTRY_FIELDS(FIELD) \
+    FIELD(LE, EntryType, 1) \
+    FIELD(BE, CustomDefined, 19) \
+    FIELD(LE, FirstCluster, 4) \
+    FIELD(LE, DataLength, 8) \
+    FIELD(LE, SecondaryCount, 1) \
+    FIELD(LE, SetChecksum, 0) \
+    FIELD(LE, GeneralPrimaryFlags, 2) \
+    FIELD(LE, GeneralSecondaryFlags, 1) \
+    FIELD(LE, CharacterCount, 0) \
+    FIELD(Utf16, VolumeLabel, 0) \
+    FIELD(BE, Reserved, 0) \
+    FIELD(LE, FileAttributes, 0) \
+    FIELD(BE, Reserved1, 0) \
+    FIELD(LE, CreateTimestamp, 0) \
+    FIELD(LE, LastModifiedTimestamp, 0) \
+    FIELD(LE, LastAccessedTimestamp, 0) \
+    FIELD(LE, Create10msIncrement, 0) \
+    FIELD(LE, LastModified10msIncrement, 0) \
+    FIELD(LE, CreateUtcOffset, 0) \
+    FIELD(LE, LastModifiedUtcOffset, 0) \
+    FIELD(LE, LastAccessedUtcOffset, 0) \
+    FIELD(BE, Reserved2, 0) \
+    FIELD(LE, NameLength, 0) \
+    FIELD(LE, NameHash, 0) \
+    FIELD(LE, ValidDataLength, 0) \
+    FIELD(BE, Reserved3, 0) \
+    FIELD(Utf16, FileName, 0)
+#define EXFAT_ENTRY_FIELD_MEMBER(kind, name, bytes) AAA_FIELD_##kind(name, bytes)
+#define EXFAT_ENTRY_FIELD_ADDRESS(kind, name, bytes) &name,
 
 namespace FSAccessLib::ExFAT {
-
-using SlotBytes = std::array<uint8_t, 32>;
-
-constexpr uint8_t kInUseBit = 0x80;
-constexpr uint8_t kTypeEndOfDirectory = 0x00;
-constexpr uint8_t kTypeUnusedInUse = 0x80; // an in-use bit with no type: never stored
-constexpr uint8_t kTypeAllocationBitmap = 0x81;
-constexpr uint8_t kTypeUpCaseTable = 0x82;
-constexpr uint8_t kTypeVolumeLabel = 0x83;
-constexpr uint8_t kTypeFile = 0x85;
-constexpr uint8_t kTypeVolumeGuid = 0xA0;
-constexpr uint8_t kTypeStreamExtension = 0xC0;
-constexpr uint8_t kTypeFileName = 0xC1;
-constexpr uint8_t kTypeVendorExtension = 0xE0;
-constexpr uint8_t kTypeVendorAllocation = 0xE1;
-
-constexpr uint32_t kAttributeDirectory = 0x10;
-constexpr uint32_t kFlagNoFatChain = 0x02;
-constexpr size_t kNameUnitsPerEntry = 15;
-
-// Byte offsets in a raw 32-byte entry, for looks at raw bytes.
-namespace EntryOffset {
-inline constexpr size_t EntryType = 0;
-inline constexpr size_t SecondaryCount = 1; // File entry
-inline constexpr size_t SetChecksum = 2;    // File entry, two bytes
-inline constexpr size_t NameLength = 3;     // Stream Extension entry
-inline constexpr size_t Size = 32;
-} // namespace EntryOffset
 
 class DirectoryEntry : public AAA::Block {
 public:
@@ -66,33 +70,7 @@ public:
     SlotBytes ToSlotBytes() const;
     void LoadSlotBytes(const SlotBytes& bytes);
 
-    AAA::Field::LE EntryType{8, "EntryType"};
-    AAA::Field::BE CustomDefined{152, "CustomDefined"};
-    AAA::Field::LE FirstCluster{32, "FirstCluster"};
-    AAA::Field::LE DataLength{64, "DataLength"};
-    AAA::Field::LE SecondaryCount{8, "SecondaryCount"};
-    AAA::Field::LE SetChecksum{0, "SetChecksum"};
-    AAA::Field::LE GeneralPrimaryFlags{16, "GeneralPrimaryFlags"};
-    AAA::Field::LE GeneralSecondaryFlags{8, "GeneralSecondaryFlags"};
-    AAA::Field::LE CharacterCount{0, "CharacterCount"};
-    AAA::Field::Utf16 VolumeLabel{0, "VolumeLabel"};
-    AAA::Field::BE Reserved{0, "Reserved"};
-    AAA::Field::LE FileAttributes{0, "FileAttributes"};
-    AAA::Field::BE Reserved1{0, "Reserved1"};
-    AAA::Field::LE CreateTimestamp{0, "CreateTimestamp"};
-    AAA::Field::LE LastModifiedTimestamp{0, "LastModifiedTimestamp"};
-    AAA::Field::LE LastAccessedTimestamp{0, "LastAccessedTimestamp"};
-    AAA::Field::LE Create10msIncrement{0, "Create10msIncrement"};
-    AAA::Field::LE LastModified10msIncrement{0, "LastModified10msIncrement"};
-    AAA::Field::LE CreateUtcOffset{0, "CreateUtcOffset"};
-    AAA::Field::LE LastModifiedUtcOffset{0, "LastModifiedUtcOffset"};
-    AAA::Field::LE LastAccessedUtcOffset{0, "LastAccessedUtcOffset"};
-    AAA::Field::BE Reserved2{0, "Reserved2"};
-    AAA::Field::LE NameLength{0, "NameLength"};
-    AAA::Field::LE NameHash{0, "NameHash"};
-    AAA::Field::LE ValidDataLength{0, "ValidDataLength"};
-    AAA::Field::BE Reserved3{0, "Reserved3"};
-    AAA::Field::Utf16 FileName{0, "FileName"};
+    EXFAT_ENTRY_FIELDS(EXFAT_ENTRY_FIELD_MEMBER)
 
 protected:
     explicit DirectoryEntry(std::string blockName);

@@ -123,7 +123,8 @@ DirectoryEntryBase::DirectoryEntryBase(const DirectoryEntryBase& other)
 }
 
 void DirectoryEntryBase::Link() {
-    SetMembers({&Name, &NameExtension, &Attributes, &TimeRecorded, &DateRecorded, &FileLength});
+    SetMembers({FAT_SLOT_NAME_LAYOUT(AAA_LAYOUT_ADDRESS) FAT_SLOT_RECORDED_LAYOUT(AAA_LAYOUT_ADDRESS)
+                    FAT_SLOT_LENGTH_LAYOUT(AAA_LAYOUT_ADDRESS)});
     AAA::Block::Link();
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "AAA_Field.h"
+#include "FatDirectoryRecords.h"
 
 namespace FSAccessLib {
 
@@ -43,6 +44,10 @@ public:
     AAA::Field::BE Day{5, "Day"};
 };
 
+// Layout rows of kind Time and Date are these words.
+#define AAA_FIELD_Time(name, bytes) TimeFormat name{#name};
+#define AAA_FIELD_Date(name, bytes) DateFormat name{#name};
+
 // Bytes a FAT short name may hold (0xE5 included, lower case and separators not).
 bool IsValidShortNameByte(uint8_t byte);
 // First name byte: allowed and not a blank.
@@ -79,12 +84,9 @@ public:
     std::string ShortName() const;       // the 8 name bytes as stored
     std::string ShortExtension() const;  // the 3 extension bytes as stored
 
-    AAA::Field::Str Name{64, "Name"};
-    AAA::Field::Str NameExtension{24, "NameExtension"};
-    AAA::Field::LE Attributes{8, "Attributes"};
-    TimeFormat TimeRecorded{"TimeRecorded"};
-    DateFormat DateRecorded{"DateRecorded"};
-    AAA::Field::LE FileLength{32, "FileLength"};
+    FAT_SLOT_NAME_LAYOUT(AAA_LAYOUT_MEMBER)
+    FAT_SLOT_RECORDED_LAYOUT(AAA_LAYOUT_MEMBER)
+    FAT_SLOT_LENGTH_LAYOUT(AAA_LAYOUT_MEMBER)
 };
 
 } // namespace FSAccessLib

@@ -114,7 +114,7 @@ void FSAccessFAT1216::BuildDataChain(DirEntry& entry) {
 }
 
 bool FSAccessFAT1216::BeginsFolder(const uint8_t* bytes, size_t size, uint64_t offset) const {
-    return FatCommon::BeginsFatFolder(*this, bytes, size, offset, false);
+    return FatCommon::BeginsFatFolder(*this, bytes, size, offset, ClusterHalves::LowOnly);
 }
 
 uint32_t FSAccessFAT1216::FirstCluster(AAA::Block& record) {

@@ -7,16 +7,19 @@
 
 namespace FSAccessLib::FatCommon {
 
-bool BeginsFatFolder(const FSAccessBase& reader, const uint8_t* bytes, size_t size, uint64_t offset, bool highWord) {
-    if (size < 64 || reader.clusterSize == 0 || offset < reader.startOfDataArea)
+bool BeginsFatFolder(const FSAccessBase& reader, const uint8_t* bytes, size_t size, uint64_t offset,
+                     ClusterHalves halves) {
+    if (size < 2 * kFatSlotBytes || reader.clusterSize == 0 || offset < reader.startOfDataArea)
         return false;
-    const auto isFolderSlot = [&](const uint8_t* slot, const char* name) {
-        const uint8_t attributes = slot[SlotOffset::Attributes];
-        return std::equal(name, name + 11, slot + SlotOffset::Name) && (attributes & 0x10) != 0 && attributes <= 0x3F;
+    const auto isFolderSlot = [](const FatSlotValues& slot, const char* name) {
+        return std::equal(name, name + slot.shortName.size(), slot.shortName.begin()) &&
+               (slot.attributes & 0x10) != 0 && slot.attributes <= 0x3F;
     };
-    if (!isFolderSlot(bytes, ".          ") || !isFolderSlot(bytes + SlotOffset::Size, "..         "))
+    const FatSlotValues dot = DecodeFatSlot({bytes, kFatSlotBytes}, halves);
+    const FatSlotValues dotDot = DecodeFatSlot({bytes + kFatSlotBytes, kFatSlotBytes}, halves);
+    if (!isFolderSlot(dot, ".          ") || !isFolderSlot(dotDot, "..         "))
         return false;
-    return reader.ClusterToOffset(SlotFirstCluster(bytes, highWord)) == offset;
+    return reader.ClusterToOffset(dot.firstCluster) == offset;
 }
 
 ClusterUsage UsageFromTable(const ChainTable& table) {

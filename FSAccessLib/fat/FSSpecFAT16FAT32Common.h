@@ -32,8 +32,9 @@ constexpr int kMaxDirectoryDepth = 512;
 using ChainTable = ChainView;
 
 // A folder's first cluster: a "." slot naming this very cluster, then a ".."
-// slot, both folders. `highWord`: FAT32 keeps the cluster's high half too.
-bool BeginsFatFolder(const FSAccessBase& reader, const uint8_t* bytes, size_t size, uint64_t offset, bool highWord);
+// slot, both folders, decoded as the slot records read them.
+bool BeginsFatFolder(const FSAccessBase& reader, const uint8_t* bytes, size_t size, uint64_t offset,
+                     ClusterHalves halves);
 
 // Clusters whose table entry is not 0 (free).
 ClusterUsage UsageFromTable(const ChainTable& table);

@@ -28,8 +28,7 @@ void ResizeTable(void* context) {
 ExtendedFDCDescriptor::ExtendedFDCDescriptor() : FatBootSectorPrefix("ExtendedFDCDescriptor") { Link(); }
 
 void ExtendedFDCDescriptor::Link() {
-    LinkAfterPrefix({&PhysicalDiskNumber, &Reserved, &ExtendedBootRecordSignature, &VolumeIdNumber, &VolumeLabel,
-                     &FileSystemType, &ReservedForSystemUse, &SignatureWord});
+    LinkAfterPrefix({FAT1216_BOOT_EXTENSION_LAYOUT(AAA_LAYOUT_ADDRESS)});
 }
 
 uint32_t ExtendedFDCDescriptor::TotalSectors() const {
@@ -122,7 +121,7 @@ bool FileAllocationTable16::IsEndOfChain(uint32_t value) const {
 FileAllocationTable16Check::FileAllocationTable16Check() : AAA::Block("FileAllocationTable16Check") { Link(); }
 
 void FileAllocationTable16Check::Link() {
-    SetMembers({&EntryArray0, &EntryArray1});
+    SetMembers({FAT16_TABLE_HEAD_LAYOUT(AAA_LAYOUT_ADDRESS)});
     AAA::Block::Link();
 }
 
@@ -137,8 +136,7 @@ DirectoryEntry1216::DirectoryEntry1216(const DirectoryEntry1216& other)
 }
 
 void DirectoryEntry1216::Link() {
-    SetMembers({&Name, &NameExtension, &Attributes, &ReservedField, &TimeRecorded, &DateRecorded,
-                &StartingClusterNumber, &FileLength});
+    SetMembers({FAT1216_SLOT_LAYOUT(AAA_LAYOUT_ADDRESS)});
     AAA::Block::Link();
 }
 

@@ -18,17 +18,7 @@ inline constexpr const char* kSourceFile = "FSAccessLib/FSSpecFAT16";
 
 // The FAT12/16 part after the shared prefix, by byte offset.
 namespace BootOffset1216 {
-inline constexpr int PhysicalDiskNumber = BootOffset::PrefixEnd;
-inline constexpr int Reserved = 37;
-inline constexpr int ExtendedBootRecordSignature = 38;
-inline constexpr int VolumeIdNumber = 39;
-inline constexpr int VolumeLabel = 43;
-inline constexpr int FileSystemType = 54;
-inline constexpr int ReservedForSystemUse = 62;
-static_assert(PhysicalDiskNumber < Reserved && Reserved < ExtendedBootRecordSignature &&
-              ExtendedBootRecordSignature < VolumeIdNumber && VolumeIdNumber < VolumeLabel &&
-              VolumeLabel < FileSystemType && FileSystemType < ReservedForSystemUse &&
-              ReservedForSystemUse < BootOffset::SignatureWord);
+FAT1216_BOOT_EXTENSION_LAYOUT(AAA_LAYOUT_OFFSET)
 } // namespace BootOffset1216
 
 class ExtendedFDCDescriptor : public FatBootSectorPrefix {
@@ -41,18 +31,7 @@ public:
     // TotalSectors1, or TotalSectors2 when TotalSectors1 is 0.
     uint32_t TotalSectors() const;
 
-    AAA::Field::LE PhysicalDiskNumber{Bits(BootOffset1216::PhysicalDiskNumber, BootOffset1216::Reserved),
-                                      "PhysicalDiskNumber"};
-    AAA::Field::BE Reserved{Bits(BootOffset1216::Reserved, BootOffset1216::ExtendedBootRecordSignature), "Reserved"};
-    AAA::Field::BE ExtendedBootRecordSignature{
-        Bits(BootOffset1216::ExtendedBootRecordSignature, BootOffset1216::VolumeIdNumber), "ExtendedBootRecordSignature"};
-    AAA::Field::LE VolumeIdNumber{Bits(BootOffset1216::VolumeIdNumber, BootOffset1216::VolumeLabel), "VolumeIdNumber"};
-    AAA::Field::Str VolumeLabel{Bits(BootOffset1216::VolumeLabel, BootOffset1216::FileSystemType), "VolumeLabel"};
-    AAA::Field::Str FileSystemType{Bits(BootOffset1216::FileSystemType, BootOffset1216::ReservedForSystemUse),
-                                   "FileSystemType"};
-    AAA::Field::BE ReservedForSystemUse{Bits(BootOffset1216::ReservedForSystemUse, BootOffset::SignatureWord),
-                                        "ReservedForSystemUse"};
-    AAA::Field::BE SignatureWord{Bits(BootOffset::SignatureWord, BootOffset::SectorEnd), "SignatureWord"};
+    FAT1216_BOOT_EXTENSION_LAYOUT(AAA_LAYOUT_MEMBER)
 
 private:
     void CheckTotalSectors() const;
@@ -93,13 +72,15 @@ public:
 };
 
 // Entries 0 and 1 of the first FAT16 copy; entry 1 tells which copy to load.
+#define FAT16_TABLE_HEAD_LAYOUT(ROW) ROW(LE, EntryArray0, 0, 2) ROW(LE, EntryArray1, 2, 2)
+static_assert(AAA::Tiles(AAA_LAYOUT_SPANS(FAT16_TABLE_HEAD_LAYOUT), 0, 4));
+
 class FileAllocationTable16Check : public AAA::Block {
 public:
     FileAllocationTable16Check();
     void Link() override;
 
-    AAA::Field::LE EntryArray0{16, "EntryArray0"};
-    AAA::Field::LE EntryArray1{16, "EntryArray1"};
+    FAT16_TABLE_HEAD_LAYOUT(AAA_LAYOUT_MEMBER)
 };
 
 class DirectoryEntry1216 : public DirectoryEntryBase {
@@ -110,8 +91,8 @@ public:
     // A plausible short-name slot (deleted ones included).
     virtual bool IsValid() const;
 
-    AAA::Field::BE ReservedField{80, "ReservedField"};
-    AAA::Field::LE StartingClusterNumber{16, "StartingClusterNumber"};
+    FAT1216_SLOT_RESERVED_LAYOUT(AAA_LAYOUT_MEMBER)
+    FAT1216_SLOT_CLUSTER_LAYOUT(AAA_LAYOUT_MEMBER)
 };
 
 // The valid slots of one directory in disk order, kept as their disk bytes.

@@ -127,12 +127,12 @@ void FSAccessFAT32::BuildDataChain(DirEntry& entry) {
 }
 
 bool FSAccessFAT32::BeginsFolder(const uint8_t* bytes, size_t size, uint64_t offset) const {
-    return FatCommon::BeginsFatFolder(*this, bytes, size, offset, true);
+    return FatCommon::BeginsFatFolder(*this, bytes, size, offset, ClusterHalves::HighAndLow);
 }
 
 uint32_t FSAccessFAT32::FirstCluster(AAA::Block& record) {
     auto& entry = static_cast<DirectoryEntry32&>(record);
-    return (entry.StartingClusterNumberHigh.Value() << 16) | entry.StartingClusterNumberLow.Value();
+    return FirstClusterOf(entry.StartingClusterNumberHigh.Value(), entry.StartingClusterNumberLow.Value());
 }
 
 } // namespace FSAccessLib::FAT32

@@ -47,9 +47,7 @@ void ExtensionFlag::Read(AAA::BitReader& reader) {
 PartitionBootSector::PartitionBootSector() : FatBootSectorPrefix("PartitionBootSector") { Link(); }
 
 void PartitionBootSector::Link() {
-    LinkAfterPrefix({&SectorsPerFAT32, &Extension, &FsVersion, &RootCluster, &FsInfo, &BackupBootSector, &Reserved1,
-                     &PhysicalDiskNumber, &Reserved2, &ExtendedBootRecordSignature, &VolumeIDNumber, &VolumeLabel,
-                     &FileSystemType, &ReservedForSystemUse, &SignatureWord});
+    LinkAfterPrefix({FAT32_BOOT_EXTENSION_LAYOUT(AAA_LAYOUT_ADDRESS)});
 }
 
 void PartitionBootSector::Check() const {
@@ -76,8 +74,7 @@ void PartitionBootSector::Check() const {
 FsInfo::FsInfo() : AAA::Block("FsInfo") { Link(); }
 
 void FsInfo::Link() {
-    SetMembers({&LeadSignature, &Reserved1, &StructureSignature, &FreeClusterCount, &NextFreeCluster, &Reserved2,
-                &TrailSignature});
+    SetMembers({FAT32_FSINFO_LAYOUT(AAA_LAYOUT_ADDRESS)});
     AAA::Block::Link();
 }
 
@@ -93,7 +90,7 @@ void FsInfo::Check() const {
 FileAllocationTableCheck::FileAllocationTableCheck() : AAA::Block("FileAllocationTableCheck") { Link(); }
 
 void FileAllocationTableCheck::Link() {
-    SetMembers({&EntryArray0, &EntryArray1});
+    SetMembers({FAT32_TABLE_HEAD_LAYOUT(AAA_LAYOUT_ADDRESS)});
     AAA::Block::Link();
 }
 
@@ -122,9 +119,7 @@ DirectoryEntry32::DirectoryEntry32(const DirectoryEntry32& other)
 }
 
 void DirectoryEntry32::Link() {
-    SetMembers({&Name, &NameExtension, &Attributes, &ReservedForNT, &CreatedTimeTenth, &CreatedTime, &CreatedDate,
-                &LastAccessDate, &StartingClusterNumberHigh, &TimeRecorded, &DateRecorded,
-                &StartingClusterNumberLow, &FileLength});
+    SetMembers({FAT32_SLOT_LAYOUT(AAA_LAYOUT_ADDRESS)});
     AAA::Block::Link();
 }
 

@@ -32,27 +32,11 @@ public:
 
 // The FAT32 part after the shared prefix, by byte offset.
 namespace BootOffset32 {
-inline constexpr int SectorsPerFAT32 = BootOffset::PrefixEnd;
-inline constexpr int Extension = 40; // two bytes, ExtensionFlag
-inline constexpr int FsVersion = 42;
-inline constexpr int RootCluster = 44;
-inline constexpr int FsInfo = 48;
-inline constexpr int BackupBootSector = 50;
-inline constexpr int Reserved1 = 52;
-inline constexpr int PhysicalDiskNumber = 64;
-inline constexpr int Reserved2 = 65;
-inline constexpr int ExtendedBootRecordSignature = 66;
-inline constexpr int VolumeIDNumber = 67;
-inline constexpr int VolumeLabel = 71;
-inline constexpr int FileSystemType = 82;
-inline constexpr int ReservedForSystemUse = 90;
-static_assert(SectorsPerFAT32 + 4 == Extension && Extension + 2 == FsVersion && FsVersion < RootCluster &&
-              RootCluster < FsInfo && FsInfo < BackupBootSector && BackupBootSector < Reserved1 &&
-              Reserved1 < PhysicalDiskNumber && PhysicalDiskNumber < Reserved2 &&
-              Reserved2 < ExtendedBootRecordSignature && ExtendedBootRecordSignature < VolumeIDNumber &&
-              VolumeIDNumber < VolumeLabel && VolumeLabel < FileSystemType && FileSystemType < ReservedForSystemUse &&
-              ReservedForSystemUse < BootOffset::SignatureWord);
+FAT32_BOOT_EXTENSION_LAYOUT(AAA_LAYOUT_OFFSET)
 } // namespace BootOffset32
+
+// The flag word is a block; the row's width is its 16 bits.
+#define AAA_FIELD_ExtensionFlag(name, bytes) ExtensionFlag name;
 
 class PartitionBootSector : public FatBootSectorPrefix {
 public:
@@ -62,25 +46,7 @@ public:
     // log and raises InvalidDataException (109).
     void Check() const;
 
-    AAA::Field::LE SectorsPerFAT32{Bits(BootOffset32::SectorsPerFAT32, BootOffset32::Extension), "SectorsPerFAT32"};
-    ExtensionFlag Extension;
-    AAA::Field::LE FsVersion{Bits(BootOffset32::FsVersion, BootOffset32::RootCluster), "FsVersion"};
-    AAA::Field::LE RootCluster{Bits(BootOffset32::RootCluster, BootOffset32::FsInfo), "RootCluster"};
-    AAA::Field::LE FsInfo{Bits(BootOffset32::FsInfo, BootOffset32::BackupBootSector), "FsInfo"};
-    AAA::Field::LE BackupBootSector{Bits(BootOffset32::BackupBootSector, BootOffset32::Reserved1), "BackupBootSector"};
-    AAA::Field::BE Reserved1{Bits(BootOffset32::Reserved1, BootOffset32::PhysicalDiskNumber), "Reserved1"};
-    AAA::Field::LE PhysicalDiskNumber{Bits(BootOffset32::PhysicalDiskNumber, BootOffset32::Reserved2),
-                                      "PhysicalDiskNumber"};
-    AAA::Field::BE Reserved2{Bits(BootOffset32::Reserved2, BootOffset32::ExtendedBootRecordSignature), "Reserved2"};
-    AAA::Field::BE ExtendedBootRecordSignature{
-        Bits(BootOffset32::ExtendedBootRecordSignature, BootOffset32::VolumeIDNumber), "ExtendedBootRecordSignature"};
-    AAA::Field::LE VolumeIDNumber{Bits(BootOffset32::VolumeIDNumber, BootOffset32::VolumeLabel), "VolumeIDNumber"};
-    AAA::Field::Str VolumeLabel{Bits(BootOffset32::VolumeLabel, BootOffset32::FileSystemType), "VolumeLabel"};
-    AAA::Field::Str FileSystemType{Bits(BootOffset32::FileSystemType, BootOffset32::ReservedForSystemUse),
-                                   "FileSystemType"};
-    AAA::Field::BE ReservedForSystemUse{Bits(BootOffset32::ReservedForSystemUse, BootOffset::SignatureWord),
-                                        "ReservedForSystemUse"};
-    AAA::Field::BE SignatureWord{Bits(BootOffset::SignatureWord, BootOffset::SectorEnd), "SignatureWord"};
+    FAT32_BOOT_EXTENSION_LAYOUT(AAA_LAYOUT_MEMBER)
 };
 
 class FsInfo : public AAA::Block {
@@ -90,23 +56,19 @@ public:
     // Lead, structure and trail signatures in order; InvalidDataException (109).
     void Check() const;
 
-    AAA::Field::Str LeadSignature{32, "LeadSignature"};
-    AAA::Field::BE Reserved1{3840, "Reserved1"};
-    AAA::Field::Str StructureSignature{32, "StructureSignature"};
-    AAA::Field::LE FreeClusterCount{32, "FreeClusterCount"};
-    AAA::Field::LE NextFreeCluster{32, "NextFreeCluster"};
-    AAA::Field::BE Reserved2{96, "Reserved2"};
-    AAA::Field::Str TrailSignature{32, "TrailSignature"};
+    FAT32_FSINFO_LAYOUT(AAA_LAYOUT_MEMBER)
 };
 
 // Entries 0 and 1 of the first table copy; entry 1 tells which copy to load.
+#define FAT32_TABLE_HEAD_LAYOUT(ROW) ROW(LE, EntryArray0, 0, 4) ROW(LE, EntryArray1, 4, 4)
+static_assert(AAA::Tiles(AAA_LAYOUT_SPANS(FAT32_TABLE_HEAD_LAYOUT), 0, 8));
+
 class FileAllocationTableCheck : public AAA::Block {
 public:
     FileAllocationTableCheck();
     void Link() override;
 
-    AAA::Field::LE EntryArray0{32, "EntryArray0"};
-    AAA::Field::LE EntryArray1{32, "EntryArray1"};
+    FAT32_TABLE_HEAD_LAYOUT(AAA_LAYOUT_MEMBER)
 };
 
 // One table copy: entry n is the raw 32-bit value for cluster n (the reserved
@@ -130,13 +92,8 @@ public:
     // A plausible short-name slot (deleted ones included).
     virtual bool IsValid() const;
 
-    AAA::Field::BE ReservedForNT{8, "ReservedForNT"};
-    AAA::Field::LE CreatedTimeTenth{8, "CreatedTimeTenth"};
-    TimeFormat CreatedTime{"CreatedTime"};
-    DateFormat CreatedDate{"CreatedDate"};
-    DateFormat LastAccessDate{"LastAccessDate"};
-    AAA::Field::LE StartingClusterNumberHigh{16, "StartingClusterNumberHigh"};
-    AAA::Field::LE StartingClusterNumberLow{16, "StartingClusterNumberLow"};
+    FAT32_SLOT_CREATED_LAYOUT(AAA_LAYOUT_MEMBER)
+    FAT32_SLOT_CLUSTER_LAYOUT(AAA_LAYOUT_MEMBER)
 };
 
 // The valid slots of one directory in disk order, kept as their disk bytes.

@@ -1,81 +1,146 @@
 #pragma once
-// The boot-sector fields every FAT volume begins with, declared once with the
-// byte offsets the FAT standard gives them; FAT12/16 and FAT32 extend them.
-// Field widths follow from the offsets, so no field can drift from its place.
+// The FAT boot sector, declared once by byte offset: the prefix every FAT
+// volume begins with, then the FAT12/16 and the FAT32 extension. The rows
+// below make the records' fields, their read order, the offset constants and
+// the decoding of raw sectors; static_asserts prove each layout fills 512 bytes.
+#include <cstdint>
 #include <initializer_list>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "AAA_Field.h"
+#include "AAA_RecordLayout.h"
+
+// ROW(kind, name, offset, bytes)
+#define FAT_BOOT_PREFIX_LAYOUT(ROW)                 \
+    ROW(BE, JumpCommand, 0, 3)                      \
+    ROW(Str, CreatingSystemIdentifier, 3, 8)        \
+    ROW(LE, SectorSize, 11, 2)                      \
+    ROW(LE, SectorsPerCluster, 13, 1)               \
+    ROW(LE, ReservedSectorCount, 14, 2)             \
+    ROW(LE, NumberOfFATs, 16, 1)                    \
+    ROW(LE, NumberOfRootDirectoryEntries, 17, 2)    \
+    ROW(LE, TotalSectors1, 19, 2)                   \
+    ROW(BE, MediumIdentifier, 21, 1)                \
+    ROW(LE, SectorsPerFAT, 22, 2)                   \
+    ROW(LE, SectorsPerTrack, 24, 2)                 \
+    ROW(LE, NumberOfSides, 26, 2)                   \
+    ROW(LE, NumberOfHiddenSectors, 28, 4)           \
+    ROW(LE, TotalSectors2, 32, 4)
+
+// Every type's sector ends with the signature word.
+#define FAT_BOOT_SIGNATURE_LAYOUT(ROW) ROW(BE, SignatureWord, 510, 2)
+
+#define FAT1216_BOOT_EXTENSION_LAYOUT(ROW)          \
+    ROW(LE, PhysicalDiskNumber, 36, 1)              \
+    ROW(BE, Reserved, 37, 1)                        \
+    ROW(BE, ExtendedBootRecordSignature, 38, 1)     \
+    ROW(LE, VolumeIdNumber, 39, 4)                  \
+    ROW(Str, VolumeLabel, 43, 11)                   \
+    ROW(Str, FileSystemType, 54, 8)                 \
+    ROW(BE, ReservedForSystemUse, 62, 448)          \
+    FAT_BOOT_SIGNATURE_LAYOUT(ROW)
+
+// Extension is the flag word, a block of bit fields (FAT32::ExtensionFlag).
+#define FAT32_BOOT_EXTENSION_LAYOUT(ROW)            \
+    ROW(LE, SectorsPerFAT32, 36, 4)                 \
+    ROW(ExtensionFlag, Extension, 40, 2)            \
+    ROW(LE, FsVersion, 42, 2)                       \
+    ROW(LE, RootCluster, 44, 4)                     \
+    ROW(LE, FsInfo, 48, 2)                          \
+    ROW(LE, BackupBootSector, 50, 2)                \
+    ROW(BE, Reserved1, 52, 12)                      \
+    ROW(LE, PhysicalDiskNumber, 64, 1)              \
+    ROW(BE, Reserved2, 65, 1)                       \
+    ROW(BE, ExtendedBootRecordSignature, 66, 1)     \
+    ROW(LE, VolumeIDNumber, 67, 4)                  \
+    ROW(Str, VolumeLabel, 71, 11)                   \
+    ROW(Str, FileSystemType, 82, 8)                 \
+    ROW(BE, ReservedForSystemUse, 90, 420)          \
+    FAT_BOOT_SIGNATURE_LAYOUT(ROW)
+
+// FAT32's FSInfo sector, named by the boot sector's FsInfo field.
+#define FAT32_FSINFO_LAYOUT(ROW)                    \
+    ROW(Str, LeadSignature, 0, 4)                   \
+    ROW(BE, Reserved1, 4, 480)                      \
+    ROW(Str, StructureSignature, 484, 4)            \
+    ROW(LE, FreeClusterCount, 488, 4)               \
+    ROW(LE, NextFreeCluster, 492, 4)                \
+    ROW(BE, Reserved2, 496, 12)                     \
+    ROW(Str, TrailSignature, 508, 4)
+
+// The whole sectors in disk order.
+#define FAT1216_BOOT_LAYOUT(ROW) FAT_BOOT_PREFIX_LAYOUT(ROW) FAT1216_BOOT_EXTENSION_LAYOUT(ROW)
+#define FAT32_BOOT_LAYOUT(ROW) FAT_BOOT_PREFIX_LAYOUT(ROW) FAT32_BOOT_EXTENSION_LAYOUT(ROW)
 
 namespace FSAccessLib {
 
-// Byte offsets, each field ending where the next begins.
+// Byte offsets of the prefix, and where each part ends.
 namespace BootOffset {
-inline constexpr int JumpCommand = 0;
-inline constexpr int CreatingSystemIdentifier = 3;
-inline constexpr int SectorSize = 11;
-inline constexpr int SectorsPerCluster = 13;
-inline constexpr int ReservedSectorCount = 14;
-inline constexpr int NumberOfFATs = 16;
-inline constexpr int NumberOfRootDirectoryEntries = 17;
-inline constexpr int TotalSectors1 = 19;
-inline constexpr int MediumIdentifier = 21;
-inline constexpr int SectorsPerFAT = 22;
-inline constexpr int SectorsPerTrack = 24;
-inline constexpr int NumberOfSides = 26;
-inline constexpr int NumberOfHiddenSectors = 28;
-inline constexpr int TotalSectors2 = 32;
+FAT_BOOT_PREFIX_LAYOUT(AAA_LAYOUT_OFFSET)
+FAT_BOOT_SIGNATURE_LAYOUT(AAA_LAYOUT_OFFSET)
 inline constexpr int PrefixEnd = 36;
-// Every type's sector ends with the signature word.
-inline constexpr int SignatureWord = 510;
 inline constexpr int SectorEnd = 512;
-static_assert(JumpCommand < CreatingSystemIdentifier && CreatingSystemIdentifier < SectorSize &&
-              SectorSize < SectorsPerCluster && SectorsPerCluster < ReservedSectorCount &&
-              ReservedSectorCount < NumberOfFATs && NumberOfFATs < NumberOfRootDirectoryEntries &&
-              NumberOfRootDirectoryEntries < TotalSectors1 && TotalSectors1 < MediumIdentifier &&
-              MediumIdentifier < SectorsPerFAT && SectorsPerFAT < SectorsPerTrack && SectorsPerTrack < NumberOfSides &&
-              NumberOfSides < NumberOfHiddenSectors && NumberOfHiddenSectors < TotalSectors2 &&
-              TotalSectors2 < PrefixEnd && PrefixEnd == 36 && SignatureWord + 2 == SectorEnd && SectorEnd == 512);
 } // namespace BootOffset
 
-// The bits of the field from byte `from` to byte `to`.
-constexpr int Bits(int from, int to) { return 8 * (to - from); }
+// The places of the fields, for looks at raw sectors.
+namespace BootField {
+FAT_BOOT_PREFIX_LAYOUT(AAA_LAYOUT_PLACE)
+FAT_BOOT_SIGNATURE_LAYOUT(AAA_LAYOUT_PLACE)
+} // namespace BootField
+namespace BootField1216 {
+FAT1216_BOOT_EXTENSION_LAYOUT(AAA_LAYOUT_PLACE)
+} // namespace BootField1216
+namespace BootField32 {
+FAT32_BOOT_EXTENSION_LAYOUT(AAA_LAYOUT_PLACE)
+} // namespace BootField32
+
+static_assert(AAA::Tiles(AAA_LAYOUT_SPANS(FAT_BOOT_PREFIX_LAYOUT), 0, BootOffset::PrefixEnd));
+static_assert(AAA::Tiles(AAA_LAYOUT_SPANS(FAT1216_BOOT_EXTENSION_LAYOUT), BootOffset::PrefixEnd, BootOffset::SectorEnd));
+static_assert(AAA::Tiles(AAA_LAYOUT_SPANS(FAT32_BOOT_EXTENSION_LAYOUT), BootOffset::PrefixEnd, BootOffset::SectorEnd));
+static_assert(AAA::Tiles(AAA_LAYOUT_SPANS(FAT1216_BOOT_LAYOUT), 0, BootOffset::SectorEnd));
+static_assert(AAA::Tiles(AAA_LAYOUT_SPANS(FAT32_BOOT_LAYOUT), 0, BootOffset::SectorEnd));
+static_assert(AAA::Tiles(AAA_LAYOUT_SPANS(FAT32_FSINFO_LAYOUT), 0, BootOffset::SectorEnd));
+
+// The numbers of the prefix as plain values.
+struct FatBootPrefixValues {
+    uint32_t sectorSize = 0;
+    uint32_t sectorsPerCluster = 0;
+    uint32_t reservedSectorCount = 0;
+    uint32_t numberOfFATs = 0;
+    uint32_t numberOfRootDirectoryEntries = 0;
+    uint32_t totalSectors1 = 0;
+    uint32_t sectorsPerFAT = 0;
+    uint32_t totalSectors2 = 0;
+    bool signatureWord = false; // 0x55 0xAA at the sector's end
+};
+
+// The prefix of `sector` (512 bytes; a shorter one decodes as zeros).
+constexpr FatBootPrefixValues DecodeFatBootPrefix(std::span<const uint8_t> sector) {
+    const auto at = [sector](AAA::FieldSpan field) { return static_cast<uint32_t>(AAA::LittleEndianAt(sector, field)); };
+    FatBootPrefixValues values;
+    values.sectorSize = at(BootField::SectorSize);
+    values.sectorsPerCluster = at(BootField::SectorsPerCluster);
+    values.reservedSectorCount = at(BootField::ReservedSectorCount);
+    values.numberOfFATs = at(BootField::NumberOfFATs);
+    values.numberOfRootDirectoryEntries = at(BootField::NumberOfRootDirectoryEntries);
+    values.totalSectors1 = at(BootField::TotalSectors1);
+    values.sectorsPerFAT = at(BootField::SectorsPerFAT);
+    values.totalSectors2 = at(BootField::TotalSectors2);
+    values.signatureWord = AAA::BytesAtEqual(sector, BootField::SignatureWord, "\x55\xAA");
+    return values;
+}
 
 class FatBootSectorPrefix : public AAA::Block {
 public:
-    AAA::Field::BE JumpCommand{Bits(BootOffset::JumpCommand, BootOffset::CreatingSystemIdentifier), "JumpCommand"};
-    AAA::Field::Str CreatingSystemIdentifier{Bits(BootOffset::CreatingSystemIdentifier, BootOffset::SectorSize),
-                                             "CreatingSystemIdentifier"};
-    AAA::Field::LE SectorSize{Bits(BootOffset::SectorSize, BootOffset::SectorsPerCluster), "SectorSize"};
-    AAA::Field::LE SectorsPerCluster{Bits(BootOffset::SectorsPerCluster, BootOffset::ReservedSectorCount),
-                                     "SectorsPerCluster"};
-    AAA::Field::LE ReservedSectorCount{Bits(BootOffset::ReservedSectorCount, BootOffset::NumberOfFATs),
-                                       "ReservedSectorCount"};
-    AAA::Field::LE NumberOfFATs{Bits(BootOffset::NumberOfFATs, BootOffset::NumberOfRootDirectoryEntries),
-                                "NumberOfFATs"};
-    AAA::Field::LE NumberOfRootDirectoryEntries{
-        Bits(BootOffset::NumberOfRootDirectoryEntries, BootOffset::TotalSectors1), "NumberOfRootDirectoryEntries"};
-    AAA::Field::LE TotalSectors1{Bits(BootOffset::TotalSectors1, BootOffset::MediumIdentifier), "TotalSectors1"};
-    AAA::Field::BE MediumIdentifier{Bits(BootOffset::MediumIdentifier, BootOffset::SectorsPerFAT), "MediumIdentifier"};
-    AAA::Field::LE SectorsPerFAT{Bits(BootOffset::SectorsPerFAT, BootOffset::SectorsPerTrack), "SectorsPerFAT"};
-    AAA::Field::LE SectorsPerTrack{Bits(BootOffset::SectorsPerTrack, BootOffset::NumberOfSides), "SectorsPerTrack"};
-    AAA::Field::LE NumberOfSides{Bits(BootOffset::NumberOfSides, BootOffset::NumberOfHiddenSectors), "NumberOfSides"};
-    AAA::Field::LE NumberOfHiddenSectors{Bits(BootOffset::NumberOfHiddenSectors, BootOffset::TotalSectors2),
-                                         "NumberOfHiddenSectors"};
-    AAA::Field::LE TotalSectors2{Bits(BootOffset::TotalSectors2, BootOffset::PrefixEnd), "TotalSectors2"};
+    FAT_BOOT_PREFIX_LAYOUT(AAA_LAYOUT_MEMBER)
 
 protected:
     explicit FatBootSectorPrefix(std::string blockName) : AAA::Block(std::move(blockName)) {}
     // Lists the prefix, then the type's own fields in disk order, and links them.
     void LinkAfterPrefix(std::initializer_list<AAA::Element*> own) {
-        std::vector<AAA::Element*> members = {&JumpCommand,       &CreatingSystemIdentifier,
-                                              &SectorSize,        &SectorsPerCluster,
-                                              &ReservedSectorCount, &NumberOfFATs,
-                                              &NumberOfRootDirectoryEntries, &TotalSectors1,
-                                              &MediumIdentifier,  &SectorsPerFAT,
-                                              &SectorsPerTrack,   &NumberOfSides,
-                                              &NumberOfHiddenSectors, &TotalSectors2};
+        std::vector<AAA::Element*> members = {FAT_BOOT_PREFIX_LAYOUT(AAA_LAYOUT_ADDRESS)};
         members.insert(members.end(), own.begin(), own.end());
         SetMembers(std::move(members));
         AAA::Block::Link();

@@ -11,27 +11,11 @@
 #include "AAA_DebugLog.h"
 #include "AAA_Field.h"
 #include "AAA_Stream.h"
+#include "FatDirectoryRecords.h"
 
 namespace FSAccessLib::FatCommon {
 
-// Byte offsets in a 32-byte short-name slot, for looks at raw bytes.
-namespace SlotOffset {
-inline constexpr size_t Name = 0;          // 8 name and 3 extension bytes
-inline constexpr size_t Attributes = 11;
-inline constexpr size_t FirstClusterHigh = 20; // FAT32 only
-inline constexpr size_t FirstClusterLow = 26;
-inline constexpr size_t Size = 32;
-} // namespace SlotOffset
-
-inline uint32_t LittleEndian16(const uint8_t* bytes) { return static_cast<uint32_t>(bytes[0] | bytes[1] << 8); }
-
-// The first cluster a raw slot names; `highWord`: FAT32 keeps its high half too.
-inline uint32_t SlotFirstCluster(const uint8_t* slot, bool highWord) {
-    return LittleEndian16(slot + SlotOffset::FirstClusterLow) |
-           (highWord ? LittleEndian16(slot + SlotOffset::FirstClusterHigh) << 16 : 0);
-}
-
-using SlotBytes = std::array<uint8_t, 32>;
+using SlotBytes = std::array<uint8_t, kFatSlotBytes>;
 
 // The kept slots of a directory as their disk bytes: a slot record costs
 // kilobytes, so a full folder of 65536 slots keeps 2 MiB instead of hundreds.

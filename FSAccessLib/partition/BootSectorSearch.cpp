@@ -2,24 +2,37 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
+
+#include "ExfatBootSector.h"
+#include "FatBootSector.h"
 
 namespace FSAccessLib {
 
+namespace {
+
+constexpr uint64_t kSector = 512;
+
+std::span<const uint8_t> Sector(const uint8_t* sector) { return {sector, kSector}; }
+
+bool HoldsExFatName(const uint8_t* sector) { return ExFAT::HoldsExFatName(Sector(sector)); }
+
+} // namespace
+
 bool LooksLikeBootSector(const uint8_t* sector) {
-    if (sector[510] != 0x55 || sector[511] != 0xAA)
+    const FatBootPrefixValues prefix = DecodeFatBootPrefix(Sector(sector));
+    if (!prefix.signatureWord)
         return false;
-    if (std::memcmp(sector + 3, "EXFAT   ", 8) == 0)
+    if (HoldsExFatName(sector))
         return true;
     const bool jump = (sector[0] == 0xEB && sector[2] == 0x90) || sector[0] == 0xE9;
-    const unsigned bytesPerSector = sector[11] | sector[12] << 8;
-    const unsigned perCluster = sector[13];
+    const unsigned bytesPerSector = prefix.sectorSize;
+    const unsigned perCluster = prefix.sectorsPerCluster;
     const bool sectorSize = bytesPerSector >= 512 && bytesPerSector <= 4096 && (bytesPerSector & (bytesPerSector - 1)) == 0;
     return jump && sectorSize && perCluster != 0 && (perCluster & (perCluster - 1)) == 0;
 }
 
 namespace {
-
-constexpr uint64_t kSector = 512;
 
 std::vector<uint8_t> SectorAt(AAA::Stream& card, uint64_t offset) {
     std::vector<uint8_t> sector(kSector, 0);
@@ -30,9 +43,9 @@ std::vector<uint8_t> SectorAt(AAA::Stream& card, uint64_t offset) {
 
 // How far behind its primary a backup of this kind stands; 0: none.
 uint64_t BackupDistance(const uint8_t* sector) {
-    if (std::memcmp(sector + 3, "EXFAT   ", 8) == 0)
+    if (HoldsExFatName(sector))
         return 12 * kSector;
-    if (std::memcmp(sector + 82, "FAT32   ", 8) == 0)
+    if (AAA::BytesAtEqual(Sector(sector), BootField32::FileSystemType, "FAT32   "))
         return 6 * kSector;
     return 0;
 }
