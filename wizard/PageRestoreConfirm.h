@@ -1,16 +1,22 @@
 #pragma once
 // The page between the search and the copy: files were found, and Next
-// starts saving. Meanwhile the card is watched; a change of the source makes
-// the search result stale, so the wizard says so and cancels.
+// starts saving. It tells what was found (by kind and by how), shows the
+// first stills and lists the videos while a worker reads their previews.
+// Meanwhile the card is watched; a change of the source makes the search
+// result stale, so the wizard says so and cancels.
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <memory>
 
+#include "PreviewWidgets.h"
+#include "PreviewWorker.h"
 #include "SourceWatch.h"
 #include "WizardPage.h"
 
 class PageRestoreConfirm : public WizardPage {
 public:
     explicit PageRestoreConfirm(Wizard& sheet);
+    ~PageRestoreConfirm() override;
 
     void initializePage() override;
     bool validatePage() override;
@@ -20,9 +26,27 @@ public:
     // A change notification for `changedPath`.
     void SourceChanged(const QString& changedPath);
 
+    QLabel* Summary() const { return summary_; }
+    ThumbnailStrip* Strip() const { return strip_; }
+    VideoList* Videos() const { return videos_; }
+    // Whether the worker has read every preview it was given.
+    bool PreviewDone() const { return previewDone_; }
+
 private:
+    void ShowFound(const FoundFiles& found);
+    void StartPreview(const FoundFiles& found);
+    void StopPreview();
+
     QPlainTextEdit* shown_;
+    QLabel* summary_;
+    QLabel* picturesHeading_;
+    ThumbnailStrip* strip_;
+    QLabel* videosHeading_;
+    VideoList* videos_;
     QString source_;
     std::unique_ptr<SourceWatch> watch_;
+    std::unique_ptr<PreviewWorker> preview_;
+    int generation_ = 0; // results of an earlier preview are dropped
+    bool previewDone_ = false;
     bool reported_ = false;
 };
