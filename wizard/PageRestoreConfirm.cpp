@@ -1,5 +1,6 @@
 #include "PageRestoreConfirm.h"
 
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
@@ -11,6 +12,12 @@
 #include "AAA_MessageIds.h"
 
 namespace {
+
+// In the order of FileKind and of FoundBy.
+constexpr int kKindTexts[kFileKinds] = {AAA::Msg::FoundAvchdVideos, AAA::Msg::FoundDvClips, AAA::Msg::FoundStills,
+                                        AAA::Msg::FoundOtherFiles};
+constexpr int kWayTexts[kFoundByWays] = {AAA::Msg::FoundInDirectories, AAA::Msg::FoundAsDeleted,
+                                         AAA::Msg::FoundInFoundFolders, AAA::Msg::FoundByScan};
 
 QString KindLine(int id, const KindTotal& total) {
     return TextWith(id, {std::to_string(total.files), KalvoryCli::HumanBytes(total.bytes)});
@@ -25,7 +32,7 @@ QLabel* Heading(QWidget* parent, QWidget* buddy) {
 } // namespace
 
 PageRestoreConfirm::PageRestoreConfirm(Wizard& sheet)
-    : WizardPage(sheet), shown_(new QPlainTextEdit(this)), summary_(new QLabel(this)), strip_(new ThumbnailStrip(this)),
+    : WizardPage(sheet), shown_(new QPlainTextEdit(this)), strip_(new ThumbnailStrip(this)),
       videos_(new VideoList(this)) {
     SetHeader(AAA::Msg::ConfirmPageTitle, AAA::Msg::ConfirmPageText);
     auto* icon = new QLabel(this);
@@ -34,9 +41,17 @@ PageRestoreConfirm::PageRestoreConfirm(Wizard& sheet)
     shown_->setObjectName(QStringLiteral("305"));
     shown_->setReadOnly(true);
     shown_->setFixedHeight(shown_->fontMetrics().lineSpacing() * 3 + 12);
-    summary_->setObjectName(QStringLiteral("found"));
-    summary_->setWordWrap(true);
-    summary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Kinds on the left, ways of finding on the right: short lines in any language.
+    auto* found = new QGridLayout;
+    for (size_t k = 0; k < kFileKinds; ++k) {
+        kinds_[k] = new QLabel(this);
+        ways_[k] = new QLabel(this);
+        found->addWidget(kinds_[k], static_cast<int>(k), 0);
+        found->addWidget(ways_[k], static_cast<int>(k), 1);
+    }
+    found->setColumnStretch(1, 1);
+    found->setHorizontalSpacing(24);
+    found->setVerticalSpacing(0);
     picturesHeading_ = Heading(this, strip_);
     videosHeading_ = Heading(this, videos_);
     videosHeading_->setText(Text(AAA::Msg::VideosHeading));
@@ -46,7 +61,7 @@ PageRestoreConfirm::PageRestoreConfirm(Wizard& sheet)
     row->addWidget(shown_, 1);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(row);
-    layout->addWidget(summary_);
+    layout->addLayout(found);
     layout->addWidget(picturesHeading_);
     layout->addWidget(strip_);
     layout->addWidget(videosHeading_);
@@ -70,15 +85,20 @@ void PageRestoreConfirm::initializePage() {
     watch_ = WatchSource(source_, [this](const QString& changed) { SourceChanged(changed); });
 }
 
+QStringList PageRestoreConfirm::SummaryLines() const {
+    QStringList lines;
+    for (const QLabel* kind : kinds_)
+        lines.append(kind->text());
+    for (const QLabel* way : ways_)
+        lines.append(way->text());
+    return lines;
+}
+
 void PageRestoreConfirm::ShowFound(const FoundFiles& found) {
-    QStringList lines{KindLine(AAA::Msg::FoundAvchdVideos, found.Of(FileKind::AvchdVideo)),
-                      KindLine(AAA::Msg::FoundDvClips, found.Of(FileKind::DvClip)),
-                      KindLine(AAA::Msg::FoundStills, found.Of(FileKind::Still)),
-                      KindLine(AAA::Msg::FoundOtherFiles, found.Of(FileKind::Other))};
-    lines.append(TextWith(AAA::Msg::FoundBy,
-                          {std::to_string(found.Count(FoundBy::Directory)), std::to_string(found.Count(FoundBy::Deleted)),
-                           std::to_string(found.Count(FoundBy::FoundFolder)), std::to_string(found.Count(FoundBy::Scan))}));
-    summary_->setText(lines.join(QLatin1Char('\n')));
+    for (size_t k = 0; k < kFileKinds; ++k)
+        kinds_[k]->setText(KindLine(kKindTexts[k], found.kinds[k]));
+    for (size_t k = 0; k < kFoundByWays; ++k)
+        ways_[k]->setText(TextWith(kWayTexts[k], {std::to_string(found.foundBy[k])}));
     strip_->Reset(found.stills);
     videos_->Reset(found.videos);
     picturesHeading_->setVisible(!found.stills.empty());

@@ -6,6 +6,7 @@
 // result stale, so the wizard says so and cancels.
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <array>
 #include <memory>
 
 #include "PreviewWidgets.h"
@@ -26,7 +27,8 @@ public:
     // A change notification for `changedPath`.
     void SourceChanged(const QString& changedPath);
 
-    QLabel* Summary() const { return summary_; }
+    // One line per kind, then one per way of finding.
+    QStringList SummaryLines() const;
     ThumbnailStrip* Strip() const { return strip_; }
     VideoList* Videos() const { return videos_; }
     // Whether the worker has read every preview it was given.
@@ -38,7 +40,8 @@ private:
     void StopPreview();
 
     QPlainTextEdit* shown_;
-    QLabel* summary_;
+    std::array<QLabel*, kFileKinds> kinds_{};
+    std::array<QLabel*, kFoundByWays> ways_{};
     QLabel* picturesHeading_;
     ThumbnailStrip* strip_;
     QLabel* videosHeading_;

@@ -68,13 +68,15 @@ TEST_F(WizardSummary, ConfirmationCountsByKindAndPreviewsStillsAndVideos) {
     auto* page = static_cast<PageRestoreConfirm*>(run.Sheet().currentPage());
     ASSERT_TRUE(WaitUntil([&] { return page->PreviewDone(); }));
 
-    const QStringList lines = page->Summary()->text().split(QLatin1Char('\n'));
     const QStringList expected{KindLine(AAA::Msg::FoundAvchdVideos, card.avchd, FileKind::AvchdVideo),
                                KindLine(AAA::Msg::FoundDvClips, card.dv, FileKind::DvClip),
                                KindLine(AAA::Msg::FoundStills, card.stills, FileKind::Still),
                                KindLine(AAA::Msg::FoundOtherFiles, card.other, FileKind::Other),
-                               TextWith(AAA::Msg::FoundBy, {std::to_string(card.files.size()), "0", "0", "0"})};
-    EXPECT_EQ(lines, expected);
+                               TextWith(AAA::Msg::FoundInDirectories, {std::to_string(card.files.size())}),
+                               TextWith(AAA::Msg::FoundAsDeleted, {"0"}),
+                               TextWith(AAA::Msg::FoundInFoundFolders, {"0"}),
+                               TextWith(AAA::Msg::FoundByScan, {"0"})};
+    EXPECT_EQ(page->SummaryLines(), expected);
 
     // The Exif thumbnail, not the picture (blue), where there is one; the picture itself otherwise.
     ThumbnailStrip* strip = page->Strip();
