@@ -40,6 +40,7 @@ PageRestoreConfirm::PageRestoreConfirm(Wizard& sheet)
     icon->setPixmap(AppIcon().pixmap(32, 32));
     shown_->setObjectName(QStringLiteral("305"));
     shown_->setReadOnly(true);
+    shown_->setTabChangesFocus(true); // the previews below are reached with Tab
     shown_->setFixedHeight(shown_->fontMetrics().lineSpacing() * 3 + 12);
     // Kinds on the left, ways of finding on the right: short lines in any language.
     auto* found = new QGridLayout;

@@ -46,7 +46,6 @@ void PageRestoreFinished::initializePage() {
     summary_->setVisible(saved.has_value());
     openFolder_->setEnabled(saved && !saved->destination.isEmpty());
     showReport_->setEnabled(saved.has_value());
-    openFolder_->setFocus();
 }
 
 void PageRestoreFinished::OpenFolder() {

@@ -4,7 +4,9 @@
 // stream's duration, the save's summary, the folder and the report.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QIcon>
+#include <QTest>
 #include <fstream>
 #include <sstream>
 
@@ -97,6 +99,16 @@ TEST_F(WizardSummary, ConfirmationCountsByKindAndPreviewsStillsAndVideos) {
     EXPECT_EQ(stream[0]->text(VideoList::kDuration), DurationText(StreamSecondsOf(kStreamPackets)));
     EXPECT_EQ(stream[0]->text(VideoList::kDuration), QStringLiteral("0:15"));
     EXPECT_EQ(clip[0]->text(VideoList::kDuration), QString()) << "a DV clip has no arrival times";
+
+    // Both previews are reached from the keyboard: by their mnemonics, and with Tab.
+    run.Sheet().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&run.Sheet()));
+    QTest::keyClick(&run.Sheet(), Qt::Key_V, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget(), videos);
+    QTest::keyClick(&run.Sheet(), Qt::Key_P, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget(), strip);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), videos);
 }
 
 TEST_F(WizardSummary, FinishedPageTellsTheSaveAndOpensTheFolderAndTheReport) {
@@ -131,8 +143,17 @@ TEST_F(WizardSummary, FinishedPageTellsTheSaveAndOpensTheFolderAndTheReport) {
     EXPECT_EQ(run.Prompts().reportText.toStdString(), written.str());
     EXPECT_NE(written.str().find("\"damaged\": 1,"), std::string::npos) << written.str().substr(0, 800);
     EXPECT_NE(written.str().find("\"result\": \"recovered\""), std::string::npos);
-    EXPECT_TRUE(page->OpenFolderButton()->text().contains(QLatin1Char('&'))) << "reachable by its mnemonic";
-    EXPECT_TRUE(page->ShowReportButton()->text().contains(QLatin1Char('&')));
+
+    run.Sheet().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&run.Sheet()));
+    QTest::keyClick(&run.Sheet(), Qt::Key_S, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget(), page->SavedSummary());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), page->OpenFolderButton());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), page->ShowReportButton());
+    QTest::keyClick(&run.Sheet(), Qt::Key_O, Qt::AltModifier); // a mnemonic clicks after a short animation
+    EXPECT_TRUE(WaitUntil([&] { return run.Prompts().openedFolders.size() == 2; }, 2000)) << "Alt+O opens it again";
 }
 
 } // namespace
