@@ -120,7 +120,7 @@ void PageRestoreConfirm::StartPreview(const FoundFiles& found) {
     const int generation = ++generation_;
     PreviewCallbacks callbacks;
     // Each result is posted to this page's thread and dropped once a newer preview began.
-    callbacks.thumbnail = [this, generation](size_t index, QImage image, ThumbnailFrom) {
+    callbacks.thumbnail = [this, generation](size_t index, QImage image) {
         QMetaObject::invokeMethod(this, [this, generation, index, image] {
             if (generation == generation_)
                 strip_->SetThumbnail(index, image);

@@ -117,19 +117,15 @@ void PreviewWorker::Run() {
     }
     for (size_t k = 0; volume && k < stills_.size() && !stop_.load(); ++k) {
         QImage image;
-        ThumbnailFrom from = ThumbnailFrom::Nothing;
         try {
             RangesStream file(*volume, stills_[k]);
             image = ThumbnailFromExif(ReadFront(file, Kalvory::kExifHeadBytes));
-            from = image.isNull() ? from : ThumbnailFrom::ExifThumbnail;
-            if (image.isNull() && stills_[k].size <= kMaxDecodedBytes && !stop_.load()) {
+            if (image.isNull() && stills_[k].size <= kMaxDecodedBytes && !stop_.load())
                 image = ThumbnailFromPicture(ReadFront(file, stills_[k].size));
-                from = image.isNull() ? from : ThumbnailFrom::Picture;
-            }
         } catch (...) {
             image = QImage(); // an unreadable picture shows as none
         }
-        callbacks_.thumbnail(k, std::move(image), from);
+        callbacks_.thumbnail(k, std::move(image));
     }
     for (size_t k = 0; volume && k < videos_.size() && !stop_.load(); ++k) {
         if (videos_[k].kind != FileKind::AvchdVideo)

@@ -26,11 +26,9 @@ constexpr size_t kMaxThumbnails = 200;
 constexpr uint64_t kMaxDecodedBytes = 24ull << 20;
 constexpr QSize kThumbnailSize{96, 72};
 
-enum class ThumbnailFrom { ExifThumbnail, Picture, Nothing };
-
 struct PreviewCallbacks {
     // Still `index` (of those given); a null image when neither could be decoded.
-    std::function<void(size_t index, QImage image, ThumbnailFrom from)> thumbnail;
+    std::function<void(size_t index, QImage image)> thumbnail;
     // Video `index` (of those given): its seconds, or < 0 when its packets do not tell.
     std::function<void(size_t index, double seconds)> duration;
     std::function<void()> finished;
@@ -59,7 +57,8 @@ private:
     std::thread thread_;
 };
 
-// A thumbnail from a still's bytes: its Exif thumbnail when `head` holds one,
-// else (`whole` given) the picture itself, scaled into kThumbnailSize.
+// A still's thumbnail, fitted into kThumbnailSize: from the Exif thumbnail
+// `head` (its first bytes) holds, or from the whole picture; null when there
+// is none or it does not decode.
 QImage ThumbnailFromExif(const std::vector<uint8_t>& head);
 QImage ThumbnailFromPicture(const std::vector<uint8_t>& whole);
