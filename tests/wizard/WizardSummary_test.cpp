@@ -16,6 +16,7 @@
 #include "RecoveredFiles.h"
 #include "Texts.h"
 #include "common/FaultyIo.h"
+#include "restorelib/RestoreJobTestSupport.h"
 #include "support/TempDir.h"
 #include "AAA_MessageIds.h"
 
@@ -154,6 +155,38 @@ TEST_F(WizardSummary, FinishedPageTellsTheSaveAndOpensTheFolderAndTheReport) {
     EXPECT_EQ(QApplication::focusWidget(), page->ShowReportButton());
     QTest::keyClick(&run.Sheet(), Qt::Key_O, Qt::AltModifier); // a mnemonic clicks after a short animation
     EXPECT_TRUE(WaitUntil([&] { return run.Prompts().openedFolders.size() == 2; }, 2000)) << "Alt+O opens it again";
+}
+
+// Leaving the page while its worker still reads the card: Next stops it
+// before the save reads the card, Cancel before the job ends.
+TEST_F(WizardSummary, LeavingTheConfirmationStopsItsPreviewFirst) {
+    const std::vector<CardFile> stills = ManyStills(400);
+    WriteBigCard(image, stills);
+    for (const bool next : {true, false}) {
+        const fs::path folder = out / (next ? "next" : "cancel");
+        fs::create_directories(folder);
+        WizardRun run;
+        run.Show();
+        run.ChooseImage(image);
+        run.ClickNext();
+        run.ChooseFolder(folder);
+        run.ClickNext();
+        ASSERT_TRUE(run.WaitForPage(kPageRestoreConfirm));
+        auto* page = static_cast<PageRestoreConfirm*>(run.Sheet().currentPage());
+        EXPECT_EQ(page->Strip()->count(), static_cast<int>(kMaxThumbnails));
+        if (next) {
+            run.ClickNext();
+            ASSERT_TRUE(run.WaitForPage(kPageRestoreFinished));
+            EXPECT_EQ(RestoreTest::FilesUnder(folder).size(), stills.size() + 1) << "and the report";
+        } else {
+            run.ClickCancel();
+            ASSERT_TRUE(run.WaitClosed());
+            EXPECT_EQ(run.Sheet().Job(), nullptr);
+        }
+        const int filled = page->Strip()->Filled();
+        QApplication::processEvents();
+        EXPECT_EQ(page->Strip()->Filled(), filled) << "nothing arrives once stopped";
+    }
 }
 
 } // namespace
