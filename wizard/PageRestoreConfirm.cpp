@@ -123,7 +123,7 @@ void PageRestoreConfirm::StartPreview(const FoundFiles& found) {
     callbacks.thumbnail = [this, generation](size_t index, QImage image) {
         QMetaObject::invokeMethod(this, [this, generation, index, image] {
             if (generation == generation_)
-                strip_->SetThumbnail(index, image);
+                strip_->Queue(index, image);
         }, Qt::QueuedConnection);
     };
     callbacks.duration = [this, generation](size_t index, double seconds) {

@@ -31,8 +31,8 @@ public:
     QStringList SummaryLines() const;
     ThumbnailStrip* Strip() const { return strip_; }
     VideoList* Videos() const { return videos_; }
-    // Whether the worker has read every preview it was given.
-    bool PreviewDone() const { return previewDone_; }
+    // Whether the worker has read every preview it was given, and they are shown.
+    bool PreviewDone() const { return previewDone_ && !strip_->Showing(); }
 
 private:
     void ShowFound(const FoundFiles& found);

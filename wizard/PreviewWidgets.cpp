@@ -13,6 +13,7 @@ namespace {
 
 constexpr int kTileSpacing = 4;
 constexpr int kVideoRowsShown = 4;
+constexpr qint64 kSliceMs = 4;
 
 QPixmap BlankTile() {
     QPixmap tile(kThumbnailSize);
@@ -36,10 +37,14 @@ ThumbnailStrip::ThumbnailStrip(QWidget* parent) : QListWidget(parent) {
     setFocusPolicy(Qt::StrongFocus);
     setFixedHeight(kThumbnailSize.height() + 4 * kTileSpacing + 2 * frameWidth() +
                    horizontalScrollBar()->sizeHint().height());
+    drain_.setInterval(0);
+    connect(&drain_, &QTimer::timeout, this, [this] { ShowSome(); });
 }
 
 void ThumbnailStrip::Reset(const std::vector<FoundFile>& stills) {
     clear();
+    queued_.clear();
+    drain_.stop();
     filled_ = 0;
     const QIcon blank(BlankTile());
     for (size_t k = 0; k < stills.size() && k < kMaxThumbnails; ++k) {
@@ -49,6 +54,23 @@ void ThumbnailStrip::Reset(const std::vector<FoundFile>& stills) {
         tile->setData(Qt::AccessibleTextRole, name);
         tile->setSizeHint(kThumbnailSize + QSize(kTileSpacing, kTileSpacing));
     }
+}
+
+void ThumbnailStrip::Queue(size_t index, QImage image) {
+    queued_.emplace_back(index, std::move(image));
+    if (!drain_.isActive())
+        drain_.start();
+}
+
+void ThumbnailStrip::ShowSome() {
+    QElapsedTimer slice;
+    slice.start();
+    while (!queued_.empty() && slice.elapsed() < kSliceMs) {
+        SetThumbnail(queued_.front().first, queued_.front().second);
+        queued_.pop_front();
+    }
+    if (queued_.empty())
+        drain_.stop();
 }
 
 void ThumbnailStrip::SetThumbnail(size_t index, const QImage& image) {

@@ -27,20 +27,29 @@ public:
         timer_.setInterval(kHeartbeatMs);
         timer_.setTimerType(Qt::PreciseTimer);
         QObject::connect(&timer_, &QTimer::timeout, [this] {
-            longest_ = std::max(longest_, clock_.restart() - kHeartbeatMs);
+            const qint64 late = clock_.restart() - kHeartbeatMs;
+            if (late > longest_) {
+                longest_ = late;
+                at_ = since_.elapsed();
+            }
         });
     }
     void Start() {
         longest_ = 0;
         clock_.start();
+        since_.start();
         timer_.start();
     }
     qint64 Longest() const { return longest_; }
+    // When the longest stall ended, from Start().
+    qint64 LongestAt() const { return at_; }
 
 private:
     QTimer timer_;
     QElapsedTimer clock_;
+    QElapsedTimer since_;
     qint64 longest_ = 0;
+    qint64 at_ = 0;
 };
 
 std::vector<CardFile> Stills(int count, bool exif) {
@@ -71,11 +80,16 @@ int main(int argc, char** argv) {
     run.ChooseFolder(scratch.Path() / "out");
     StallMeter stalls;
     QElapsedTimer sinceConfirm;
+    QElapsedTimer sinceStart;
+    qint64 confirmAt = 0;
     QObject::connect(&run.Sheet(), &QWizard::currentIdChanged, [&](int id) {
-        if (id == kPageRestoreConfirm)
+        if (id == kPageRestoreConfirm) {
             sinceConfirm.start(); // the page has just been set up, its tree walk included
+            confirmAt = sinceStart.elapsed();
+        }
     });
     stalls.Start();
+    sinceStart.start();
     run.ClickNext();
     if (!run.WaitForPage(kPageRestoreConfirm, 60000)) {
         std::fprintf(stderr, "the search did not end: %s\n", qPrintable(run.Prompts().errors.join("|")));
@@ -86,9 +100,10 @@ int main(int argc, char** argv) {
     WaitUntil([&] { return page->Strip()->Filled() == tiles || page->PreviewDone(); }, 60000);
     const qint64 filledMs = sinceConfirm.elapsed();
     const qint64 stallMs = stalls.Longest();
-    std::printf("stills %d (%s), tiles %d filled %d in %lld ms (limit %lld); longest stall %lld ms (limit %lld)\n",
+    std::printf("stills %d (%s), tiles %d filled %d in %lld ms (limit %lld); longest stall %lld ms (limit %lld), "
+                "ending %+lld ms from the page's start\n",
                 count, exif ? "Exif thumbnails" : "decoded pictures", tiles, page->Strip()->Filled(),
                 static_cast<long long>(filledMs), static_cast<long long>(kFillLimitMs), static_cast<long long>(stallMs),
-                static_cast<long long>(kStallLimitMs));
+                static_cast<long long>(kStallLimitMs), static_cast<long long>(stalls.LongestAt() - confirmAt));
     return page->Strip()->Filled() == tiles && filledMs <= kFillLimitMs && stallMs <= kStallLimitMs ? 0 : 1;
 }
