@@ -4,15 +4,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "AAA_StringTableParts.h"
+
 namespace AAA {
 namespace {
 
-struct Entry {
-    int id;
-    const char* english;
-    const char* japanese;
-    const char* chinese;
-};
+using Entry = StringEntry;
 
 constexpr size_t kMaxMessageUnits = 255;
 
@@ -283,7 +280,7 @@ const Entry* Find(int id) {
     for (const Entry& entry : kTable)
         if (entry.id == id)
             return &entry;
-    return nullptr;
+    return FindWizardSummaryText(id);
 }
 
 bool StartsWith(const char* text, const char* prefix) {

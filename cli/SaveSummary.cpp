@@ -7,6 +7,7 @@
 #include "AAA_StringTable.h"
 #include "RecoveredFiles.h"
 #include "AAA_MessageIds.h"
+#include "JobTypes.h"
 
 namespace KalvoryCli {
 namespace {
@@ -84,6 +85,31 @@ std::string FormatSaveProblems(const Kalvory::KalvoryBase& strategy, UnreachedFi
     if (strategy.UnreadableBytes() > 0)
         out += Text(AAA::Msg::UnreadableBytes, {HumanBytes(strategy.UnreadableBytes())}) + "\n";
     return out;
+}
+
+std::string FormatSaveSummary(const Kalvory::KalvoryBase& strategy, const SaveFacts& facts) {
+    const auto line = [](int id, std::initializer_list<std::string> values) { return Text(id, values) + "\n"; };
+    const std::string saved = std::to_string(facts.files);
+    const bool cancelled = facts.result == Restore::Cancelled;
+    if (facts.result != Restore::TargetsFound)
+        return line(cancelled ? AAA::Msg::CancelledKept : AAA::Msg::SavedBeforeStop,
+                    {saved, HumanBytes(facts.bytes), facts.where}) +
+               FormatSaveProblems(strategy, cancelled ? UnreachedFiles::Omit : UnreachedFiles::List);
+    std::string out = line(AAA::Msg::Recovered, {saved, HumanBytes(facts.bytes), facts.where});
+    const auto count = [&](int id, int value) {
+        if (value > 0)
+            out += line(id, {std::to_string(value)});
+    };
+    if (strategy.FoundFolderFiles() > 0 || strategy.CarvedFiles() > 0)
+        out += line(AAA::Msg::FoundFolderShare,
+                    {std::to_string(strategy.FoundFolderFiles()), std::to_string(strategy.CarvedFiles())});
+    count(AAA::Msg::PartialFiles, strategy.PartialFiles());
+    count(facts.overwritten == Kalvory::OverwrittenFiles::Write ? AAA::Msg::OverwrittenSaved : AAA::Msg::OverwrittenNotSaved,
+          strategy.OverwrittenCount());
+    count(AAA::Msg::UnplacedPictures, strategy.UnplacedPictures());
+    count(AAA::Msg::RenamedFiles, strategy.RenamedCount());
+    count(AAA::Msg::FoldersPastEnd, strategy.FoldersPastEnd());
+    return out + FormatSaveProblems(strategy, UnreachedFiles::List);
 }
 
 } // namespace KalvoryCli

@@ -17,4 +17,15 @@ enum class UnreachedFiles { List, Omit };
 // Empty when every target came back whole.
 std::string FormatSaveProblems(const Kalvory::KalvoryBase& strategy, UnreachedFiles unreached);
 
+// What a save wrote, as both front ends tell it at its end.
+struct SaveFacts {
+    uint64_t files = 0; // new files in the destination
+    uint64_t bytes = 0;
+    std::string where;  // the destination
+    int32_t result = 0; // the save's result state (0 done, 2 cancelled, -1 failed)
+    Kalvory::OverwrittenFiles overwritten = Kalvory::OverwrittenFiles::Skip;
+};
+// The summary lines, then the problems; every line ends in a line break.
+std::string FormatSaveSummary(const Kalvory::KalvoryBase& strategy, const SaveFacts& facts);
+
 } // namespace KalvoryCli

@@ -204,12 +204,6 @@ int CheckAndPrepareDestination(const Options& options) {
     return kRecovered;
 }
 
-void PrintSummary(int id, const RecoveredFiles& recovered, const std::string& where) {
-    const std::string line = AAA::FillPlaceholders(
-        Text(id), {std::to_string(recovered.Files()), HumanBytes(recovered.Bytes()), where});
-    std::printf("%s\n", line.c_str());
-}
-
 int RunRecover(const Options& options) {
     ReportRun run;
     run.source = options.source;
@@ -243,35 +237,17 @@ int RunRecover(const Options& options) {
     const int32_t saved = Run(*job, Operation::Save);
     recovered.Measure();
     const Kalvory::KalvoryBase& strategy = *job->Strategy();
-    const std::string problems =
-        FormatSaveProblems(strategy, saved == Restore::Cancelled ? UnreachedFiles::Omit : UnreachedFiles::List);
+    SaveFacts facts{recovered.Files(), recovered.Bytes(), where, saved,
+                    options.keepOverwritten ? Kalvory::OverwrittenFiles::Write : Kalvory::OverwrittenFiles::Skip};
     run.ended = UtcNow();
     if (saved != Restore::TargetsFound) {
         const int exitCode = saved == Restore::Cancelled ? kCancelled : ExitForFailure(*job);
-        PrintSummary(saved == Restore::Cancelled ? AAA::Msg::CancelledKept : AAA::Msg::SavedBeforeStop, recovered, where);
-        std::fputs(problems.c_str(), stdout);
+        std::fputs(FormatSaveSummary(strategy, facts).c_str(), stdout);
         run.result = saved == Restore::Cancelled ? "cancelled" : "failed";
         WriteRecoveryReport(options, *job, run);
         return exitCode;
     }
-    PrintSummary(AAA::Msg::Recovered, recovered, where);
-    if (strategy.FoundFolderFiles() > 0 || strategy.CarvedFiles() > 0)
-        std::printf("%s\n", AAA::FillPlaceholders(Text(AAA::Msg::FoundFolderShare), {std::to_string(strategy.FoundFolderFiles()),
-                                                               std::to_string(strategy.CarvedFiles())})
-                                .c_str());
-    if (strategy.PartialFiles() > 0)
-        std::printf("%s\n", AAA::FillPlaceholders(Text(AAA::Msg::PartialFiles), {std::to_string(strategy.PartialFiles())}).c_str());
-    if (strategy.OverwrittenCount() > 0)
-        std::printf("%s\n", AAA::FillPlaceholders(Text(options.keepOverwritten ? AAA::Msg::OverwrittenSaved : AAA::Msg::OverwrittenNotSaved),
-                                                   {std::to_string(strategy.OverwrittenCount())})
-                                .c_str());
-    if (const int unplaced = job->Strategy()->UnplacedPictures(); unplaced > 0)
-        std::printf("%s\n", AAA::FillPlaceholders(Text(AAA::Msg::UnplacedPictures), {std::to_string(unplaced)}).c_str());
-    if (const int renamed = job->Strategy()->RenamedCount(); renamed > 0)
-        std::printf("%s\n", AAA::FillPlaceholders(Text(AAA::Msg::RenamedFiles), {std::to_string(renamed)}).c_str());
-    if (strategy.FoldersPastEnd() > 0)
-        std::printf("%s\n", AAA::FillPlaceholders(Text(AAA::Msg::FoldersPastEnd), {std::to_string(strategy.FoldersPastEnd())}).c_str());
-    std::fputs(problems.c_str(), stdout);
+    std::fputs(FormatSaveSummary(strategy, facts).c_str(), stdout);
     run.result = recovered.Files() > 0 ? "recovered" : "nothing";
     WriteRecoveryReport(options, *job, run);
     return recovered.Files() > 0 ? kRecovered : kNothing;

@@ -1,24 +1,23 @@
 #include "ExteriorPages.h"
 
 #include <QAbstractButton>
-#include <QVBoxLayout>
 
 #include "Artwork.h"
 #include "Texts.h"
 #include "Wizard.h"
 
 ExteriorPage::ExteriorPage(Wizard& sheet, int titleId, int bodyId)
-    : WizardPage(sheet), title_(new QLabel(this)), body_(new QLabel(this)), titleId_(titleId), bodyId_(bodyId) {
+    : WizardPage(sheet), title_(new QLabel(this)), body_(new QLabel(this)), layout_(new QVBoxLayout(this)),
+      titleId_(titleId), bodyId_(bodyId) {
     setPixmap(QWizard::WatermarkPixmap, WatermarkImage());
     title_->setObjectName(QStringLiteral("308"));
     title_->setWordWrap(true);
     body_->setObjectName(QStringLiteral("309"));
     body_->setWordWrap(true);
     body_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(title_);
-    layout->addSpacing(12);
-    layout->addWidget(body_, 1);
+    layout_->addWidget(title_);
+    layout_->addSpacing(12);
+    layout_->addWidget(body_, 1);
 }
 
 void ExteriorPage::initializePage() {

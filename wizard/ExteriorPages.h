@@ -1,8 +1,9 @@
 #pragma once
 // The two closing pages, shown with the watermark and without a header: the
 // recovery finished, or there was nothing to recover. Both run without a job
-// and offer only Finish.
+// and offer only the sheet's Finish; the finished page adds what the save wrote.
 #include <QLabel>
+#include <QVBoxLayout>
 
 #include "WizardPage.h"
 #include "AAA_MessageIds.h"
@@ -16,17 +17,15 @@ public:
 
 protected:
     ExteriorPage(Wizard& sheet, int titleId, int bodyId);
+    // Title, then body; a page adds below them.
+    QVBoxLayout* Layout() const { return layout_; }
 
 private:
     QLabel* title_;
     QLabel* body_;
+    QVBoxLayout* layout_;
     int titleId_;
     int bodyId_;
-};
-
-class PageRestoreFinished : public ExteriorPage {
-public:
-    explicit PageRestoreFinished(Wizard& sheet) : ExteriorPage(sheet, AAA::Msg::FinishedPageTitle, AAA::Msg::FinishedPageText) {}
 };
 
 class PageRestoreNotRequired : public ExteriorPage {

@@ -11,6 +11,10 @@ bool IsWide(QChar c) { return c.unicode() >= 0x3000; }
 
 QString Text(int id) { return QString::fromStdU16String(AAA::LoadString(id)); }
 
+QString TextWith(int id, std::initializer_list<std::string> values) {
+    return QString::fromStdString(AAA::FillPlaceholders(AAA::LoadStringUtf8(id), values));
+}
+
 QString HeaderText(int id) {
     const QString text = Text(id).trimmed();
     QString flowing;

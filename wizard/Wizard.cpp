@@ -7,9 +7,11 @@
 #include "Artwork.h"
 #include "ExteriorPages.h"
 #include "PageRestoreConfirm.h"
+#include "PageRestoreFinished.h"
 #include "PageSelectDrive.h"
 #include "PageSelectFolder.h"
 #include "ProgressPage.h"
+#include "RecoveryReport.h"
 #include "Texts.h"
 #include "WizardPage.h"
 #include "AAA_MessageIds.h"
@@ -50,6 +52,8 @@ Wizard::~Wizard() { EndJob(); }
 
 QString Wizard::CreateJob(const std::string& source) {
     EndJob();
+    lastSave_.reset();
+    jobStarted_ = KalvoryCli::UtcNow();
     job_ = std::make_unique<Restore::RestoreMain>(services_.strategyType, AAA::FromUtf8(source));
     if (job_->ResultState() == Restore::TargetsFound)
         return {};
@@ -60,7 +64,15 @@ QString Wizard::CreateJob(const std::string& source) {
     return text;
 }
 
-void Wizard::EndJob() { Restore::EndJob(job_); }
+void Wizard::EndJob() {
+    if (job_) {
+        job_->ResumeWorker(); // a held worker could never finish
+        job_->Wait();         // its outcomes are the worker's until it ends
+        if (std::optional<SavedRun> saved = TakeSavedRun(*job_, jobStarted_))
+            lastSave_ = std::move(saved);
+    }
+    Restore::EndJob(job_);
+}
 
 void Wizard::PressNext() { QMetaObject::invokeMethod(this, [this] { next(); }, Qt::QueuedConnection); }
 

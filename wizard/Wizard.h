@@ -5,9 +5,11 @@
 #include <QFont>
 #include <QWizard>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "Restore_Thread.h"
+#include "SavedRun.h"
 #include "WizardServices.h"
 
 enum PageId : int {
@@ -34,6 +36,8 @@ public:
     QString CreateJob(const std::string& source);
     void EndJob();
     const QFont& ExteriorTitleFont() const { return exteriorTitleFont_; }
+    // What the last job's save wrote, kept as the job ended.
+    const std::optional<SavedRun>& LastSave() const { return lastSave_; }
 
     // Button presses posted to the sheet, carried out later on the interface thread.
     void PressNext();
@@ -45,5 +49,7 @@ public:
 private:
     WizardServices services_;
     std::unique_ptr<Restore::RestoreMain> job_;
+    std::string jobStarted_; // UTC, for the report
+    std::optional<SavedRun> lastSave_;
     QFont exteriorTitleFont_;
 };

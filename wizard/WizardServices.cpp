@@ -1,6 +1,13 @@
 #include "WizardServices.h"
 
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QUrl>
+#include <QVBoxLayout>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -28,6 +35,28 @@ QString DialogPrompter::ChooseFolder(QWidget* owner) {
 
 QString DialogPrompter::ChooseImage(QWidget* owner) {
     return QFileDialog::getOpenFileName(owner, Text(AAA::Msg::OpenImageTitle), QDir::homePath(), Text(AAA::Msg::ImageFileFilter));
+}
+
+bool DialogPrompter::OpenFolder(const QString& folder) { return QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); }
+
+void DialogPrompter::ShowReport(QWidget* owner, const QString& path, const QString& text) {
+    QDialog dialog(owner);
+    dialog.setWindowTitle(Text(AAA::Msg::ReportTitle));
+    auto* where = new QLabel(path, &dialog);
+    where->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    where->setVisible(!path.isEmpty());
+    auto* report = new QPlainTextEdit(text, &dialog);
+    report->setReadOnly(true);
+    report->setLineWrapMode(QPlainTextEdit::NoWrap);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &dialog);
+    buttons->button(QDialogButtonBox::Ok)->setText(Text(AAA::Msg::OkButton));
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(where);
+    layout->addWidget(report, 1);
+    layout->addWidget(buttons);
+    dialog.resize(dialog.fontMetrics().averageCharWidth() * 90, dialog.fontMetrics().lineSpacing() * 30);
+    dialog.exec();
 }
 
 int64_t SecondsSinceEpoch() { return static_cast<int64_t>(std::time(nullptr)); }

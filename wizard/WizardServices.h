@@ -27,6 +27,10 @@ public:
     // The chosen folder or image file; empty when the user chose none.
     virtual QString ChooseFolder(QWidget* owner) = 0;
     virtual QString ChooseImage(QWidget* owner) = 0;
+    // The desktop's file manager on `folder`; false when none could be started.
+    virtual bool OpenFolder(const QString& folder) = 0;
+    // The recovery report written at `path` (empty: `text` says why there is none).
+    virtual void ShowReport(QWidget* owner, const QString& path, const QString& text) = 0;
 };
 
 class DialogPrompter final : public Prompter {
@@ -35,6 +39,8 @@ public:
     bool AskCancel(QWidget* owner) override;
     QString ChooseFolder(QWidget* owner) override;
     QString ChooseImage(QWidget* owner) override;
+    bool OpenFolder(const QString& folder) override;
+    void ShowReport(QWidget* owner, const QString& path, const QString& text) override;
 };
 
 using DestinationCheck =

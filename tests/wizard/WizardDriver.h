@@ -30,6 +30,9 @@ public:
     std::function<bool()> answerCancel = [] { return false; };
     QString folder;              // what the folder browser returns
     QString image;               // what the image chooser returns
+    QStringList openedFolders;   // every folder the file manager was asked to show
+    QStringList reports;         // the path of every report shown
+    QString reportText;          // the last report shown
 
     void ShowError(QWidget*, const QString& text) override { errors.append(text); }
     bool AskCancel(QWidget*) override {
@@ -38,6 +41,14 @@ public:
     }
     QString ChooseFolder(QWidget*) override { return folder; }
     QString ChooseImage(QWidget*) override { return image; }
+    bool OpenFolder(const QString& folder) override {
+        openedFolders.append(folder);
+        return true;
+    }
+    void ShowReport(QWidget*, const QString& path, const QString& text) override {
+        reports.append(path);
+        reportText = text;
+    }
 };
 
 // The state of the sheet's buttons as a page was entered.

@@ -3,12 +3,18 @@
 // Usage: kalvory-wizard-render OUTPUT_FOLDER
 #include <QApplication>
 #include <QDir>
+#include <QTimer>
 #include <cstdio>
 
 #include "Artwork.h"
 #include "CMainDlg.h"
+#include "PageRestoreConfirm.h"
+#include "PageRestoreFinished.h"
+#include "PreviewCard.h"
 #include "ProgressPage.h"
 #include "WizardDriver.h"
+#include "WizardServices.h"
+#include "common/FaultyIo.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -37,8 +43,28 @@ bool SaveProgressPage(WizardRun& run, int percent, int seconds, const QString& o
     return saved;
 }
 
+// The report dialog as the finished page's button opens it, pictured once it is up.
+bool SaveReportDialog(WizardRun& run, const QString& out) {
+    const std::optional<SavedRun>& saved = run.Sheet().LastSave();
+    if (!saved)
+        return false;
+    bool ok = false;
+    QTimer::singleShot(200, [&] {
+        if (QWidget* dialog = QApplication::activeModalWidget()) {
+            ok = Save(*dialog, out, "06b-report");
+            dialog->close();
+        }
+    });
+    DialogPrompter().ShowReport(&run.Sheet(), saved->reportPath, saved->reportText);
+    return ok;
+}
+
+// A card with stills, an AVCHD stream, a DV clip and one sector of the
+// stream that cannot be read.
 bool RenderRecovery(const QString& out, const fs::path& scratch) {
-    WriteCard(scratch / "card.img", CameraFiles());
+    const uint64_t bad = WriteBigCard(scratch / "card.img", MixedCard().files, "PRIVATE/AVCHD/BDMV/STREAM/00000.MTS", 8192);
+    KalvoryTest::ScopedReadFaults faults(scratch / "card.img");
+    faults.faults.bad = {{bad, bad + 512}};
     fs::create_directories(scratch / "recovered");
     WizardRun run({{"/dev/mmcblk0p1", "SD16G"}, {"/dev/sdb1", "Generic STORAGE DEVICE"}});
     run.Show();
@@ -48,9 +74,12 @@ bool RenderRecovery(const QString& out, const fs::path& scratch) {
     run.ChooseFolder(scratch / "recovered");
     ok &= Save(run.Sheet(), out, "02-select-folder");
     ok &= SaveProgressPage(run, 40, 20, out, "03-verifying");
-    ok &= run.WaitForPage(kPageRestoreConfirm) && Save(run.Sheet(), out, "04-confirm");
+    ok &= run.WaitForPage(kPageRestoreConfirm) &&
+          WaitUntil([&] { return static_cast<PageRestoreConfirm*>(run.Sheet().currentPage())->PreviewDone(); }) &&
+          Save(run.Sheet(), out, "04-confirm");
     ok &= SaveProgressPage(run, 25, 200, out, "05-saving");
     ok &= run.WaitForPage(kPageRestoreFinished) && Save(run.Sheet(), out, "06-finished");
+    ok &= SaveReportDialog(run, out);
     return ok;
 }
 
