@@ -219,7 +219,11 @@ int64_t FileStream::Seek(int64_t offset, int origin) {
 
 size_t FileStream::ReadFully(uint8_t* out, size_t count, bool& failed) {
     const int64_t at = filePosition_;
-    const size_t got = FetchFully(out, count, failed);
+    size_t held = cache_ ? cache_->Fill(static_cast<uint64_t>(at), out, count) : 0;
+    if (held > 0 && SourceSeek(at + static_cast<int64_t>(held), SEEK_SET) < 0)
+        held = 0; // the file must stand after them: read them from it after all
+    filePosition_ = at + static_cast<int64_t>(held);
+    const size_t got = held + (held < count ? FetchFully(out + held, count - held, failed) : 0);
     if (tee_ && got > 0)
         tee_->Fetched(static_cast<uint64_t>(at), out, got);
     return got;

@@ -82,6 +82,8 @@ public:
 
     // Every byte fetched from the file from now on is shown to `tee` (null: none).
     void SetReadTee(ReadTee* tee) { tee_ = tee; }
+    // Reads of bytes `cache` holds are taken from it (null: always the file).
+    void SetReadCache(ReadCache* cache) { cache_ = cache; }
     // Shows the tee the held read-ahead bytes at and after `from`.
     void ReplayHeld(uint64_t from);
     // The caller's copy of the `count` bytes just read, ending where the
@@ -140,6 +142,7 @@ private:
     int64_t filePosition_ = 0; // where the descriptor stands, in the stream's offsets
     int64_t origin_ = 0;
     ReadTee* tee_ = nullptr;
+    ReadCache* cache_ = nullptr;
     bool cardWindow_ = false;
 };
 

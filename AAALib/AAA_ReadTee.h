@@ -15,6 +15,16 @@ public:
     virtual void Fetched(uint64_t offset, const uint8_t* bytes, size_t count) = 0;
 };
 
+// Bytes of the source held elsewhere (staged in the destination): a stream
+// that meets them again takes them from there instead of the source.
+class ReadCache {
+public:
+    virtual ~ReadCache() = default;
+    // Fills `out` with the longest held start of the source's
+    // [offset, offset + count); returns how many bytes that is.
+    virtual size_t Fill(uint64_t offset, uint8_t* out, size_t count) = 0;
+};
+
 // Keeps what the reads of one found file fetch, from Begin to End. A capture
 // that cannot keep bytes (a full destination) just keeps less: the save reads
 // the rest from the card.

@@ -74,6 +74,7 @@ void KalvoryBase::SetDestination(const AAA::WString& folder) {
     try {
         staging_ = std::make_unique<FSAccessLib::StagingArea>(folder, digests_);
         reader_->capture = staging_.get();
+        reader_->stream->SetReadCache(staging_.get());
     } catch (const AAA::ExceptionBase& error) {
         // Not a failure: the save reads from the card what staging would have kept.
         AAA::DebugLog(3, "%s: no staging folder (%s); found files are read again when saved\n", folder,
@@ -82,8 +83,11 @@ void KalvoryBase::SetDestination(const AAA::WString& folder) {
 }
 
 void KalvoryBase::CloseStaging() {
-    if (reader_)
+    if (reader_) {
         reader_->capture = nullptr;
+        if (reader_->stream)
+            reader_->stream->SetReadCache(nullptr);
+    }
     staging_.reset();
 }
 

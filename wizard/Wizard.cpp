@@ -11,6 +11,8 @@
 #include "PageSelectDrive.h"
 #include "PageSelectFolder.h"
 #include "ProgressPage.h"
+#include "FileDigest.h"
+#include "Kalvory_Recover.h"
 #include "RecoveryReport.h"
 #include "Texts.h"
 #include "WizardPage.h"
@@ -55,8 +57,10 @@ QString Wizard::CreateJob(const std::string& source) {
     lastSave_.reset();
     jobStarted_ = KalvoryCli::UtcNow();
     job_ = std::make_unique<Restore::RestoreMain>(services_.strategyType, AAA::FromUtf8(source));
-    if (job_->ResultState() == Restore::TargetsFound)
+    if (job_->ResultState() == Restore::TargetsFound) {
+        job_->Strategy()->SetDigests(KalvoryCli::Sha256Digests()); // the report's digests, as the files are written
         return {};
+    }
     QString text = QString::fromStdU16String(job_->ErrorText());
     if (const QString hint = ReadAccessHint(source); !hint.isEmpty())
         text += QStringLiteral("\n\n") + hint;

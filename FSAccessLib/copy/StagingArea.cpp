@@ -149,14 +149,7 @@ void StagingArea::Append(Segment& segment, uint64_t offset, const uint8_t* bytes
         segment.sequential += count;
         HashLagging(bytes, count);
     }
-    Run* last = runs_.empty() ? nullptr : &runs_.back();
-    if (last && last->segment == id && last->cardStart + last->length == offset &&
-        last->filePosition + last->length == segment.appended) {
-        last->length += count;
-    } else {
-        runs_.push_back({offset, count, id, segment.appended});
-        runsSorted_ = false;
-    }
+    AddRun(id, offset, count, segment.appended);
     segment.held.Add(offset, count);
     segment.appended += count;
     stagedBytes_ += count;
@@ -212,26 +205,35 @@ void StagingArea::GiveUp(int error) {
     Remove(id); // its last bytes may not have reached the disk
 }
 
-void StagingArea::SortRuns() {
-    if (runsSorted_)
-        return;
-    std::sort(runs_.begin(), runs_.end(), [](const Run& a, const Run& b) { return a.cardStart < b.cardStart; });
-    runEnds_.resize(runs_.size());
-    uint64_t reach = 0;
-    for (size_t i = 0; i < runs_.size(); ++i)
-        runEnds_[i] = reach = std::max(reach, runs_[i].cardStart + runs_[i].length);
-    runsSorted_ = true;
+void StagingArea::AddRun(uint32_t id, uint64_t offset, uint64_t count, uint64_t filePosition) {
+    while (count > 0) {
+        Run* last = lastRun_ == runs_.end() ? nullptr : &lastRun_->second;
+        const bool continues = last && last->segment == id && last->cardStart + last->length == offset &&
+                               last->filePosition + last->length == filePosition;
+        const uint64_t room = continues ? kRunBytes - last->length : kRunBytes;
+        const uint64_t piece = std::min(count, room);
+        if (piece == 0) {
+            lastRun_ = runs_.end(); // full: the next piece starts a run of its own
+            continue;
+        }
+        if (continues)
+            last->length += piece;
+        else
+            lastRun_ = runs_.emplace(offset, Run{offset, piece, id, filePosition});
+        offset += piece;
+        filePosition += piece;
+        count -= piece;
+    }
 }
 
 std::vector<const StagingArea::Run*> StagingArea::RunsWithin(uint64_t start, uint64_t length) {
-    SortRuns();
     std::vector<const Run*> found;
     const uint64_t end = start + length;
-    // runEnds_ climbs: the first run that may reach past `start` is found by halving.
-    size_t i = static_cast<size_t>(std::upper_bound(runEnds_.begin(), runEnds_.end(), start) - runEnds_.begin());
-    for (; i < runs_.size() && runs_[i].cardStart < end; ++i)
-        if (runs_[i].cardStart + runs_[i].length > start && !segments_[runs_[i].segment].gone)
-            found.push_back(&runs_[i]);
+    for (auto it = runs_.lower_bound(start > kRunBytes ? start - kRunBytes : 0); it != runs_.end() && it->first < end; ++it) {
+        const Run& run = it->second;
+        if (run.cardStart + run.length > start && !segments_[run.segment].gone)
+            found.push_back(&run);
+    }
     return found;
 }
 
@@ -283,6 +285,35 @@ std::optional<std::string> StagingArea::TakeWhole(uint64_t start, uint64_t lengt
         return segment.digest;
     }
     return std::nullopt;
+}
+
+size_t StagingArea::Fill(uint64_t offset, uint8_t* out, size_t count) {
+    if (count == 0 || runs_.empty())
+        return 0;
+    uint64_t at = offset;
+    const uint64_t end = offset + count;
+    for (const Run* run : RunsWithin(offset, count)) {
+        if (run->cardStart > at)
+            break; // a gap: the rest comes from the card
+        const uint64_t runEnd = std::min(end, run->cardStart + run->length);
+        if (runEnd <= at)
+            continue;
+        if (fillingId_ != run->segment) {
+            filling_ = AAA::UniqueDescriptor(
+                ::openat(folder_.Get(), FileName(run->segment).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+            fillingId_ = run->segment;
+        }
+        const auto wanted = static_cast<size_t>(runEnd - at);
+        const off_t from = static_cast<off_t>(run->filePosition + (at - run->cardStart));
+        if (filling_.Get() < 0 || ::pread(filling_.Get(), out + (at - offset), wanted, from) != static_cast<ssize_t>(wanted)) {
+            fillingId_ = UINT32_MAX;
+            break;
+        }
+        at = runEnd;
+        if (at == end)
+            break;
+    }
+    return static_cast<size_t>(at - offset);
 }
 
 void StagingArea::Copy(AAA::Stream& card, uint64_t start, uint64_t length, AAA::Stream& output, AAA::Digest* digest) {

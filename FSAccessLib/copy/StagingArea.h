@@ -19,7 +19,7 @@
 
 namespace FSAccessLib {
 
-class StagingArea : public AAA::FileCapture, private AAA::ReadTee {
+class StagingArea : public AAA::FileCapture, public AAA::ReadCache, private AAA::ReadTee {
 public:
     // Opens `destination`; the hidden folder is made there (never one already
     // there) when the first bytes are staged.
@@ -45,6 +45,9 @@ public:
     void PlanUses(const std::vector<std::vector<AAA::ByteRange>>& filesRanges);
     // A file of the save is written (or given up): staged files only it needed go.
     void Done(const std::vector<AAA::ByteRange>& ranges);
+
+    // The card's bytes read again during verification come from here.
+    size_t Fill(uint64_t offset, uint8_t* out, size_t count) override;
 
     // The hidden folder's name inside the destination.
     const std::string& FolderName() const { return folderName_; }
@@ -73,7 +76,7 @@ private:
     void Fetched(uint64_t offset, const uint8_t* bytes, size_t count) override;
     void Append(Segment& segment, uint64_t offset, const uint8_t* bytes, size_t count);
     void HashLagging(const uint8_t* bytes, size_t count);
-    void SortRuns();
+    void AddRun(uint32_t id, uint64_t offset, uint64_t count, uint64_t filePosition);
     void FinishDigest(Segment& segment, uint64_t length);
     void CloseActive();
     void Remove(uint32_t id);
@@ -87,12 +90,16 @@ private:
     std::string folderName_;
     AAA::UniqueDescriptor folder_;
     std::vector<Segment> segments_;
-    std::vector<Run> runs_;
-    std::vector<uint64_t> runEnds_; // the furthest end of runs_[0..i]
-    bool runsSorted_ = true;
+    // By card offset. No run is longer than kRunBytes, so the runs that reach
+    // a byte start at most that far before it.
+    static constexpr uint64_t kRunBytes = 16u << 20;
+    std::multimap<uint64_t, Run> runs_;
+    std::multimap<uint64_t, Run>::iterator lastRun_ = runs_.end();
     std::multimap<uint64_t, uint32_t> byStart_;
     std::optional<AAA::FileStream> staged_; // the staging file the copy reads
     uint32_t stagedId_ = 0;
+    AAA::UniqueDescriptor filling_; // the staging file Fill reads
+    uint32_t fillingId_ = UINT32_MAX;
     bool failed_ = false;
     int depth_ = 0;
     std::optional<uint32_t> active_;

@@ -83,7 +83,7 @@ TEST_F(ReportTest, VersionAndJsonProgressForPrograms) {
     if (!TestSupport::HaveFatTools() || TestSupport::MkfsFat(card, {"-F", "32"}).exitCode != 0)
         GTEST_SKIP() << "mkfs.fat is needed";
     TestSupport::RunCommand({"env", "MTOOLS_SKIP_CHECK=1", "mcopy", "-i", card.string(), "/etc/os-release", "::/A.TXT"});
-    const Outcome run = Run({"--progress=json", "recover", card.string(), (dir / "out").string()});
+    const Outcome run = Run({"--progress=json", "recover", "--verify", card.string(), (dir / "out").string()});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const std::regex line(R"re(\{"phase": "(verify|save|check)", "percent": (\d+), "bytes": \d+, )re"
                           R"re("files": (null|\d+), "remainingSeconds": (null|\d+)\})re");
@@ -100,6 +100,11 @@ TEST_F(ReportTest, VersionAndJsonProgressForPrograms) {
     EXPECT_GT(count, 2);
     EXPECT_EQ(last["verify"], 100);
     EXPECT_EQ(last["save"], 100);
+    EXPECT_EQ(last["check"], 100) << "--verify reads the files back";
+    const std::string report = ReadText(dir / "out" / "kalvory-report.json");
+    EXPECT_NE(report.find("\"result\": \"recovered\", \"verified\": true}"), std::string::npos) << report;
+    EXPECT_NE(report.find("\"verified\": true, \"reason\""), std::string::npos) << report;
+    EXPECT_NE(report.find("\"mismatched\": 0"), std::string::npos) << report;
 }
 
 } // namespace
