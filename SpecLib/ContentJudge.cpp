@@ -11,9 +11,6 @@
 #include "Picture_Files.h"
 
 namespace Kalvory {
-namespace {
-
-using FSAccessLib::DirEntry;
 
 AAA::WString UpperExtension(const AAA::WString& name) {
     const size_t dot = name.rfind(u'.');
@@ -23,6 +20,10 @@ AAA::WString UpperExtension(const AAA::WString& name) {
             c = static_cast<char16_t>(c - u'a' + u'A');
     return extension;
 }
+
+namespace {
+
+using FSAccessLib::DirEntry;
 
 bool ReadAt(AAA::Stream& data, uint64_t at, uint8_t* bytes, uint32_t count) {
     data.Seek(static_cast<int64_t>(at), AAA::SeekBegin);

@@ -10,6 +10,9 @@
 
 namespace Kalvory {
 
+// A file name's extension in capitals, without the dot ("" when there is none).
+AAA::WString UpperExtension(const AAA::WString& name);
+
 enum class ContentCheck {
     None,            // no check for this kind of file: it passes
     Jpeg,            // the marker walk reaches the end-of-image marker at the file's length

@@ -1,17 +1,11 @@
 #include "FoundFiles.h"
 
+#include "ContentJudge.h"
+
 namespace {
 
 using FSAccessLib::DirEntry;
-
-AAA::WString UpperExtension(const AAA::WString& name) {
-    const size_t dot = name.rfind(u'.');
-    AAA::WString extension = dot == AAA::WString::npos ? AAA::WString() : name.substr(dot + 1);
-    for (char16_t& c : extension)
-        if (c >= u'a' && c <= u'z')
-            c = static_cast<char16_t>(c - u'a' + u'A');
-    return extension;
-}
+using Kalvory::UpperExtension;
 
 FoundBy WayOf(const DirEntry& entry) {
     if (entry.fromFoundFolder)
