@@ -11,6 +11,7 @@
 #include "AVCHD_ManagementFiles.h"
 #include "DV_Files.h"
 #include "DV_Icon.h"
+#include "ISOBMFF_Boxes.h"
 #include "Picture_Files.h"
 
 namespace Kalvory {
@@ -66,6 +67,7 @@ const SectorSearcher::Row SectorSearcher::kRows[] = {
     {"MOBJ", nullptr, NameStyle::Fixed, "MOVIEOBJ", "BDM", &SectorSearcher::MeasureDeclared<MovieObjectLength>},
     {"TIDX", nullptr, NameStyle::Fixed, "THUMB", "TID", &SectorSearcher::MeasureDeclared<ThumbnailIndexLength>},
     {"\xFF\xD8", nullptr, NameStyle::Hex8, nullptr, "JPG", &SectorSearcher::MeasureJpeg},
+    {nullptr, IsIsoMediaStart, NameStyle::Hex8, nullptr, "MP4", &SectorSearcher::MeasureDeclared<IsoMediaLength>},
 };
 
 // A first look that rules out almost every sector at once: no signature
