@@ -110,6 +110,21 @@ private:
         return moov_.tables.tracks[sample.track].coding != SampleCoding::Unchecked && sample.size != 0;
     }
 
+    // Whether a sample's bytes lie in [low, high): padding between samples
+    // may well be zeros.
+    bool InsideSomeSample(uint64_t low, uint64_t high) const {
+        auto after = FirstSampleFrom(low + 1);
+        if (after != moov_.tables.samples.end() && after->offset < high)
+            return true;
+        // Samples are sorted by start, not end: a long one before may reach here.
+        for (auto before = after; before != moov_.tables.samples.begin() && after - before < 64;) {
+            --before;
+            if (before->offset + before->size > low)
+                return true;
+        }
+        return false;
+    }
+
     // Whether the file's bytes [low, high) all lie inside one video sample,
     // where no run of zeros as long as kZeroRun can stand.
     bool InsideVideoSample(uint64_t low, uint64_t high) const {
@@ -125,10 +140,14 @@ private:
     // Tests what the file expects in its cluster `index` against the card's
     // cluster at `at`: the samples that begin there and the moov's bytes. A
     // cluster that begins another file fails; one with neither fails when it
-    // is free (all zeros) or holds zeros where the file has the inside of a
+    // is free (all zeros), or holds zeros where the file has the inside of a
     // video sample.
     ClusterCheck Check(uint64_t index, uint64_t at) {
         const uint64_t low = index * cluster_, high = std::min(low + cluster_, fileLength_);
+        const bool moov = moov_.file < high && low < moov_.file + moov_.Size();
+        // Padding between samples holds nothing to test: it is not read.
+        if (low >= moov_.file + moov_.Size() || (!moov && !InsideSomeSample(low, high)))
+            return ClusterCheck::Nothing;
         if (at + (high - low) > volume_.totalBytes)
             return ClusterCheck::Fail;
         buffer_.resize(static_cast<size_t>(high - low));
@@ -146,7 +165,7 @@ private:
                 return ClusterCheck::Fail;
             checked = true;
         }
-        if (moov_.file < high && low < moov_.file + moov_.Size()) {
+        if (moov) {
             const uint64_t from = std::max(low, moov_.file), to = std::min(high, moov_.file + moov_.Size());
             if (std::memcmp(buffer_.data() + (from - low), moov_.bytes.data() + (from - moov_.file), to - from) != 0)
                 return ClusterCheck::Fail;
@@ -155,7 +174,8 @@ private:
         if (checked)
             return ClusterCheck::Pass;
         const bool free = std::all_of(buffer_.begin(), buffer_.end(), [](uint8_t b) { return b == 0; });
-        if (free || (InsideVideoSample(low, high) && HasZeroRun(buffer_.data(), buffer_.size())))
+        if (free ||
+            (InsideVideoSample(low, high) && HasZeroRun(buffer_.data(), buffer_.size())))
             return ClusterCheck::Fail;
         return ClusterCheck::Nothing;
     }
