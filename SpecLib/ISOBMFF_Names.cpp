@@ -6,6 +6,7 @@
 #include "AAA_DebugLog.h"
 #include "ISOBMFF_Boxes.h"
 #include "ISOBMFF_Fragments.h"
+#include "M4ROOT_Sidecars.h"
 #include "TreeFolders.h"
 
 namespace Kalvory {
@@ -93,21 +94,24 @@ IsoMediaFiling RenameAndMoveIsoMediaFiles(AAA::Stream& stream, const FSAccessLib
         uint32_t next = 1;
         for (const DirEntry& child : clips ? clips->children : std::vector<DirEntry>())
             next = std::max(next, ClipNumber(child.name) + 1);
+        std::vector<FiledClip> filed;
         for (size_t i : xavc) {
             if (clips == nullptr || next > 9999)
                 break;
             DirEntry& clip = root.children[i];
-            DirEntry filed = clip;
-            filed.name = ClipName(next++);
-            filed.target = true;
-            clips->children.push_back(std::move(filed));
+            DirEntry copy = clip;
+            copy.name = ClipName(next);
+            copy.target = true;
+            clips->children.push_back(std::move(copy));
             clip.target = false;
+            filed.push_back({clip.start, next++, clips});
             ++filing.clips;
         }
+        filing.sidecars = FileClipSidecars(stream, root, filed);
     }
     root.Relink(nullptr);
-    AAA::DebugLog(7, "ISO media: %d clips filed under M4ROOT, %d partial, %d without their moov\n", filing.clips,
-                  filing.partial, filing.dropped);
+    AAA::DebugLog(7, "ISO media: %d clips and %d documents filed under M4ROOT, %d partial, %d without their moov\n",
+                  filing.clips, filing.sidecars, filing.partial, filing.dropped);
     return filing;
 }
 

@@ -12,6 +12,7 @@
 #include "DV_Files.h"
 #include "DV_Icon.h"
 #include "ISOBMFF_Boxes.h"
+#include "M4ROOT_Sidecars.h"
 #include "Picture_Files.h"
 
 namespace Kalvory {
@@ -61,6 +62,7 @@ const SectorSearcher::Row SectorSearcher::kRows[] = {
     {nullptr, IsAvchdPacket, NameStyle::Hex8, nullptr, "MTS", &SectorSearcher::MeasureStream},
     {"RIFF", nullptr, NameStyle::Hex7Clip, nullptr, "AVI", nullptr},
     {"<?xml ", nullptr, NameStyle::Hex7, nullptr, "XML", &SectorSearcher::MeasureXml},
+    {"<?xml ", nullptr, NameStyle::Hex7, nullptr, "XML", &SectorSearcher::MeasureDeclared<ClipMetaLength>},
     {"BM", nullptr, NameStyle::Hex7, nullptr, "BMP", &SectorSearcher::MeasureDeclared<BitmapLength>},
     {"MPLS", nullptr, NameStyle::Hex8, nullptr, "MPL", &SectorSearcher::MeasureDeclared<PlaylistLength>},
     {"INDX", nullptr, NameStyle::Fixed, "INDEX", "BDM", &SectorSearcher::MeasureDeclared<IndexLength>},

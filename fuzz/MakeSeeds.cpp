@@ -196,6 +196,8 @@ void AddIsoMedia(Corpus& corpus) {
     corpus.Add("iso_boxes", "hand-made", ftyp + box("mdat", std::string(100, 'x')) + box("moov", box("mvhd", "")));
     corpus.Add("iso_boxes", "large-size", ftyp + std::string("\0\0\0\1mdat\0\0\0\0\0\0\0\x18", 16) +
                                               std::string(8, 'y') + box("moov", ""));
+    const std::string meta = "<?xml version=\"1.0\"?>\r\n<NonRealTimeMeta>" + std::string(1100, ' ') + "</NonRealTimeMeta>\r\n";
+    corpus.Add("clip_meta", "across-blocks", meta + std::string(512, '\0'));
     TestSupport::TempDir scratch("kalvory-fuzz-seeds");
     for (const char* brand : {"XAVC", "mp41", "qt  "}) {
         const auto clip = FfmpegClip(scratch.Path(), brand[0], brand, 12);

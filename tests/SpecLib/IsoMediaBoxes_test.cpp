@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ISOBMFF_Boxes.h"
+#include "M4ROOT_Sidecars.h"
 #include "support/MediaSamples.h"
 
 namespace {
@@ -48,6 +49,23 @@ TEST(IsoMediaBoxes, TheWalkEndsAtTheLastTopLevelBoxAndNeedsAMoov) {
         const std::string head = Ftyp(brand);
         EXPECT_TRUE(Kalvory::IsIsoMediaStart(reinterpret_cast<const uint8_t*>(head.data()), head.size())) << brand;
     }
+}
+
+uint64_t MetaLength(const std::string& bytes) {
+    AAA::MemoryStream stream(bytes.data(), bytes.size());
+    return Kalvory::ClipMetaLength(stream, 0);
+}
+
+TEST(ClipMetaLength, TheDocumentEndsAfterItsEndTagAndLineEnd) {
+    const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<NonRealTimeMeta ver=\"2\">";
+    const std::string end = "</NonRealTimeMeta>";
+    EXPECT_EQ(MetaLength(head + end + "\r\n" + std::string(900, '\0')), head.size() + end.size() + 2);
+    EXPECT_EQ(MetaLength(head + end + std::string(900, 'x')), head.size() + end.size());
+    // The end tag across two of the blocks it is read in.
+    const std::string across = head + std::string(1024 - head.size() - 5, ' ') + end + "\n";
+    EXPECT_EQ(MetaLength(across + std::string(100, '\0')), across.size());
+    EXPECT_EQ(MetaLength(head + std::string(2000, ' ')), 0u) << "no end tag";
+    EXPECT_EQ(MetaLength("<?xml version=\"1.0\"?>\n<Q7Main>" + end), 0u) << "another document";
 }
 
 } // namespace

@@ -16,6 +16,9 @@ using namespace RestoreTest;
 
 const std::string kClipFolder = "PRIVATE/M4ROOT/CLIP/";
 const std::string kActionClip = "DCIM/100GOPRO/GX010001.MP4";
+const std::string kSidecar = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+                             "<NonRealTimeMeta xmlns=\"urn:schemas-professionalDisc:nonRealTimeMeta:ver.2.00\">\r\n"
+                             "<Duration value=\"55\"/>\r\n</NonRealTimeMeta>\r\n";
 
 class IsoMediaCard : public RestoreJobTest {
 protected:
@@ -63,7 +66,7 @@ protected:
         for (const char* folder : {"PRIVATE", "PRIVATE/M4ROOT", "PRIVATE/M4ROOT/CLIP", "DCIM", "DCIM/100GOPRO"})
             Mtool("mmd", {std::string("::") + folder});
         Put(kClipFolder + "C0001.MP4", clips[0]);
-        Put(kClipFolder + "C0001M01.XML", "<?xml version=\"1.0\"?>\n<NonRealTimeMeta/>\n");
+        Put(kClipFolder + "C0001M01.XML", kSidecar);
         // A file deleted before the third clip leaves a hole the clip fills first.
         Put("DCIM/100GOPRO/GOPR0000.JPG", Pattern(clips[2].size() / 2, 9));
         Put(kClipFolder + "C0002.MP4", clips[1]);
@@ -102,7 +105,8 @@ TEST_F(IsoMediaCard, TheDefaultModeGivesEveryClipBackAtItsPath) {
     }
     ASSERT_EQ(recovered.count(kActionClip), 1u);
     EXPECT_TRUE(recovered.at(kActionClip) == clips[3]);
-    EXPECT_EQ(recovered.count(kClipFolder + "C0001M01.XML"), 1u);
+    ASSERT_EQ(recovered.count(kClipFolder + "C0001M01.XML"), 1u);
+    EXPECT_EQ(recovered.at(kClipFolder + "C0001M01.XML"), kSidecar);
 }
 
 TEST_F(IsoMediaCard, TheSectorModeFilesTheClipsUnderTheCamcordersNames) {
@@ -115,6 +119,13 @@ TEST_F(IsoMediaCard, TheSectorModeFilesTheClipsUnderTheCamcordersNames) {
             others.insert(bytes);
     }
     EXPECT_EQ(camcorder, (std::set<std::string>{clips[0], clips[1], clips[2]}));
+    // The document follows the first clip on the card, whatever number that clip got.
+    std::string first;
+    for (const auto& [path, bytes] : recovered)
+        if (bytes == clips[0])
+            first = path.substr(0, path.size() - 4);
+    ASSERT_EQ(recovered.count(first + "M01.XML"), 1u) << first;
+    EXPECT_EQ(recovered.at(first + "M01.XML"), kSidecar);
     EXPECT_EQ(others, (std::set<std::string>{clips[3]}));
 }
 
