@@ -76,7 +76,9 @@ IsoMediaFiling RenameAndMoveIsoMediaFiles(AAA::Stream& stream, const FSAccessLib
         if (!entry.carved || entry.isDirectory || entry.fromFoundFolder || !IsIsoMediaName(entry.name))
             continue;
         const IsoMediaFragments kept = StitchIsoMedia(stream, volume, entry, ClipLength::FromBoxes);
-        if (kept == IsoMediaFragments::Unvouched) {
+        // Without a readable moov a clip the walk carved whole stays as it is;
+        // a start whose moov was never found is no clip.
+        if (kept == IsoMediaFragments::Unvouched && WalkTopLevelBoxes(stream, entry.start, entry.length).moovAt == 0) {
             entry.target = false;
             ++filing.dropped;
             continue;
