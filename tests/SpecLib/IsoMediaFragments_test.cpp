@@ -18,13 +18,14 @@ using namespace SearchTest;
 using FSAccessLib::DirEntry;
 using Kalvory::IsoMediaFragments;
 
-// The clips every layout draws from: made once, by ffmpeg.
+// The clips every layout draws from: made once, by ffmpeg; an HEVC one among them.
 const std::vector<std::string>& Clips() {
     static const std::vector<std::string> clips = [] {
         std::vector<std::string> made;
         TestSupport::TempDir scratch("kalvory-iso-clips");
         for (int seed = 1; seed <= 3; ++seed)
-            if (auto clip = TestSupport::FfmpegClip(scratch.Path(), seed, seed == 3 ? "mp41" : "XAVC", 30 + 10 * seed))
+            if (auto clip = TestSupport::FfmpegClip(scratch.Path(), seed, seed == 3 ? "mp41" : "XAVC", 30 + 10 * seed,
+                                                    seed == 3 ? TestSupport::ClipVideo::Hevc : TestSupport::ClipVideo::H264))
                 made.push_back(*clip);
         return made;
     }();

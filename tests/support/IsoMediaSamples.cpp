@@ -24,7 +24,7 @@ bool HasEncoder(const std::string& ffmpeg, const std::string& name) {
 } // namespace
 
 std::optional<std::string> FfmpegClip(const std::filesystem::path& scratch, int seed, const std::string& brand,
-                                      int frames) {
+                                      int frames, ClipVideo video) {
     const auto ffmpeg = FindTool("ffmpeg");
     if (!ffmpeg)
         return std::nullopt;
@@ -36,7 +36,9 @@ std::optional<std::string> FfmpegClip(const std::filesystem::path& scratch, int 
                                   "testsrc=size=" + size + ":rate=25:decimals=" + std::to_string(seed % 3), "-f",
                                   "lavfi", "-i", "sine=frequency=" + std::to_string(300 + 40 * seed) + ":sample_rate=48000",
                                   "-frames:v", std::to_string(frames), "-shortest", "-g", "12"};
-    if (HasEncoder(*ffmpeg, "libx264"))
+    if (video == ClipVideo::Hevc && HasEncoder(*ffmpeg, "libx265"))
+        argv.insert(argv.end(), {"-c:v", "libx265", "-preset", "ultrafast", "-tag:v", "hvc1", "-x265-params", "log-level=none"});
+    else if (HasEncoder(*ffmpeg, "libx264"))
         argv.insert(argv.end(), {"-c:v", "libx264", "-preset", "ultrafast"});
     else
         argv.insert(argv.end(), {"-c:v", "mpeg4"});

@@ -9,10 +9,13 @@
 
 namespace TestSupport {
 
+enum class ClipVideo { H264, Hevc };
+
 // A clip of `frames` frames with major brand `brand` ("XAVC", "mp41", "qt  "
-// makes a .mov); `seed` changes its pattern and tone. Nullopt without ffmpeg.
+// makes a .mov); `seed` changes its pattern and tone. HEVC when asked and
+// libx265 is there. Nullopt without ffmpeg.
 std::optional<std::string> FfmpegClip(const std::filesystem::path& scratch, int seed, const std::string& brand,
-                                      int frames = 50);
+                                      int frames = 50, ClipVideo video = ClipVideo::H264);
 
 // The offset of the first top-level box of `type` in `clip`; npos when none.
 size_t TopLevelBox(const std::string& clip, const std::string& type);
