@@ -125,6 +125,42 @@ private:
         return false;
     }
 
+    // The PCM chunks that [low, high) overlaps, a long one from before included.
+    template <class Each>
+    void ForEachPcmChunk(uint64_t low, uint64_t high, Each each) const {
+        auto from = FirstSampleFrom(low + 1);
+        for (int back = 0; from != moov_.tables.samples.begin() && back < 64; ++back)
+            --from;
+        for (auto chunk = from; chunk != moov_.tables.samples.end() && chunk->offset < high; ++chunk)
+            if (moov_.tables.tracks[chunk->track].coding == SampleCoding::Pcm16 && chunk->offset + chunk->size > low)
+                each(*chunk);
+    }
+
+    // The whole frames of `chunk` inside [low, high), when there are enough to judge.
+    bool PcmSpan(const MediaSample& chunk, uint64_t low, uint64_t high, uint64_t& from, uint64_t& to) const {
+        constexpr uint64_t kFewestFrames = 32;
+        const uint64_t frame = 2 * uint64_t{std::max<uint32_t>(moov_.tables.tracks[chunk.track].channels, 1)};
+        from = std::max(low, chunk.offset);
+        from += (frame - (from - chunk.offset) % frame) % frame;
+        to = std::min(high, chunk.offset + chunk.size);
+        return to > from && (to - from) / frame >= kFewestFrames;
+    }
+
+    // Whether the cluster's bytes where the file has PCM sound (read into the
+    // buffer) sound like it; none when it holds too little of it.
+    std::optional<bool> PcmSounds(uint64_t low, uint64_t high) const {
+        std::optional<bool> sounds;
+        ForEachPcmChunk(low, high, [&](const MediaSample& chunk) {
+            uint64_t from = 0, to = 0;
+            if (!PcmSpan(chunk, low, high, from, to))
+                return;
+            const bool plausible = PlausiblePcm(moov_.tables.tracks[chunk.track], buffer_.data() + (from - low),
+                                                static_cast<size_t>(to - from));
+            sounds = sounds.value_or(true) && plausible;
+        });
+        return sounds;
+    }
+
     // Whether the file's bytes [low, high) all lie inside one video sample,
     // where no run of zeros as long as kZeroRun can stand.
     bool InsideVideoSample(uint64_t low, uint64_t high) const {
@@ -139,9 +175,9 @@ private:
 
     // Tests what the file expects in its cluster `index` against the card's
     // cluster at `at`: the samples that begin there and the moov's bytes. A
-    // cluster that begins another file fails; one with neither fails when it
-    // is free (all zeros), or holds zeros where the file has the inside of a
-    // video sample.
+    // cluster that begins another file or is free (all zeros) fails; PCM
+    // sound must sound like it; a cluster with none of these fails when it
+    // holds zeros where the file has the inside of a video sample.
     ClusterCheck Check(uint64_t index, uint64_t at) {
         const uint64_t low = index * cluster_, high = std::min(low + cluster_, fileLength_);
         const bool moov = moov_.file < high && low < moov_.file + moov_.Size();
@@ -154,11 +190,17 @@ private:
         stream_.Seek(static_cast<int64_t>(at), AAA::SeekBegin);
         if (stream_.Read(buffer_.data(), static_cast<uint32_t>(buffer_.size())) != buffer_.size())
             return ClusterCheck::Fail;
-        if (BeginsAnotherFile(buffer_.data(), buffer_.size()))
+        if (BeginsAnotherFile(buffer_.data(), buffer_.size()) ||
+            std::all_of(buffer_.begin(), buffer_.end(), [](uint8_t b) { return b == 0; }))
             return ClusterCheck::Fail;
         bool checked = false;
+        if (const std::optional<bool> sound = PcmSounds(low, high)) {
+            if (!*sound)
+                return ClusterCheck::Fail;
+            checked = true;
+        }
         for (auto sample = FirstSampleFrom(low); sample != moov_.tables.samples.end() && sample->offset < high; ++sample) {
-            if (!Checked(*sample))
+            if (!Checked(*sample) || moov_.tables.tracks[sample->track].coding == SampleCoding::Pcm16)
                 continue;
             const size_t from = static_cast<size_t>(sample->offset - low);
             if (!BeginsSample(moov_.tables.tracks[sample->track], buffer_.data() + from, buffer_.size() - from, sample->size))
@@ -173,18 +215,18 @@ private:
         }
         if (checked)
             return ClusterCheck::Pass;
-        const bool free = std::all_of(buffer_.begin(), buffer_.end(), [](uint8_t b) { return b == 0; });
-        if (free ||
-            (InsideVideoSample(low, high) && HasZeroRun(buffer_.data(), buffer_.size())))
+        if (InsideVideoSample(low, high) && HasZeroRun(buffer_.data(), buffer_.size()))
             return ClusterCheck::Fail;
         return ClusterCheck::Nothing;
     }
 
-    // The first cluster from `index` on whose content can be checked.
+    // The first cluster from `index` on that tells where it lies: a sample
+    // begins there or the moov's bytes are there. Sound only tells it is
+    // sound, which any of the clip's own clusters of it is.
     std::optional<uint64_t> NextCheckable(uint64_t index) const {
         std::optional<uint64_t> found;
         for (auto sample = FirstSampleFrom(index * cluster_); sample != moov_.tables.samples.end(); ++sample)
-            if (Checked(*sample)) {
+            if (Checked(*sample) && moov_.tables.tracks[sample->track].coding != SampleCoding::Pcm16) {
                 found = sample->offset / cluster_;
                 break;
             }

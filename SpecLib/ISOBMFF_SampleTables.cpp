@@ -1,14 +1,15 @@
 #include "ISOBMFF_SampleTables.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "ISOBMFF_Boxes.h"
 
 namespace Kalvory {
 namespace {
 
-// More samples than hours of 60p video with audio: no clip's tables.
-constexpr uint64_t kMostSamples = 1u << 24;
+// More video samples (or chunks) than a day of 60p: no clip's tables.
+constexpr uint64_t kMostSamples = 1u << 23;
 constexpr int kDeepestBox = 8;
 // A video sample entry's fields before its child boxes.
 constexpr size_t kVisualEntryBytes = 8 + 78;
@@ -82,6 +83,14 @@ void ReadSampleDescription(Span payload, TrackTables& track) {
         track.coding.coding = SampleCoding::Mpeg4Part2;
     if (track.coding.coding == SampleCoding::Avc || track.coding.coding == SampleCoding::Hevc)
         ReadCodecParameters(Span{entries.bytes + 8, static_cast<size_t>(header.size) - 8}, track);
+    // A sound entry: channel count and sample size after 16 bytes of its fields.
+    const bool pcm = track.codec == BoxType("sowt") || track.codec == BoxType("twos");
+    if (pcm && header.size >= 8 + 20 && Be32(entries.bytes + 8 + 16) >> 16 != 0 &&
+        (Be32(entries.bytes + 8 + 16) & 0xFFFF) == 16) {
+        track.coding.coding = SampleCoding::Pcm16;
+        track.coding.channels = std::min<uint32_t>(Be32(entries.bytes + 8 + 16) >> 16, 8);
+        track.coding.bigEndian = track.codec == BoxType("twos");
+    }
 }
 
 void ReadTable(uint32_t type, Span payload, TrackTables& track) {
@@ -100,7 +109,6 @@ void ReadTable(uint32_t type, Span payload, TrackTables& track) {
         else if (track.fixedSize == 0)
             for (uint32_t i = 0; i < count; ++i)
                 track.sizes.push_back(Be32(payload.bytes + 12 + 4 * size_t{i}));
-        track.damaged = track.damaged || track.sampleCount > kMostSamples;
     } else if (type == BoxType("stsc")) {
         if (!Entries(payload, 12, 0, count))
             track.damaged = true;
@@ -125,26 +133,41 @@ void ReadBoxes(Span span, int depth, TrackTables& track) {
     const bool whole = ForEachBox(span, [&](uint32_t type, Span payload) {
         if (type == BoxType("mdia") || type == BoxType("minf") || type == BoxType("stbl"))
             ReadBoxes(payload, depth + 1, track);
-        else if (type == BoxType("hdlr") && payload.size >= 12)
-            track.handler = Be32(payload.bytes + 8);
+        else if (type == BoxType("hdlr") && payload.size >= 12 && track.handler == 0)
+            track.handler = Be32(payload.bytes + 8); // the media's; QuickTime's data handler follows in minf
         else
             ReadTable(type, payload, track);
     });
     track.damaged = track.damaged || !whole;
 }
 
-// Appends the track's samples at their file offsets; false when its tables disagree.
-bool JoinTables(const TrackTables& track, uint16_t index, std::vector<MediaSample>& samples) {
-    const uint32_t count = track.fixedSize != 0 ? track.sampleCount : static_cast<uint32_t>(track.sizes.size());
-    uint32_t sample = 0;
+// Whether a track's samples are listed one by one (their first bytes are
+// tested) or its chunks as wholes (only where its bytes lie matters).
+enum class Granularity { Samples, Chunks };
+
+// Appends the track's samples (or chunks) at their file offsets; false when
+// its tables disagree.
+bool JoinTables(const TrackTables& track, uint16_t index, Granularity granularity, std::vector<MediaSample>& samples) {
+    const uint64_t count = track.fixedSize != 0 ? track.sampleCount : track.sizes.size();
+    uint64_t sample = 0;
     for (size_t r = 0; r < track.runs.size() && sample < count; ++r) {
         const uint32_t first = track.runs[r].firstChunk;
         const uint64_t last = r + 1 < track.runs.size() ? track.runs[r + 1].firstChunk : track.chunkOffsets.size() + 1;
         if (first == 0 || last <= first || last > track.chunkOffsets.size() + 1 || track.runs[r].samplesPerChunk == 0)
             return false;
         for (uint64_t chunk = first; chunk < last && sample < count; ++chunk) {
+            const uint64_t inChunk = std::min<uint64_t>(track.runs[r].samplesPerChunk, count - sample);
             uint64_t offset = track.chunkOffsets[chunk - 1];
-            for (uint32_t k = 0; k < track.runs[r].samplesPerChunk && sample < count; ++k, ++sample) {
+            if (granularity == Granularity::Chunks) {
+                uint64_t bytes = track.fixedSize * inChunk;
+                for (uint64_t k = 0; track.fixedSize == 0 && k < inChunk; ++k)
+                    bytes += track.sizes[sample + k];
+                if (bytes > UINT32_MAX)
+                    return false;
+                samples.push_back({offset, static_cast<uint32_t>(bytes), index});
+                sample += inChunk;
+            }
+            for (uint64_t k = 0; granularity == Granularity::Samples && k < inChunk; ++k, ++sample) {
                 const uint32_t size = track.fixedSize != 0 ? track.fixedSize : track.sizes[sample];
                 samples.push_back({offset, size, index});
                 offset += size;
@@ -174,9 +197,13 @@ bool ParseMovieTables(const uint8_t* moov, size_t size, MovieTables& tables) {
     if (!whole || tracks.empty() || tracks.size() > 64)
         return false;
     for (size_t t = 0; t < tracks.size(); ++t) {
-        if (tracks[t].damaged || !JoinTables(tracks[t], static_cast<uint16_t>(t), tables.samples))
+        // Audio (PCM above all) has a sample per channel frame: its chunks are enough.
+        const bool video = tracks[t].handler == BoxType("vide");
+        const Granularity granularity = video ? Granularity::Samples : Granularity::Chunks;
+        if (tracks[t].damaged || !JoinTables(tracks[t], static_cast<uint16_t>(t), granularity, tables.samples))
             return false;
-        tables.tracks.push_back(tracks[t].handler == BoxType("vide") ? tracks[t].coding : TrackCoding{});
+        const bool pcm = tracks[t].handler == BoxType("soun") && tracks[t].coding.coding == SampleCoding::Pcm16;
+        tables.tracks.push_back(video || pcm ? tracks[t].coding : TrackCoding{});
     }
     std::sort(tables.samples.begin(), tables.samples.end(),
               [](const MediaSample& a, const MediaSample& b) { return a.offset < b.offset; });
@@ -205,6 +232,8 @@ bool BeginsSample(const TrackCoding& track, const uint8_t* bytes, size_t availab
     switch (track.coding) {
     case SampleCoding::Unchecked:
         return true;
+    case SampleCoding::Pcm16:
+        return true;
     case SampleCoding::Mpeg4Part2:
         return available < 3 || (bytes[0] == 0 && bytes[1] == 0 && bytes[2] == 1);
     case SampleCoding::Avc:
@@ -226,6 +255,25 @@ bool BeginsSample(const TrackCoding& track, const uint8_t* bytes, size_t availab
         at += prefix + length;
     }
     return true;
+}
+
+bool PlausiblePcm(const TrackCoding& track, const uint8_t* bytes, size_t size) {
+    // Random data differs by a third of the range on average; sound, even
+    // loud, by a small part of it.
+    constexpr uint64_t kMostMeanStep = 16384;
+    const size_t frame = 2 * size_t{std::max<uint32_t>(track.channels, 1)};
+    const size_t frames = size / frame;
+    if (frames < 2)
+        return true;
+    const auto value = [&](size_t at) {
+        const uint16_t raw = track.bigEndian ? uint16_t(bytes[at] << 8 | bytes[at + 1]) : uint16_t(bytes[at + 1] << 8 | bytes[at]);
+        return static_cast<int32_t>(static_cast<int16_t>(raw));
+    };
+    uint64_t steps = 0;
+    for (size_t f = 1; f < frames; ++f)
+        for (size_t c = 0; c < frame; c += 2)
+            steps += static_cast<uint64_t>(std::abs(value(f * frame + c) - value((f - 1) * frame + c)));
+    return steps / ((frames - 1) * (frame / 2)) <= kMostMeanStep;
 }
 
 } // namespace Kalvory

@@ -13,9 +13,11 @@ enum class SampleCoding {
     Unchecked, // audio, timed metadata, anything without a test of its first bytes
     Avc,       // length-prefixed H.264 NAL units
     Hevc,      // length-prefixed H.265 NAL units
-    Mpeg4Part2 // start codes
+    Mpeg4Part2, // start codes
+    Pcm16,      // 16-bit PCM: consecutive frames close to each other, as sound is
 };
 
+// A video sample, or a chunk of another track's samples.
 struct MediaSample {
     uint64_t offset; // in the file
     uint32_t size;
@@ -25,6 +27,8 @@ struct MediaSample {
 struct TrackCoding {
     SampleCoding coding = SampleCoding::Unchecked;
     uint32_t nalLengthBytes = 4;
+    uint32_t channels = 0;     // Pcm16
+    bool bigEndian = false;    // Pcm16: twos, not sowt
 };
 
 struct MovieTables {
@@ -41,5 +45,9 @@ bool ParseMovieTables(const uint8_t* moov, size_t size, MovieTables& tables);
 // unit's length prefix stays inside the sample and its header is one the
 // coding uses. Unchecked codings pass.
 bool BeginsSample(const TrackCoding& track, const uint8_t* bytes, size_t available, uint32_t size);
+
+// Whether `bytes` (whole frames of a 16-bit PCM track) sound like sound:
+// neighbouring values of each channel differ far less than random data's do.
+bool PlausiblePcm(const TrackCoding& track, const uint8_t* bytes, size_t size);
 
 } // namespace Kalvory

@@ -18,13 +18,15 @@ using namespace SearchTest;
 using FSAccessLib::DirEntry;
 using Kalvory::IsoMediaFragments;
 
-// The clips every layout draws from: made once, by ffmpeg; an HEVC one among them.
+// The clips every layout draws from: made once, by ffmpeg; an HEVC one and a
+// QuickTime one with PCM sound among them.
 const std::vector<std::string>& Clips() {
     static const std::vector<std::string> clips = [] {
         std::vector<std::string> made;
         TestSupport::TempDir scratch("kalvory-iso-clips");
-        for (int seed = 1; seed <= 3; ++seed)
-            if (auto clip = TestSupport::FfmpegClip(scratch.Path(), seed, seed == 3 ? "mp41" : "XAVC", 30 + 10 * seed,
+        const char* brands[] = {"XAVC", "XAVC", "mp41", "qt  "};
+        for (int seed = 1; seed <= 4; ++seed)
+            if (auto clip = TestSupport::FfmpegClip(scratch.Path(), seed, brands[seed - 1], 30 + 10 * seed,
                                                     seed == 3 ? TestSupport::ClipVideo::Hevc : TestSupport::ClipVideo::H264))
                 made.push_back(*clip);
         return made;
@@ -86,13 +88,13 @@ std::string Kept(const std::string& card, const DirEntry& entry) {
 }
 
 TEST(IsoMediaFragments, AClipInFragmentsComesBackWholeFromItsSampleTables) {
-    if (Clips().size() < 3)
+    if (Clips().size() < 4)
         GTEST_SKIP() << "ffmpeg is needed";
     constexpr uint64_t kCardBytes = 2 << 20;
-    for (uint32_t seed = 1; seed <= 60; ++seed) {
+    for (uint32_t seed = 1; seed <= 100; ++seed) {
         std::mt19937 random(seed);
-        const std::string& clip = Clips()[seed % 3];
-        const std::string& other = Clips()[(seed + 1) % 3];
+        const std::string& clip = Clips()[seed % 4];
+        const std::string& other = Clips()[(seed + 1) % 4];
         TestSupport::TempDir dir("kalvory-iso-fragments");
         const fs::path image = dir / "card.img";
         ImageWriter writer(image, kCardBytes);

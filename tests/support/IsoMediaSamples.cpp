@@ -42,7 +42,11 @@ std::optional<std::string> FfmpegClip(const std::filesystem::path& scratch, int 
         argv.insert(argv.end(), {"-c:v", "libx264", "-preset", "ultrafast"});
     else
         argv.insert(argv.end(), {"-c:v", "mpeg4"});
-    argv.insert(argv.end(), {"-c:a", "aac", "-b:a", "48k"});
+    // QuickTime clips carry PCM, as the cameras that write them do.
+    if (quickTime)
+        argv.insert(argv.end(), {"-c:a", "pcm_s16le"});
+    else
+        argv.insert(argv.end(), {"-c:a", "aac", "-b:a", "48k"});
     if (!quickTime)
         argv.insert(argv.end(), {"-brand", brand});
     argv.push_back(out.string());

@@ -11,8 +11,8 @@ namespace TestSupport {
 
 enum class ClipVideo { H264, Hevc };
 
-// A clip of `frames` frames with major brand `brand` ("XAVC", "mp41", "qt  "
-// makes a .mov); `seed` changes its pattern and tone. HEVC when asked and
+// A clip of `frames` frames with major brand `brand` ("XAVC", "mp41"; "qt  "
+// makes a .mov with PCM sound); `seed` changes its pattern and tone. HEVC when asked and
 // libx265 is there. Nullopt without ffmpeg.
 std::optional<std::string> FfmpegClip(const std::filesystem::path& scratch, int seed, const std::string& brand,
                                       int frames = 50, ClipVideo video = ClipVideo::H264);
