@@ -197,8 +197,10 @@ bool ParseMovieTables(const uint8_t* moov, size_t size, MovieTables& tables) {
     if (!whole || tracks.empty() || tracks.size() > 64)
         return false;
     for (size_t t = 0; t < tracks.size(); ++t) {
-        // Audio (PCM above all) has a sample per channel frame: its chunks are enough.
-        const bool video = tracks[t].handler == BoxType("vide");
+        // Audio (PCM above all) has a sample per channel frame: its chunks are
+        // enough. Video samples are listed one by one when their sizes are,
+        // so that a short table never stands for millions of them.
+        const bool video = tracks[t].handler == BoxType("vide") && tracks[t].fixedSize == 0;
         const Granularity granularity = video ? Granularity::Samples : Granularity::Chunks;
         if (tracks[t].damaged || !JoinTables(tracks[t], static_cast<uint16_t>(t), granularity, tables.samples))
             return false;
