@@ -70,7 +70,7 @@ bool HoldsDcfFolders(const DirEntry& folder) {
 // The camcorder's name for a top-level folder, when what it holds leaves no doubt.
 AAA::WString NameFromContents(const DirEntry& folder) {
     const bool dcim = HoldsDcfFolders(folder);
-    const bool priv = HoldsFolderNamed(folder, {u"AVCHD", u"QORVALIN", u"SBGDVSD", u"AVCHDTN"});
+    const bool priv = HoldsFolderNamed(folder, {u"AVCHD", u"QORVALIN", u"SBGDVSD", u"AVCHDTN", u"M4ROOT"});
     if (dcim == priv)
         return {};
     return dcim ? u"DCIM" : u"PRIVATE";

@@ -15,7 +15,7 @@ struct FoundFolderRebuild {
 
 // Links found folders into the folders that name them (their slot's first
 // cluster is theirs), names top-level ones from what they hold (DCF folders:
-// DCIM; AVCHD or the SD-Video tree: PRIVATE), and drops carved files whose
+// DCIM; AVCHD, M4ROOT or the SD-Video tree: PRIVATE), and drops carved files whose
 // data a found folder's file already gives. A folder is never linked into
 // itself or below itself.
 FoundFolderRebuild RebuildFoundFolders(FSAccessLib::DirEntry& root);

@@ -5,6 +5,7 @@
 
 #include "AAA_DebugLog.h"
 #include "AAA_Exceptions.h"
+#include "ISOBMFF_Names.h"
 #include "TreeFolders.h"
 
 namespace Kalvory {
@@ -187,7 +188,11 @@ public:
         if (current_ == nullptr && !NextFolder())
             return false;
         const auto& fileRule = FSAccessLib::DcfRuleTable()[FSAccessLib::kDcfFileRuleRow];
+        const size_t dot = picture.name.rfind(u'.');
+        const AAA::WString extension = dot == AAA::WString::npos ? AAA::WString() : picture.name.substr(dot);
         picture.name = FSAccessLib::NewEntry(fileRule, 2, nullptr, &fileNumber_);
+        if (IsIsoMediaName(extension))
+            picture.name = picture.name.substr(0, picture.name.rfind(u'.')) + extension;
         picture.target = true;
         current_->children.push_back(picture);
         picture.target = false;
@@ -231,7 +236,12 @@ int RenameAndMoveDcimFiles(DirEntry& root) {
         DirEntry& entry = root.children[i];
         if (!entry.carved || entry.isDirectory)
             continue;
-        if (!Contains(entry.name, u"JPG")) {
+        // Clips go with the stills, numbered among them, keeping their extension;
+        // one the clip step unselected or filed elsewhere stays out.
+        const bool clip = IsIsoMediaName(entry.name);
+        if (clip && !entry.target)
+            continue;
+        if (!clip && !Contains(entry.name, u"JPG")) {
             // A stream still selected here found no free stream name and is
             // recovered as it is; anything else no step took is not recovered.
             if (!(entry.target && Contains(entry.name, u".MTS")))

@@ -11,6 +11,8 @@
 #include "AVCHD_ManagementFiles.h"
 #include "DV_Files.h"
 #include "DV_Icon.h"
+#include "ISOBMFF_Boxes.h"
+#include "M4ROOT_Sidecars.h"
 #include "Picture_Files.h"
 
 namespace Kalvory {
@@ -60,12 +62,14 @@ const SectorSearcher::Row SectorSearcher::kRows[] = {
     {nullptr, IsAvchdPacket, NameStyle::Hex8, nullptr, "MTS", &SectorSearcher::MeasureStream},
     {"RIFF", nullptr, NameStyle::Hex7Clip, nullptr, "AVI", nullptr},
     {"<?xml ", nullptr, NameStyle::Hex7, nullptr, "XML", &SectorSearcher::MeasureXml},
+    {"<?xml ", nullptr, NameStyle::Hex7, nullptr, "XML", &SectorSearcher::MeasureDeclared<ClipMetaLength>},
     {"BM", nullptr, NameStyle::Hex7, nullptr, "BMP", &SectorSearcher::MeasureDeclared<BitmapLength>},
     {"MPLS", nullptr, NameStyle::Hex8, nullptr, "MPL", &SectorSearcher::MeasureDeclared<PlaylistLength>},
     {"INDX", nullptr, NameStyle::Fixed, "INDEX", "BDM", &SectorSearcher::MeasureDeclared<IndexLength>},
     {"MOBJ", nullptr, NameStyle::Fixed, "MOVIEOBJ", "BDM", &SectorSearcher::MeasureDeclared<MovieObjectLength>},
     {"TIDX", nullptr, NameStyle::Fixed, "THUMB", "TID", &SectorSearcher::MeasureDeclared<ThumbnailIndexLength>},
     {"\xFF\xD8", nullptr, NameStyle::Hex8, nullptr, "JPG", &SectorSearcher::MeasureJpeg},
+    {nullptr, IsIsoMediaStart, NameStyle::Hex8, nullptr, "MP4", &SectorSearcher::MeasureDeclared<IsoMediaLength>},
 };
 
 // A first look that rules out almost every sector at once: no signature

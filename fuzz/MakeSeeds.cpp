@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/DvClipWriter.h"
+#include "support/IsoMediaSamples.h"
 #include "support/MediaSamples.h"
 #include "support/PartitionedCard.h"
 #include "support/SmallCards.h"
@@ -183,6 +184,34 @@ void AddMapFiles(Corpus& corpus) {
     corpus.Add("mapfile", "no-pass-decimal", "0 ?\n0 512 +\n512 01000 -\n");
 }
 
+// Clips as ffmpeg writes them (moov after mdat), whole and cut inside the
+// mdat; their moov boxes alone for the tables. Hand-made boxes without ffmpeg.
+void AddIsoMedia(Corpus& corpus) {
+    const auto box = [](const std::string& type, const std::string& payload) {
+        std::string made(4, '\0');
+        PutBe32(made, 0, static_cast<uint32_t>(8 + payload.size()));
+        return made + type + payload;
+    };
+    const std::string ftyp = box("ftyp", std::string("XAVC\0\0\0\0XAVCmp42", 16));
+    corpus.Add("iso_boxes", "hand-made", ftyp + box("mdat", std::string(100, 'x')) + box("moov", box("mvhd", "")));
+    corpus.Add("iso_boxes", "large-size", ftyp + std::string("\0\0\0\1mdat\0\0\0\0\0\0\0\x18", 16) +
+                                              std::string(8, 'y') + box("moov", ""));
+    const std::string meta = "<?xml version=\"1.0\"?>\r\n<NonRealTimeMeta>" + std::string(1100, ' ') + "</NonRealTimeMeta>\r\n";
+    corpus.Add("clip_meta", "across-blocks", meta + std::string(512, '\0'));
+    TestSupport::TempDir scratch("kalvory-fuzz-seeds");
+    for (const char* brand : {"XAVC", "mp41", "qt  "}) {
+        const auto clip = FfmpegClip(scratch.Path(), brand[0], brand, 12);
+        if (!clip)
+            return;
+        const std::string name = brand[0] == 'q' ? "qt" : brand;
+        corpus.Add("iso_boxes", name, *clip);
+        corpus.Add("iso_boxes", name + "-cut", clip->substr(0, clip->size() / 2));
+        const size_t moov = TopLevelBox(*clip, "moov");
+        if (moov != std::string::npos)
+            corpus.Add("iso_sample_tables", name, clip->substr(moov) + clip->substr(0, moov));
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -197,5 +226,6 @@ int main(int argc, char** argv) {
     AddStreamRuns(corpus);
     AddPartitionTables(corpus);
     AddMapFiles(corpus);
+    AddIsoMedia(corpus);
     return 0;
 }

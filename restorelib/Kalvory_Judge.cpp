@@ -6,6 +6,8 @@
 #include "AVCHD_ClusterTrail.h"
 #include "AVCHD_Fragments.h"
 #include "ContentJudge.h"
+#include "ISOBMFF_Fragments.h"
+#include "ISOBMFF_Names.h"
 #include "Kalvory_Recover.h"
 
 namespace Kalvory {
@@ -65,6 +67,13 @@ void KalvoryBase::JudgeOne(DirEntry& entry, std::vector<uint8_t>& buffer) {
                                                              : StitchStreamFragments(source, *reader_, entry, buffer);
         partialStreams_ += kept == StreamFragments::Partial;
         if (kept != StreamFragments::Unvouched)
+            return;
+    }
+    // Clips follow their sample tables the same way.
+    if (IsIsoMediaName(entry.name)) {
+        const IsoMediaFragments kept = StitchIsoMedia(*reader_->stream, *reader_, entry, ClipLength::FromSlot);
+        partialStreams_ += kept == IsoMediaFragments::Partial;
+        if (kept != IsoMediaFragments::Unvouched)
             return;
     }
     if (!ReachesPastEnd(entry))

@@ -9,6 +9,7 @@
 #include "AVCHD_Fragments.h"
 #include "DV_Files.h"
 #include "FoundFolders.h"
+#include "ISOBMFF_Names.h"
 #include "Kalvory_CardScan.h"
 #include "Picture_Files.h"
 #include "SectorSearch.h"
@@ -228,6 +229,8 @@ int Kalvory_Sector::SelectRenameAndCount(FSAccessLib::CommandDisplay& display) {
     RenameFormattedDvFiles(root_);
     AAA::DebugLog(7, "---RenameAndMoveAvchdFiles---\n");
     RenameAndMoveAvchdFiles(root_);
+    AAA::DebugLog(7, "---RenameAndMoveIsoMediaFiles---\n");
+    partialStreams_ += RenameAndMoveIsoMediaFiles(*reader_->stream, *reader_, root_).partial;
     AAA::DebugLog(7, "---RenameAndMoveDcimFiles---\n");
     unplacedPictures_ = RenameAndMoveDcimFiles(root_);
     for (DirEntry& child : root_.children)

@@ -12,7 +12,7 @@ shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(fat1216 fat32 exfat mts_length management_files jpeg dv_clip xml_length verify file_stream partition_table
-           mapfile)
+           mapfile iso_boxes iso_sample_tables clip_meta)
 fi
 build=build/fuzz
 

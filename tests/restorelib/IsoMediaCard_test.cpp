@@ -1,0 +1,132 @@
+// A quick-formatted FAT32 card of an XAVC S camcorder and an action camera:
+// three clips under PRIVATE/M4ROOT/CLIP (the third written in two fragments
+// around the second) and one under DCIM/100GOPRO. The default mode gives each
+// back at its path; the sector mode under the camcorders' names.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "RestoreJobTestSupport.h"
+#include "support/IsoMediaSamples.h"
+#include "support/MtoolsHelpers.h"
+
+namespace {
+
+using namespace RestoreTest;
+
+const std::string kClipFolder = "PRIVATE/M4ROOT/CLIP/";
+const std::string kActionClip = "DCIM/100GOPRO/GX010001.MP4";
+const std::string kSidecar = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+                             "<NonRealTimeMeta xmlns=\"urn:schemas-professionalDisc:nonRealTimeMeta:ver.2.00\">\r\n"
+                             "<Duration value=\"55\"/>\r\n</NonRealTimeMeta>\r\n";
+
+class IsoMediaCard : public RestoreJobTest {
+protected:
+    void SetUp() override {
+        if (!TestSupport::HaveFatTools() || !TestSupport::FindTool("ffmpeg"))
+            GTEST_SKIP() << "mkfs.fat, mtools and ffmpeg are needed";
+        for (int seed = 1; seed <= 4; ++seed) {
+            const auto clip = TestSupport::FfmpegClip(dir.Path(), seed, seed == 4 ? "mp41" : "XAVC", 40 + 15 * seed);
+            ASSERT_TRUE(clip.has_value());
+            clips.push_back(*clip);
+        }
+        WriteCard();
+    }
+
+    void Format() {
+        const auto made = TestSupport::MkfsFat(image, {"-F", "32", "-s", "1"});
+        ASSERT_EQ(made.exitCode, 0) << made.output;
+    }
+
+    void Mtool(const std::string& tool, std::vector<std::string> arguments) {
+        std::vector<std::string> argv{"env", "MTOOLS_SKIP_CHECK=1", tool, "-i", image.string()};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        const auto result = TestSupport::RunCommand(argv);
+        ASSERT_EQ(result.exitCode, 0) << tool << ": " << result.output;
+    }
+
+    void Put(const std::string& path, const std::string& bytes) {
+        const fs::path host = dir / fs::path(path).filename().string();
+        TestSupport::WriteFileBytes(host, bytes);
+        Mtool("mcopy", {host.string(), "::" + path});
+    }
+
+    // FAT32 keeps a next-free hint; without it a file starts in the first hole.
+    void ForgetFreeHint() {
+        std::string bytes = TestSupport::ReadFileBytes(image);
+        ASSERT_EQ(bytes.substr(512, 4), "RRaA");
+        bytes.replace(512 + 492, 4, std::string(4, '\xFF'));
+        TestSupport::WriteFileBytes(image, bytes);
+    }
+
+    void WriteCard() {
+        TestSupport::WriteFileBytes(image, "");
+        fs::resize_file(image, 64u << 20);
+        Format();
+        for (const char* folder : {"PRIVATE", "PRIVATE/M4ROOT", "PRIVATE/M4ROOT/CLIP", "DCIM", "DCIM/100GOPRO"})
+            Mtool("mmd", {std::string("::") + folder});
+        Put(kClipFolder + "C0001.MP4", clips[0]);
+        Put(kClipFolder + "C0001M01.XML", kSidecar);
+        // A file deleted before the third clip leaves a hole the clip fills first.
+        Put("DCIM/100GOPRO/GOPR0000.JPG", Pattern(clips[2].size() / 2, 9));
+        Put(kClipFolder + "C0002.MP4", clips[1]);
+        Mtool("mdel", {"::DCIM/100GOPRO/GOPR0000.JPG"});
+        ForgetFreeHint();
+        Put(kClipFolder + "C0003.MP4", clips[2]);
+        Put(kActionClip, clips[3]);
+        const auto runs = TestSupport::RunCommand(
+            {"env", "MTOOLS_SKIP_CHECK=1", "mshowfat", "-i", image.string(), "::" + kClipFolder + "C0003.MP4"});
+        ASSERT_NE(runs.output.find("> <"), std::string::npos) << "the third clip is in one piece: " << runs.output;
+        Format(); // a quick format: new tables and root, the data left where it was
+    }
+
+    std::map<std::string, std::string> Recover(Restore::StrategyType mode) {
+        Restore::RestoreMain job(static_cast<int32_t>(mode), Wide(image));
+        EXPECT_EQ(job.ResultState(), 0) << AAA::ToUtf8(job.ErrorText());
+        const fs::path out = Destination();
+        job.SetDestination(Wide(out));
+        Completion completion;
+        EXPECT_EQ(VerifyNow(job, completion), 0) << AAA::ToUtf8(job.ErrorText());
+        EXPECT_EQ(SaveNow(job, completion), 0) << AAA::ToUtf8(job.ErrorText());
+        return FilesUnder(out);
+    }
+
+    fs::path image = dir / "card.img";
+    std::vector<std::string> clips;
+};
+
+TEST_F(IsoMediaCard, TheDefaultModeGivesEveryClipBackAtItsPath) {
+    const auto recovered = Recover(Restore::StrategyType::DirAndSector);
+    for (int n = 1; n <= 3; ++n) {
+        const std::string path = kClipFolder + "C000" + std::to_string(n) + ".MP4";
+        const auto found = recovered.find(path);
+        ASSERT_NE(found, recovered.end()) << path;
+        EXPECT_TRUE(found->second == clips[static_cast<size_t>(n - 1)]) << path << " differs";
+    }
+    ASSERT_EQ(recovered.count(kActionClip), 1u);
+    EXPECT_TRUE(recovered.at(kActionClip) == clips[3]);
+    ASSERT_EQ(recovered.count(kClipFolder + "C0001M01.XML"), 1u);
+    EXPECT_EQ(recovered.at(kClipFolder + "C0001M01.XML"), kSidecar);
+}
+
+TEST_F(IsoMediaCard, TheSectorModeFilesTheClipsUnderTheCamcordersNames) {
+    const auto recovered = Recover(Restore::StrategyType::Sector);
+    std::set<std::string> camcorder, others;
+    for (const auto& [path, bytes] : recovered) {
+        if (path.rfind(kClipFolder, 0) == 0 && path.size() == kClipFolder.size() + 9 && path.substr(path.size() - 4) == ".MP4")
+            camcorder.insert(bytes);
+        else if (path.rfind("DCIM/", 0) == 0 && path.substr(path.size() - 4) == ".MP4")
+            others.insert(bytes);
+    }
+    EXPECT_EQ(camcorder, (std::set<std::string>{clips[0], clips[1], clips[2]}));
+    // The document follows the first clip on the card, whatever number that clip got.
+    std::string first;
+    for (const auto& [path, bytes] : recovered)
+        if (bytes == clips[0])
+            first = path.substr(0, path.size() - 4);
+    ASSERT_EQ(recovered.count(first + "M01.XML"), 1u) << first;
+    EXPECT_EQ(recovered.at(first + "M01.XML"), kSidecar);
+    EXPECT_EQ(others, (std::set<std::string>{clips[3]}));
+}
+
+} // namespace
