@@ -48,7 +48,7 @@ void InstallInterruptHandler() {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-int32_t RunOperation(Restore::RestoreMain& job, Operation operation, ProgressView& view) {
+int32_t RunOperation(Restore::RestoreMain& job, Operation operation, ProgressView& view, ViewEnd end) {
     Completion completion;
     if (operation == Operation::Verify)
         job.StartVerify(&completion, &OnCompletion);
@@ -64,7 +64,8 @@ int32_t RunOperation(Restore::RestoreMain& job, Operation operation, ProgressVie
     job.Wait();
     if (job.ResultState() == Restore::TargetsFound || job.ResultState() == Restore::NoTargets)
         view.Update(job.ProgressPercent());
-    view.Finish();
+    if (end == ViewEnd::Finish || (job.ResultState() != Restore::TargetsFound))
+        view.Finish();
     return job.ResultState();
 }
 

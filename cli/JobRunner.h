@@ -16,6 +16,8 @@ void InstallInterruptHandler();
 
 // Starts the operation, polls progress until the completion callback has run,
 // waits for the worker and returns the job's result state.
-int32_t RunOperation(Restore::RestoreMain& job, Operation operation, ProgressView& view);
+// Continue: another part of the same bar follows (its line is not ended).
+enum class ViewEnd { Finish, Continue };
+int32_t RunOperation(Restore::RestoreMain& job, Operation operation, ProgressView& view, ViewEnd end = ViewEnd::Finish);
 
 } // namespace KalvoryCli

@@ -52,8 +52,19 @@ void ProgressView::Update(int percent) {
                verifying ? -1 : static_cast<int64_t>(Restore::ProgressFiles.load()));
         return;
     }
-    UpdateShown(std::clamp(percent, 0, 100),
+    const int part = std::clamp(percent, 0, 100);
+    // Never backwards across parts either: a later part may start past where the bar stands.
+    UpdateShown(std::max(spanFrom_ + part * (spanTo_ - spanFrom_) / 100, std::max(lastShown_, 0)),
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count());
+}
+
+void ProgressView::NextPart(std::string label, std::string phase, int from, int to) {
+    label_ = std::move(label);
+    phase_ = std::move(phase);
+    spanFrom_ = std::clamp(from, 0, 100);
+    spanTo_ = std::clamp(to, spanFrom_, 100);
+    if (style_ == ProgressStyle::Json)
+        lastShown_ = -1; // each phase's lines count from its own start
 }
 
 void ProgressView::Update(int percent, uint64_t bytes, int64_t files) {

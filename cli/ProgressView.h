@@ -25,6 +25,11 @@ public:
     // Shown in place of the remaining time the percent alone would give
     // (an imaging run's rate, bad bytes and its own estimate).
     void SetDetail(std::string detail) { detail_ = std::move(detail); }
+    // One bar over several operations: the next operation's percent fills
+    // [from, to] of the bar, under its own label and phase; the elapsed time
+    // and so the remaining-time estimate run on across them. JSON lines keep
+    // each phase's own percent.
+    void NextPart(std::string label, std::string phase, int from, int to);
     // The line a terminal shows for `percent` after `elapsedSeconds`.
     std::string BarLine(int percent, double elapsedSeconds) const;
 
@@ -41,6 +46,8 @@ private:
     uint64_t lastBytes_ = 0;
     int64_t lastFiles_ = -1;
     std::string detail_;
+    int spanFrom_ = 0;
+    int spanTo_ = 100;
 };
 
 ProgressStyle StyleFor(std::FILE* stream);

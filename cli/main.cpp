@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -112,6 +113,22 @@ std::unique_ptr<Restore::RestoreMain> MakeJob(const Options& options) {
     job->Strategy()->SetOverwrittenFiles(options.keepOverwritten ? Kalvory::OverwrittenFiles::Write
                                                                  : Kalvory::OverwrittenFiles::Skip);
     return job;
+}
+
+// Of one recovery's bar: the search's part when it scans the card, and when it reads directories only.
+constexpr int kScanSearchShare = 50;
+constexpr int kDirectorySearchShare = 2;
+
+// Where the save's part of the bar starts: the card the search read against
+// the bytes the save copies, never before the search's own part ended.
+int SaveStart(Kalvory::KalvoryBase& strategy, int searchShare, const std::string& mode) {
+    if (mode == "directory")
+        return searchShare;
+    FSAccessLib::CommandTotalFileLength copied;
+    strategy.Root().Apply(copied);
+    const double card = static_cast<double>(strategy.Reader().totalBytes);
+    const double share = card + static_cast<double>(copied.total) > 0 ? 100.0 * card / (card + static_cast<double>(copied.total)) : 0;
+    return std::clamp(static_cast<int>(share), searchShare, 99);
 }
 
 int32_t Run(Restore::RestoreMain& job, Operation operation) {
@@ -221,8 +238,16 @@ int RunRecover(const Options& options) {
     if (job->ResultState() != Restore::TargetsFound)
         return ExitForFailure(*job);
     job->Strategy()->SetPartialFiles(options.partial ? FSAccessLib::PartialFiles::Write : FSAccessLib::PartialFiles::Skip);
-    const int32_t verified = Run(*job, Operation::Verify);
-    if (const std::string notice = LayoutNotice(job->Strategy()->Layout(), options.source); !notice.empty())
+    // One bar for the whole recovery: the search's share is the card it
+    // reads, the save's the bytes it copies (known once the search is done).
+    ProgressView view(stderr, progressStyle, Text(AAA::Msg::Verifying), WordsFor(Operation::Verify), "verify");
+    const int searchShare = options.mode == "directory" ? kDirectorySearchShare : kScanSearchShare;
+    view.NextPart(Text(AAA::Msg::Verifying), "verify", 0, searchShare);
+    const int32_t verified = RunOperation(*job, Operation::Verify, view, ViewEnd::Continue);
+    const std::string notice = LayoutNotice(job->Strategy()->Layout(), options.source);
+    if (!notice.empty() || verified != Restore::TargetsFound)
+        view.Finish(); // a line of its own follows
+    if (!notice.empty())
         std::printf("%s\n", notice.c_str());
     if (const std::string notice = GapNotice(*job->Strategy()); !notice.empty())
         std::printf("%s\n", notice.c_str());
@@ -234,7 +259,8 @@ int RunRecover(const Options& options) {
         return ExitForFailure(*job);
     const std::string where = AAA::ToUtf8(job->destinationPath);
     RecoveredFiles recovered(options.destination);
-    const int32_t saved = Run(*job, Operation::Save);
+    view.NextPart(Text(AAA::Msg::Saving), "save", SaveStart(*job->Strategy(), searchShare, options.mode), 100);
+    const int32_t saved = RunOperation(*job, Operation::Save, view);
     recovered.Measure();
     const Kalvory::KalvoryBase& strategy = *job->Strategy();
     SaveFacts facts{recovered.Files(), recovered.Bytes(), where, saved,
