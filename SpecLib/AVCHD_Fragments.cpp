@@ -74,10 +74,7 @@ public:
     }
 
 private:
-    struct Piece {
-        uint64_t start;
-        uint64_t length;
-    };
+    using Piece = AAA::ByteRange;
 
     // Bytes from the fragment's start to the first whole packet in it.
     uint64_t Lead() const { return (kSourcePacketBytes - done_ % kSourcePacketBytes) % kSourcePacketBytes; }
@@ -169,13 +166,7 @@ private:
         return StreamFragments::Partial;
     }
 
-    void SetChain() {
-        entry_.chain.clear();
-        entry_.chainBroken = false;
-        for (const Piece& run : runs_)
-            if (run.length > 0)
-                entry_.chain.emplace_back(run.start, run.length, &entry_);
-    }
+    void SetChain() { SetChainFromRuns(entry_, runs_); }
 
     AAA::Stream& stream_;
     const FSAccessLib::FSAccessBase& volume_;
@@ -208,6 +199,14 @@ StreamFragments StitchStreamFragments(AAA::Stream& stream, const FSAccessLib::FS
     if (!TakenAsOneRun(entry) || entry.length < kPacketWindowBytes)
         return StreamFragments::Unvouched;
     return Stitcher(stream, volume, entry, buffer).Run();
+}
+
+void SetChainFromRuns(FSAccessLib::DirEntry& entry, const std::vector<AAA::ByteRange>& runs) {
+    entry.chain.clear();
+    entry.chainBroken = false;
+    for (const AAA::ByteRange& run : runs)
+        if (run.length > 0)
+            entry.chain.emplace_back(run.start, run.length, &entry);
 }
 
 } // namespace Kalvory

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "AAA_ByteRanges.h"
 #include "AAA_Stream.h"
 #include "DirEntry.h"
 #include "FSAccessBase.h"
@@ -36,5 +37,8 @@ bool TakenAsOneRun(const FSAccessLib::DirEntry& entry);
 // `buffer` is the stream-length read buffer.
 StreamFragments StitchStreamFragments(AAA::Stream& stream, const FSAccessLib::FSAccessBase& volume,
                                       FSAccessLib::DirEntry& entry, std::vector<uint8_t>& buffer);
+
+// Makes `runs` (card offsets; empty ones skipped) the entry's chain, whole again.
+void SetChainFromRuns(FSAccessLib::DirEntry& entry, const std::vector<AAA::ByteRange>& runs);
 
 } // namespace Kalvory

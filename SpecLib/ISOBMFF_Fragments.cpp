@@ -37,10 +37,7 @@ bool BeginsAnotherFile(const uint8_t* bytes, size_t size) {
            (size >= 4 && std::memcmp(bytes, "RIFF", 4) == 0) || (size >= 6 && std::memcmp(bytes, "<?xml ", 6) == 0);
 }
 
-struct Piece {
-    uint64_t start;
-    uint64_t length;
-};
+using Piece = AAA::ByteRange;
 
 class IsoStitcher {
 public:
@@ -292,13 +289,7 @@ private:
         return IsoMediaFragments::Partial;
     }
 
-    void SetChain() {
-        entry_.chain.clear();
-        entry_.chainBroken = false;
-        for (const Piece& run : runs_)
-            if (run.length > 0)
-                entry_.chain.emplace_back(run.start, run.length, &entry_);
-    }
+    void SetChain() { SetChainFromRuns(entry_, runs_); }
 
     AAA::Stream& stream_;
     const FSAccessLib::FSAccessBase& volume_;
