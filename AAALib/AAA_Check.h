@@ -3,7 +3,6 @@
 // the source writes it ("512U", "0x29"), which the report quotes, and the
 // place the report names, the call's own line unless a fixed one is given.
 #include <cstdint>
-#include <source_location>
 
 #include "AAA_Field.h"
 
@@ -48,9 +47,9 @@ private:
 // Where a report comes from: the file's log name ("FSAccessLib/FSSpecFAT32")
 // and the calling line, or a line of AAA_LogLines.h that log readers rely on.
 struct CheckSite {
-    CheckSite(const char* logFile, std::source_location where = std::source_location::current())
-        : file(logFile), line(static_cast<int>(where.line())) {}
-    CheckSite(const char* logFile, int fixedLine) : file(logFile), line(fixedLine) {}
+    // __builtin_LINE in the default argument gives the caller's line, as
+    // std::source_location does, also with the clang the fuzz targets build with.
+    CheckSite(const char* logFile, int callerOrFixedLine = __builtin_LINE()) : file(logFile), line(callerOrFixedLine) {}
 
     const char* file;
     int line;

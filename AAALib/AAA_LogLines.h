@@ -1,7 +1,7 @@
 #pragma once
 // The source lines the log names at these sites stay fixed, whatever the code
 // around them becomes: readers of the diagnostic log key on "FILE(LINE)".
-// Every other site logs the line it stands on (std::source_location).
+// Every other site logs the line it stands on (the caller's line, see AAA_Check.h).
 namespace AAA::LogLine {
 
 // "AAALib/AAA_FileStream"
