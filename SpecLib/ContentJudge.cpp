@@ -9,6 +9,7 @@
 #include "DV_Icon.h"
 #include "EntryDataStream.h"
 #include "Picture_Files.h"
+#include "Picture_ScanWalk.h"
 
 namespace Kalvory {
 
@@ -34,14 +35,36 @@ uint32_t Le32(const uint8_t* bytes) {
     return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
 }
 
-uint64_t JpegMatching(EntryDataStream& data, uint64_t length) {
+// A picture whose every restart interval is known must hold them all in
+// their order: a foreign cluster inside its scan breaks them even where its
+// bytes look like entropy-coded data.
+// Read a piece at a time: most pictures show at their scan's start that they have no restarts.
+uint64_t RestartsMatching(EntryDataStream& data, uint64_t length, std::vector<uint8_t>& buffer) {
+    constexpr uint64_t kPiece = 64 * 1024;
+    JpegScanWalk walk(length, Spacing::Free);
+    buffer.resize(kPiece);
+    data.Seek(0, AAA::SeekBegin);
+    for (uint64_t at = 0; at < length;) {
+        const uint32_t n = data.Read(buffer.data(), static_cast<uint32_t>(std::min(kPiece, length - at)));
+        if (n == 0)
+            return at;
+        if (walk.Feed(buffer.data(), n) == ScanStep::Refuted)
+            return walk.Strict() ? std::min(walk.Position(), length) - 1 : length;
+        if (walk.InScan() && !walk.Strict())
+            return length;
+        at += n;
+    }
+    return length;
+}
+
+uint64_t JpegMatching(EntryDataStream& data, uint64_t length, std::vector<uint8_t>& buffer) {
     uint8_t soi[2] = {};
     if (!ReadAt(data, 0, soi, 2) || soi[0] != 0xFF || soi[1] != 0xD8)
         return 0;
     uint64_t confirmed = 0;
     const uint64_t walked = WalkJpegMarkers(data, 0, &confirmed);
     if (walked == length)
-        return length;
+        return RestartsMatching(data, length, buffer);
     return std::min(walked != 0 ? walked : confirmed, length);
 }
 
@@ -146,7 +169,7 @@ uint64_t MatchingBytes(AAA::Stream& volume, const DirEntry& entry, std::vector<u
     uint64_t matching = length;
     switch (check) {
     case ContentCheck::Jpeg:
-        matching = JpegMatching(data, length);
+        matching = JpegMatching(data, length, buffer);
         break;
     case ContentCheck::Stream:
         matching = StreamMatching(data, length, buffer);

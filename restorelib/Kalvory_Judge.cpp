@@ -9,6 +9,7 @@
 #include "ISOBMFF_Fragments.h"
 #include "ISOBMFF_Names.h"
 #include "Kalvory_Recover.h"
+#include "Picture_ClusterTrail.h"
 
 namespace Kalvory {
 namespace {
@@ -29,6 +30,23 @@ public:
     }
     std::vector<FSAccessLib::EntryKey> keys;
 };
+
+// A picture whose walk broke where another deleted file's clusters lay between its own.
+bool StitchStill(AAA::Stream& stream, const FSAccessLib::FSAccessBase& volume, DirEntry& entry,
+                 std::vector<uint8_t>& buffer) {
+    if (CheckFor(entry.name) != ContentCheck::Jpeg)
+        return false;
+    const std::vector<FSAccessLib::DataBlock> chain = entry.chain;
+    const bool chainBroken = entry.chainBroken;
+    if (FollowStillClusters(stream, volume, entry, buffer) != StillFragments::Stitched)
+        return false;
+    // The trail's walk is the stricter; the file must still pass the one every picture passes.
+    if (MatchingBytes(stream, entry, buffer) >= entry.length)
+        return true;
+    entry.chain = chain;
+    entry.chainBroken = chainBroken;
+    return false;
+}
 
 } // namespace
 
@@ -89,7 +107,7 @@ bool KalvoryBase::ReachesPastEnd(const DirEntry& entry) const {
 
 void KalvoryBase::Judge(DirEntry& entry, std::vector<uint8_t>& buffer) {
     const uint64_t matching = MatchingBytes(*reader_->stream, entry, buffer);
-    if (matching >= entry.length)
+    if (matching >= entry.length || StitchStill(*reader_->stream, *reader_, entry, buffer))
         return;
     entry.overwritten = true;
     entry.matchingBytes = matching;
