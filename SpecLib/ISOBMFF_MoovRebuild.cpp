@@ -209,6 +209,36 @@ std::vector<Span> Traks(Span moov) {
     return traks;
 }
 
+// The id of the first picture parameter set in the track's avcC: the first
+// Exp-Golomb code after its NAL header.
+std::optional<uint32_t> FirstPpsId(Span trak) {
+    const std::optional<Span> stsd = Path(trak, {BoxType("mdia"), BoxType("minf"), BoxType("stbl"), BoxType("stsd")});
+    constexpr size_t kVisualFields = 78;
+    BoxHeader entry;
+    if (!stsd || stsd->size < 8 || !ParseBoxHeader(stsd->bytes + 8, stsd->size - 8, entry) || entry.size > stsd->size - 8 ||
+        entry.size < entry.headerBytes + kVisualFields)
+        return std::nullopt;
+    const size_t children = entry.headerBytes + kVisualFields;
+    const std::optional<Span> avcc =
+        Child(Span{stsd->bytes + 8 + children, static_cast<size_t>(entry.size) - children}, BoxType("avcC"));
+    if (!avcc || avcc->size < 7)
+        return std::nullopt;
+    size_t at = 6;
+    for (int n = avcc->bytes[5] & 0x1F; n > 0 && at + 2 <= avcc->size; --n)
+        at += 2 + (size_t{avcc->bytes[at]} << 8 | avcc->bytes[at + 1]);
+    if (at + 1 + 2 + 2 > avcc->size || avcc->bytes[at] == 0)
+        return std::nullopt;
+    const uint8_t* pps = avcc->bytes + at + 3 + 1; // past the count, the length and the NAL header
+    const size_t left = avcc->size - (at + 4);
+    uint32_t bits = 0;
+    for (size_t i = 0; i < 4; ++i)
+        bits = bits << 8 | (i < left ? pps[i] : 0);
+    int zeros = 0;
+    while (zeros < 16 && (bits & (0x80000000u >> zeros)) == 0)
+        ++zeros;
+    return zeros >= 16 ? std::nullopt : std::optional<uint32_t>((bits >> (31 - 2 * zeros)) - 1);
+}
+
 } // namespace
 
 std::optional<VideoTemplate> VideoTemplateOf(std::vector<uint8_t> moov) {
@@ -223,6 +253,15 @@ std::optional<VideoTemplate> VideoTemplateOf(std::vector<uint8_t> moov) {
             for (const MediaSample& sample : tables.samples)
                 if (sample.track == t)
                     found.largestSample = std::max(found.largestSample, sample.size);
+            BoxHeader header;
+            if (!ParseBoxHeader(moov.data(), moov.size(), header))
+                return std::nullopt;
+            const std::vector<Span> traks =
+                Traks(Span{moov.data() + header.headerBytes, static_cast<size_t>(header.size) - header.headerBytes});
+            const std::optional<uint32_t> pps = t < traks.size() ? FirstPpsId(traks[t]) : std::nullopt;
+            if (!pps)
+                return std::nullopt;
+            found.ppsId = *pps;
             found.moov = std::move(moov);
             return found;
         }

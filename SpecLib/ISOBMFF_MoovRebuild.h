@@ -20,6 +20,7 @@ struct VideoTemplate {
     uint16_t track = 0;          // index of its trak among the moov's traks
     uint32_t nalLengthBytes = 4;
     uint32_t largestSample = 0;  // of its video track
+    uint32_t ppsId = 0;          // of the picture parameter set in its avcC
 };
 
 // The template the moov offers; none when it has no H.264 video track.

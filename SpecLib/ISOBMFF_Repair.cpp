@@ -66,8 +66,11 @@ bool RepairIsoMedia(AAA::Stream& stream, const FSAccessLib::FSAccessBase& volume
     const uint64_t end = walk.mdatSize > room || walk.foreign ? DataEnd(stream, volume, entry.start, declared) : declared;
     // Pictures of another scene may be larger than the template's largest.
     constexpr uint32_t kLeastLongest = 64u << 10;
-    const uint32_t longest = std::max(kLeastLongest, 4 * std::min(from.largestSample, UINT32_MAX / 4));
-    const std::vector<FoundSample> found = FindAccessUnits(stream, payload, end, from.nalLengthBytes, longest);
+    NalUnits units;
+    units.lengthBytes = from.nalLengthBytes;
+    units.longest = std::max(kLeastLongest, 4 * std::min(from.largestSample, UINT32_MAX / 4));
+    units.pps = from.ppsId;
+    const std::vector<FoundSample> found = FindAccessUnits(stream, payload, end, units);
     if (found.empty())
         return false;
     std::vector<RebuiltSample> samples;

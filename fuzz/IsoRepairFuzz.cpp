@@ -22,8 +22,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!from)
         return 0;
     AAA::MemoryStream stream(data, size);
-    const std::vector<Kalvory::FoundSample> found =
-        Kalvory::FindAccessUnits(stream, moovSize, size, from->nalLengthBytes, 1u << 16);
+    Kalvory::NalUnits units;
+    units.lengthBytes = from->nalLengthBytes;
+    units.longest = 1u << 16;
+    units.pps = from->ppsId;
+    const std::vector<Kalvory::FoundSample> found = Kalvory::FindAccessUnits(stream, moovSize, size, units);
     std::vector<Kalvory::RebuiltSample> samples;
     for (const Kalvory::FoundSample& sample : found) {
         if (sample.offset < moovSize || sample.offset + sample.size > size)
