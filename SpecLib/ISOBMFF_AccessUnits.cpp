@@ -11,6 +11,8 @@ constexpr uint64_t kResyncBytes = 4u << 20;
 constexpr size_t kWindow = 1u << 20;
 // NAL units before an access unit's first slice: delimiter, SEI, parameter sets.
 constexpr int kMostPrefixUnits = 8;
+// Starts inside a unit taken for video that are weighed against it.
+constexpr int kMostInnerStarts = 16;
 
 struct Nal {
     uint64_t at;  // its length prefix
@@ -97,16 +99,39 @@ public:
     }
 
     // The first place from `at` where video data begins again, within reach.
-    // The first place from `at` where video data begins again, within reach.
+    // Other data that reads as video runs on to a place far from where video
+    // begins again; a start inside it that ends nearer one is the video's.
     std::optional<uint64_t> Resync(uint64_t at) {
-        const uint64_t limit = std::min(to_, at + kResyncBytes);
+        const std::optional<uint64_t> first = NextStart(at, kResyncBytes);
+        if (!first)
+            return first;
+        const uint64_t gap = GapAfter(*first, kResyncBytes);
+        int tried = 0;
+        for (uint64_t p = *first + 1, end = At(*first)->end; gap > 0 && p < end && tried < kMostInnerStarts; ++p)
+            if (BeginsVideo(p) && (++tried, GapAfter(p, gap) < gap))
+                return p;
+        return first;
+    }
+
+private:
+    std::optional<uint64_t> NextStart(uint64_t at, uint64_t reach) {
+        const uint64_t limit = std::min(to_, at + reach);
         for (uint64_t q = at; q < limit; ++q)
             if (BeginsVideo(q))
                 return q;
         return std::nullopt;
     }
 
-private:
+    // The bytes between the end of the unit at `at` (a start) and the next
+    // unit or start; `reach` when there is none within it.
+    uint64_t GapAfter(uint64_t at, uint64_t reach) {
+        const uint64_t end = At(at)->end;
+        if (end >= to_ || At(end))
+            return 0;
+        const std::optional<uint64_t> next = NextStart(end, reach);
+        return next ? *next - end : reach;
+    }
+
     bool Read(uint64_t at, uint8_t* bytes, size_t count) {
         const uint64_t windowEnd = windowAt_ + window_.size();
         if (at >= windowAt_ && at + count <= windowEnd) {
