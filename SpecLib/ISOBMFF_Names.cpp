@@ -6,6 +6,7 @@
 #include "AAA_DebugLog.h"
 #include "ISOBMFF_Boxes.h"
 #include "ISOBMFF_Fragments.h"
+#include "ISOBMFF_Repair.h"
 #include "M4ROOT_Sidecars.h"
 #include "TreeFolders.h"
 
@@ -60,6 +61,23 @@ void SetExtension(DirEntry& entry, const char16_t* extension) {
     entry.name = (dot == AAA::WString::npos ? entry.name : entry.name.substr(0, dot)) + u"." + extension;
 }
 
+// A clip of the same brand (the nearest on the card first) lends its moov.
+bool RepairFromSameCamera(AAA::Stream& stream, const FSAccessLib::FSAccessBase& volume, DirEntry& root, DirEntry& entry,
+                          uint32_t brand, std::vector<std::pair<uint32_t, size_t>> healthy) {
+    const auto distance = [&](const std::pair<uint32_t, size_t>& clip) {
+        const uint64_t at = root.children[clip.second].start;
+        return at > entry.start ? at - entry.start : entry.start - at;
+    };
+    std::erase_if(healthy, [&](const auto& clip) { return clip.first != brand; });
+    std::sort(healthy.begin(), healthy.end(), [&](const auto& a, const auto& b) { return distance(a) < distance(b); });
+    for (const auto& clip : healthy) {
+        const std::optional<VideoTemplate> from = TemplateOfClip(stream, volume, root.children[clip.second]);
+        if (from)
+            return RepairIsoMedia(stream, volume, entry, *from);
+    }
+    return false;
+}
+
 } // namespace
 
 bool IsIsoMediaName(const AAA::WString& name) {
@@ -70,26 +88,43 @@ bool IsIsoMediaName(const AAA::WString& name) {
 
 IsoMediaFiling RenameAndMoveIsoMediaFiles(AAA::Stream& stream, const FSAccessLib::FSAccessBase& volume, DirEntry& root) {
     IsoMediaFiling filing;
-    std::vector<size_t> xavc;
+    std::vector<size_t> xavc, headless;
+    std::vector<std::pair<uint32_t, size_t>> healthy; // brand, index
+    const auto name = [&](size_t i, uint32_t brand) {
+        if (brand == BoxType("XAVC"))
+            xavc.push_back(i);
+        else if (brand == BoxType("qt  "))
+            SetExtension(root.children[i], u"MOV");
+    };
     for (size_t i = 0; i < root.children.size(); ++i) {
         DirEntry& entry = root.children[i];
         if (!entry.carved || entry.isDirectory || entry.fromFoundFolder || !IsIsoMediaName(entry.name))
             continue;
         const IsoMediaFragments kept = StitchIsoMedia(stream, volume, entry, ClipLength::FromBoxes);
         // Without a readable moov a clip the walk carved whole stays as it is;
-        // a start whose moov was never found is no clip.
+        // a start whose moov was never found is repaired or no clip.
         if (kept == IsoMediaFragments::Unvouched && WalkTopLevelBoxes(stream, entry.start, entry.length).moovAt == 0) {
-            entry.target = false;
-            ++filing.dropped;
+            headless.push_back(i);
             continue;
         }
         filing.partial += kept == IsoMediaFragments::Partial;
         const uint32_t brand = BrandAt(stream, entry.start);
-        if (brand == BoxType("XAVC"))
-            xavc.push_back(i);
-        else if (brand == BoxType("qt  "))
-            SetExtension(entry, u"MOV");
+        if (kept != IsoMediaFragments::Unvouched)
+            healthy.emplace_back(brand, i);
+        name(i, brand);
     }
+    for (size_t i : headless) {
+        DirEntry& entry = root.children[i];
+        const uint32_t brand = BrandAt(stream, entry.start);
+        if (RepairFromSameCamera(stream, volume, root, entry, brand, healthy)) {
+            ++filing.repaired;
+            name(i, brand);
+        } else {
+            entry.target = false;
+            ++filing.dropped;
+        }
+    }
+    std::sort(xavc.begin(), xavc.end());
     if (!xavc.empty()) {
         // Folders are made after the walk: appending to the root moves its children.
         DirEntry* clips = ClipFolder(root);
@@ -112,8 +147,8 @@ IsoMediaFiling RenameAndMoveIsoMediaFiles(AAA::Stream& stream, const FSAccessLib
         filing.sidecars = FileClipSidecars(stream, root, filed);
     }
     root.Relink(nullptr);
-    AAA::DebugLog(7, "ISO media: %d clips and %d documents filed under M4ROOT, %d partial, %d without their moov\n",
-                  filing.clips, filing.sidecars, filing.partial, filing.dropped);
+    AAA::DebugLog(7, "ISO media: %d clips and %d documents filed under M4ROOT, %d partial, %d repaired, %d without their moov\n",
+                  filing.clips, filing.sidecars, filing.partial, filing.repaired, filing.dropped);
     return filing;
 }
 

@@ -16,14 +16,16 @@ struct IsoMediaFiling {
     int clips = 0;    // filed under PRIVATE/M4ROOT/CLIP
     int sidecars = 0; // their XML documents filed beside them
     int partial = 0;  // whose fragments were not all found
-    int dropped = 0;  // carved heads whose moov was never found
+    int repaired = 0; // their moov rebuilt from another clip's
+    int dropped = 0;  // carved heads whose moov was never found nor rebuilt
 };
 
 // Completes every carved clip under the root from its sample tables, files
 // the XAVC S ones as C0001.MP4, ... (the first number after the highest one
 // in CLIP) with the XML documents found after them, names the others by
 // their brand (.MOV for QuickTime) for the DCF step, and unselects clips
-// whose moov was not found. The tree is relinked.
+// whose moov was neither found nor rebuilt from a clip of the same brand. The
+// tree is relinked.
 IsoMediaFiling RenameAndMoveIsoMediaFiles(AAA::Stream& stream, const FSAccessLib::FSAccessBase& volume,
                                           FSAccessLib::DirEntry& root);
 

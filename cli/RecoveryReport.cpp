@@ -128,13 +128,14 @@ private:
         counts_["damaged"] += info.damaged.empty() ? 0 : 1;
         counts_["chainBroken"] += info.chainBroken ? 1 : 0;
         counts_["overwritten"] += info.overwritten ? 1 : 0;
+        counts_["repaired"] += info.repaired ? 1 : 0;
     }
 
     std::string Counts() const {
         std::string json = "{";
         for (const char* key : {"files", "written", "already-there", "failed", "skipped-partial",
                                 "out-of-media", "not-reached", "directory", "deleted", "found-folder", "carved",
-                                "renamed", "partial", "damaged", "mismatched", "chainBroken", "overwritten"}) {
+                                "renamed", "partial", "damaged", "mismatched", "repaired", "chainBroken", "overwritten"}) {
             const auto found = counts_.find(key);
             json += (json.size() > 1 ? ", " : "") + JsonString(key) + ": " +
                     std::to_string(found == counts_.end() ? 0 : found->second);

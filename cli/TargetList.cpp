@@ -104,6 +104,7 @@ std::string Flags(const TargetInfo& target) {
     add(target.pathShortened, "path-shortened");
     add(target.overwritten, "overwritten");
     add(target.leftOut, "not-saved");
+    add(target.repaired, "repaired");
     return flags.empty() ? "-" : flags;
 }
 
@@ -146,6 +147,7 @@ TargetInfo DescribeTarget(const FSAccessLib::DirEntry& entry, std::string relati
     info.partial = entry.partial;
     info.overwritten = entry.overwritten;
     info.matchingBytes = entry.matchingBytes;
+    info.repaired = entry.repaired;
     if (!entry.isDirectory)
         AddExtents(info, entry, context);
     return info;
@@ -161,6 +163,7 @@ std::string TargetJsonFields(const TargetInfo& t) {
     json += std::string(", \"carved\": ") + Bool(t.carved);
     json += std::string(", \"chainBroken\": ") + Bool(t.chainBroken);
     json += std::string(", \"partial\": ") + Bool(t.partial);
+    json += std::string(", \"repaired\": ") + Bool(t.repaired);
     json += ", \"extents\": [";
     for (size_t k = 0; k < t.extents.size(); ++k) {
         json += k ? ", " : "";

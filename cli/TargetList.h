@@ -38,6 +38,7 @@ struct TargetInfo {
     bool overwritten = false;
     uint64_t matchingBytes = 0;
     bool leftOut = false; // overwritten and therefore not saved
+    bool repaired = false; // its index rebuilt: the file is the card's bytes and a made moov
     std::vector<TargetExtent> extents;
     // Parts of the file, by file offset, on sectors the verification could not
     // read (a save writes zeros there).

@@ -207,8 +207,10 @@ void AddIsoMedia(Corpus& corpus) {
         corpus.Add("iso_boxes", name, *clip);
         corpus.Add("iso_boxes", name + "-cut", clip->substr(0, clip->size() / 2));
         const size_t moov = TopLevelBox(*clip, "moov");
-        if (moov != std::string::npos)
+        if (moov != std::string::npos) {
             corpus.Add("iso_sample_tables", name, clip->substr(moov) + clip->substr(0, moov));
+            corpus.Add("iso_repair", name, clip->substr(moov) + clip->substr(0, moov));
+        }
     }
 }
 

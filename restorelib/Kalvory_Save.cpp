@@ -34,8 +34,11 @@ public:
     std::vector<const DirEntry*> files;
 };
 
-// The bytes the copy writes for `entry`, the held tail included.
-uint64_t WrittenLength(const DirEntry& entry) { return entry.length + (entry.holdTail && !entry.chain.empty() ? 8 : 0); }
+// The bytes the copy writes for `entry`, the held tail and a rebuilt index included.
+uint64_t WrittenLength(const DirEntry& entry) {
+    return entry.length + (entry.holdTail && !entry.chain.empty() ? 8 : 0) +
+           (entry.rewritten ? entry.rewritten->tail.size() : 0);
+}
 
 AAA::WString CardPathShown(const DirEntry& entry) {
     AAA::WString path = FSAccessLib::SafeHostPath(u"", entry);

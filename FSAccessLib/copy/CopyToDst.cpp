@@ -218,7 +218,7 @@ void CommandCopyToDst::CopyFile(DirEntry& entry, const HostPlace& place, SavedEn
 bool CommandCopyToDst::MoveStaged(const std::vector<AAA::ByteRange>& pieces, const DirEntry& entry,
                                   const HostPlace& place, SavedEntry& outcome) {
     const bool heldTail = entry.holdTail && !entry.chain.empty() && !outcome.cutAtImageEnd;
-    if (!staging_ || pieces.size() != 1 || heldTail)
+    if (!staging_ || pieces.size() != 1 || heldTail || entry.rewritten)
         return false;
     const std::optional<std::string> digest =
         staging_->TakeWhole(pieces.front().start, pieces.front().length, Folder(), place.relative);
@@ -236,8 +236,11 @@ void CommandCopyToDst::WritePieces(const std::vector<AAA::ByteRange>& pieces, Di
     Restore::ProgressFileStream output(Folder().CreateFile(place.relative).Release(), place.path);
     created_ = true;
     const std::unique_ptr<AAA::Digest> digest = digests_ ? digests_() : nullptr;
-    uint64_t at = 0;
-    for (const AAA::ByteRange& piece : pieces) {
+    // A file cut at the image's end is written as the card has it.
+    const RewrittenBytes* rewritten = outcome.cutAtImageEnd ? nullptr : entry.rewritten.get();
+    const std::vector<AAA::ByteRange> kept = rewritten ? WriteHead(pieces, rewritten->head, output, digest.get()) : pieces;
+    uint64_t at = rewritten ? rewritten->head.size() : 0;
+    for (const AAA::ByteRange& piece : kept) {
         if (staging_)
             staging_->Copy(*source, piece.start, piece.length, output, digest.get());
         else if (digest)
@@ -247,6 +250,8 @@ void CommandCopyToDst::WritePieces(const std::vector<AAA::ByteRange>& pieces, Di
         at += piece.length;
     }
     outcome.written = at;
+    if (rewritten)
+        outcome.written += WriteBytes(rewritten->tail, output, digest.get());
     if (entry.holdTail && !entry.chain.empty() && !outcome.cutAtImageEnd)
         outcome.written += AppendHeldTail(entry.chain.back(), output, digest.get());
     if (digest)
@@ -289,6 +294,35 @@ void CommandCopyToDst::Failed(const AAA::ExceptionBase& error, const HostPlace& 
     full.SetErrorNumber(error.ErrorNumber());
     full.AddDetail(outcome.reason);
     throw full;
+}
+
+uint64_t CommandCopyToDst::WriteBytes(const std::vector<uint8_t>& bytes, AAA::Stream& output, AAA::Digest* digest) {
+    if (bytes.empty())
+        return 0;
+    if (digest)
+        digest->Update(bytes.data(), bytes.size());
+    output.Write(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    return bytes.size();
+}
+
+std::vector<AAA::ByteRange> CommandCopyToDst::WriteHead(const std::vector<AAA::ByteRange>& pieces,
+                                                        const std::vector<uint8_t>& head, AAA::Stream& output,
+                                                        AAA::Digest* digest) {
+    if (head.empty())
+        return pieces;
+    WriteBytes(head, output, digest);
+    // The card's bytes the head stands for are not copied.
+    std::vector<AAA::ByteRange> rest;
+    uint64_t skip = head.size();
+    for (AAA::ByteRange piece : pieces) {
+        const uint64_t drop = std::min(skip, piece.length);
+        skip -= drop;
+        piece.start += drop;
+        piece.length -= drop;
+        if (piece.length > 0)
+            rest.push_back(piece);
+    }
+    return rest;
 }
 
 uint64_t CommandCopyToDst::AppendHeldTail(const DataBlock& last, AAA::Stream& output, AAA::Digest* digest) {

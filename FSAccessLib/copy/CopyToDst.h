@@ -70,6 +70,10 @@ private:
     void Failed(const AAA::ExceptionBase& error, const HostPlace& place, SavedEntry& outcome);
     // The file's last two bytes, four more times (players want the held tail).
     uint64_t AppendHeldTail(const DataBlock& last, AAA::Stream& output, AAA::Digest* digest);
+    uint64_t WriteBytes(const std::vector<uint8_t>& bytes, AAA::Stream& output, AAA::Digest* digest);
+    // Writes a rewritten head; the pieces left after the card bytes it replaces.
+    std::vector<AAA::ByteRange> WriteHead(const std::vector<AAA::ByteRange>& pieces, const std::vector<uint8_t>& head,
+                                          AAA::Stream& output, AAA::Digest* digest);
     void RecordUnreadable(const std::vector<AAA::ByteRange>& pieces, SavedEntry& outcome) const;
 
     struct Planned {

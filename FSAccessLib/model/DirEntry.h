@@ -3,6 +3,7 @@
 // deleted) and files carved from raw sectors. Children and extents are held by
 // value, so any append may move them; Relink restores the back pointers.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,13 @@ namespace FSAccessLib {
 
 class Command;
 class DirEntry;
+
+// Bytes the copy writes instead of the card's: a file put back together
+// around its data (a rebuilt index after it, a corrected header before).
+struct RewrittenBytes {
+    std::vector<uint8_t> head; // written in place of the data's first head.size() bytes
+    std::vector<uint8_t> tail; // written after the data
+};
 
 // Deeper entries are neither visited by Apply nor relinked: a damaged card can
 // describe a folder inside itself, and the walks must stay bounded.
@@ -82,6 +90,9 @@ public:
     // were given to other files after it was deleted.
     bool overwritten = false;
     uint64_t matchingBytes = 0;
+    // Its index was rebuilt from its data: `rewritten` holds what is written around the card's bytes.
+    bool repaired = false;
+    std::shared_ptr<const RewrittenBytes> rewritten;
 };
 
 // "." and "..": a folder's slots for itself and its parent, never entries.

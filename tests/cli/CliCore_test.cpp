@@ -85,15 +85,16 @@ TEST(FormatTargetsJson, WritesSourceFlagsAndExtents) {
     clip.chainBroken = true;
     clip.extents = {{-4096, 3000, 1044480}, {16384, 2000, 1065344}}; // the first before the volume
     clip.pathShortened = true;
+    clip.repaired = true;
     clip.damaged = {{512, 512}, {3584, 1024}};
     EXPECT_EQ(FormatTargetsJson("/dev/sdb1", {folder, clip}),
               "{\n  \"format\": 1,\n  \"source\": \"/dev/sdb1\",\n  \"targets\": [\n"
               "    {\"path\": \"DCIM\", \"size\": 0, \"folder\": true, \"found\": \"directory\", \"signature\": null, "
-              "\"deleted\": false, \"carved\": false, \"chainBroken\": false, \"partial\": false, \"extents\": [], "
+              "\"deleted\": false, \"carved\": false, \"chainBroken\": false, \"partial\": false, \"repaired\": false, \"extents\": [], "
               "\"pathShortened\": false, \"renamed\": false, \"damaged\": [], \"overwritten\": false, \"matchesUpTo\": null},\n"
               "    {\"path\": \"PRIVATE/00001.MTS\", \"size\": 5000, \"folder\": false, \"found\": \"carved\", "
               "\"signature\": \"AVCHD transport stream\", \"deleted\": true, \"carved\": false, \"chainBroken\": true, "
-              "\"partial\": false, \"extents\": [{\"start\": -4096, \"length\": 3000, \"cardStart\": 1044480}, "
+              "\"partial\": false, \"repaired\": true, \"extents\": [{\"start\": -4096, \"length\": 3000, \"cardStart\": 1044480}, "
               "{\"start\": 16384, \"length\": 2000, \"cardStart\": 1065344}], "
               "\"pathShortened\": true, \"renamed\": true, "
               "\"damaged\": [{\"start\": 512, \"length\": 512}, {\"start\": 3584, \"length\": 1024}], "

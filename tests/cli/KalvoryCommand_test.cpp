@@ -124,7 +124,7 @@ TEST_F(KalvoryCommand, ListJsonDescribesTargetsAndExtents) {
     const std::regex object(
         R"re(\{"path": "([^"]*)", "size": (\d+), "folder": (true|false), "found": "[a-z-]+", "signature": [^,]+, )re"
         R"re("deleted": (true|false), "carved": (true|false), "chainBroken": (true|false), "partial": (true|false), )re"
-        R"re("extents": \[([^\]]*)\], "pathShortened": false, "renamed": false, "damaged": \[\], )re"
+        R"re("repaired": false, "extents": \[([^\]]*)\], "pathShortened": false, "renamed": false, "damaged": \[\], )re"
         R"re("overwritten": false, "matchesUpTo": null\})re");
     const std::regex extent(R"re(\{"start": (\d+), "length": (\d+), "cardStart": (\d+)\})re");
     std::map<std::string, std::smatch> targets;
