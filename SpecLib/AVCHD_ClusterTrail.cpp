@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "AAA_DebugLog.h"
+#include "ClusterReadWindow.h"
 #include "AVCHD_Files.h"
 
 namespace Kalvory {
@@ -70,18 +71,7 @@ private:
         return true;
     }
 
-    // `take` bytes at `at`, from a read of up to one stream buffer ahead.
-    const uint8_t* Bytes(uint64_t at, uint64_t take) {
-        if (at < bufferStart_ || at + take > bufferStart_ + bufferBytes_) {
-            buffer_.resize(kStreamReadBytes);
-            stream_.Seek(static_cast<int64_t>(at), AAA::SeekBegin);
-            bufferStart_ = at;
-            bufferBytes_ = stream_.Read(buffer_.data(), kStreamReadBytes);
-            if (take > bufferBytes_)
-                return nullptr;
-        }
-        return buffer_.data() + (at - bufferStart_);
-    }
+    const uint8_t* Bytes(uint64_t at, uint64_t take) { return window_.Bytes(at, take); }
 
     StreamFragments Result(bool skipped) {
         if (done_ >= entry_.length && !skipped)
@@ -108,8 +98,7 @@ private:
     uint64_t lastKept_ = 0;
     std::optional<uint32_t> last_;
     std::vector<FSAccessLib::DataBlock> runs_;
-    uint64_t bufferStart_ = 0;
-    uint64_t bufferBytes_ = 0;
+    ClusterReadWindow window_{stream_, buffer_, kStreamReadBytes};
 };
 
 } // namespace

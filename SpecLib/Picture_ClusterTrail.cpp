@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "AAA_DebugLog.h"
+#include "ClusterReadWindow.h"
 #include "Picture_ScanWalk.h"
 
 namespace Kalvory {
@@ -81,17 +82,7 @@ private:
         return step == ScanStep::Ends ? Offer::Done : Offer::Kept;
     }
 
-    const uint8_t* Bytes(uint64_t at, uint64_t take) {
-        if (at < bufferStart_ || at + take > bufferStart_ + bufferBytes_) {
-            buffer_.resize(kStillReadBytes);
-            stream_.Seek(static_cast<int64_t>(at), AAA::SeekBegin);
-            bufferStart_ = at;
-            bufferBytes_ = stream_.Read(buffer_.data(), kStillReadBytes);
-            if (take > bufferBytes_)
-                return nullptr;
-        }
-        return buffer_.data() + (at - bufferStart_);
-    }
+    const uint8_t* Bytes(uint64_t at, uint64_t take) { return window_.Bytes(at, take); }
 
     StillFragments Result() {
         if (!skipped_ || done_ != entry_.length)
@@ -114,8 +105,7 @@ private:
     bool searching_ = false;
     bool skipped_ = false;
     std::vector<FSAccessLib::DataBlock> runs_;
-    uint64_t bufferStart_ = 0;
-    uint64_t bufferBytes_ = 0;
+    ClusterReadWindow window_{stream_, buffer_, kStillReadBytes};
 };
 
 } // namespace

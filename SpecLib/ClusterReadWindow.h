@@ -1,0 +1,37 @@
+#pragma once
+// The bytes a cluster trail looks at, read one window ahead: following a
+// file's clusters across a card reads each stretch once, not once per cluster.
+#include <cstdint>
+#include <vector>
+
+#include "AAA_Stream.h"
+
+namespace Kalvory {
+
+class ClusterReadWindow {
+public:
+    ClusterReadWindow(AAA::Stream& stream, std::vector<uint8_t>& buffer, uint32_t windowBytes)
+        : stream_(stream), buffer_(buffer), windowBytes_(windowBytes) {}
+
+    // `take` bytes at `at`; null when the card ends before them.
+    const uint8_t* Bytes(uint64_t at, uint64_t take) {
+        if (at < start_ || at + take > start_ + held_) {
+            buffer_.resize(windowBytes_);
+            stream_.Seek(static_cast<int64_t>(at), AAA::SeekBegin);
+            start_ = at;
+            held_ = stream_.Read(buffer_.data(), windowBytes_);
+            if (take > held_)
+                return nullptr;
+        }
+        return buffer_.data() + (at - start_);
+    }
+
+private:
+    AAA::Stream& stream_;
+    std::vector<uint8_t>& buffer_;
+    uint32_t windowBytes_;
+    uint64_t start_ = 0;
+    uint64_t held_ = 0;
+};
+
+} // namespace Kalvory
