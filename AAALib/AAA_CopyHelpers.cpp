@@ -73,12 +73,16 @@ void CopyExtentToNewFile(Stream& source, uint64_t offset, uint64_t length, const
 }
 
 void CopyExtent(Stream& source, uint64_t offset, uint64_t length, Stream& destination) {
-    source.Seek(static_cast<int64_t>(offset), SeekBegin);
-    const uint64_t left = TransferInKernel(source, offset, length, destination);
-    CopyExtent(source, offset + (length - left), left, destination, nullptr);
+    CopyExtent(source, offset, length, destination, nullptr);
 }
 
 void CopyExtent(Stream& source, uint64_t offset, uint64_t length, Stream& destination, Digest* digest) {
+    source.Seek(static_cast<int64_t>(offset), SeekBegin);
+    if (digest == nullptr) { // bytes a digest must see cannot stay in the kernel
+        const uint64_t left = TransferInKernel(source, offset, length, destination);
+        offset += length - left;
+        length = left;
+    }
     uint8_t* buffer = CopyBuffer();
     source.Seek(static_cast<int64_t>(offset), SeekBegin);
     while (length > 0) {

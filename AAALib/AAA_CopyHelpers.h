@@ -21,7 +21,8 @@ void CopyExtentToNewFile(Stream& source, uint64_t offset, uint64_t length, const
 // Copies `length` bytes at `offset` of `source` to `destination`. A source that
 // ends early raises UnexpectedEofException instead of looping.
 void CopyExtent(Stream& source, uint64_t offset, uint64_t length, Stream& destination);
-// The same through memory, every piece shown to `digest` (none: as above).
+// The same, every piece shown to `digest` on its way (with a digest the
+// bytes pass through memory; without one the kernel may copy them).
 void CopyExtent(Stream& source, uint64_t offset, uint64_t length, Stream& destination, Digest* digest);
 
 // Creates one folder level; an existing folder is fine, anything else there fails.

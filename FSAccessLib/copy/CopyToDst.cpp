@@ -243,10 +243,8 @@ void CommandCopyToDst::WritePieces(const std::vector<AAA::ByteRange>& pieces, Di
     for (const AAA::ByteRange& piece : kept) {
         if (staging_)
             staging_->Copy(*source, piece.start, piece.length, output, digest.get());
-        else if (digest)
-            AAA::CopyExtent(*source, piece.start, piece.length, output, digest.get());
         else
-            AAA::CopyExtent(*source, piece.start, piece.length, output);
+            AAA::CopyExtent(*source, piece.start, piece.length, output, digest.get());
         at += piece.length;
     }
     outcome.written = at;

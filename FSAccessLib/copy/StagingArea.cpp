@@ -30,13 +30,6 @@ void WriteAll(int fd, const uint8_t* bytes, size_t count, uint64_t at) {
     }
 }
 
-void CopyPiece(AAA::Stream& source, uint64_t offset, uint64_t length, AAA::Stream& output, AAA::Digest* digest) {
-    if (digest == nullptr)
-        AAA::CopyExtent(source, offset, length, output);
-    else
-        AAA::CopyExtent(source, offset, length, output, digest);
-}
-
 } // namespace
 
 StagingArea::StagingArea(const AAA::WString& destination, AAA::DigestMaker digests)
@@ -324,7 +317,7 @@ void StagingArea::Copy(AAA::Stream& card, uint64_t start, uint64_t length, AAA::
         if (runEnd <= at)
             continue; // an earlier run gave these bytes
         if (run->cardStart > at) {
-            CopyPiece(card, at, run->cardStart - at, output, digest);
+            AAA::CopyExtent(card, at, run->cardStart - at, output, digest);
             at = run->cardStart;
         }
         if (!staged_ || stagedId_ != run->segment) {
@@ -334,11 +327,11 @@ void StagingArea::Copy(AAA::Stream& card, uint64_t start, uint64_t length, AAA::
             staged_.emplace(fd, AAA::FromUtf8(FileName(run->segment)));
             stagedId_ = run->segment;
         }
-        CopyPiece(*staged_, run->filePosition + (at - run->cardStart), runEnd - at, output, digest);
+        AAA::CopyExtent(*staged_, run->filePosition + (at - run->cardStart), runEnd - at, output, digest);
         at = runEnd;
     }
     if (at < end)
-        CopyPiece(card, at, end - at, output, digest);
+        AAA::CopyExtent(card, at, end - at, output, digest);
 }
 
 } // namespace FSAccessLib
