@@ -233,9 +233,10 @@ void FileStream::ReplayHeld(uint64_t from) {
     if (!tee_ || bufferEnd_ == 0)
         return;
     const auto windowStart = static_cast<uint64_t>(filePosition_) - bufferEnd_;
-    const uint64_t first = std::max(from, windowStart);
-    if (first < static_cast<uint64_t>(filePosition_))
-        tee_->Fetched(first, buffer_.data() + (first - windowStart), static_cast<size_t>(filePosition_ - first));
+    // Held bytes after a gap are not the file's first: the capture would hold
+    // them out of order, and they are read again with the rest anyway.
+    if (from >= windowStart && from < static_cast<uint64_t>(filePosition_))
+        tee_->Fetched(from, buffer_.data() + (from - windowStart), static_cast<size_t>(filePosition_ - from));
 }
 
 void FileStream::AdoptHeld(uint64_t offset, const uint8_t* bytes, size_t count) {

@@ -84,7 +84,8 @@ public:
     void SetReadTee(ReadTee* tee) { tee_ = tee; }
     // Reads of bytes `cache` holds are taken from it (null: always the file).
     void SetReadCache(ReadCache* cache) { cache_ = cache; }
-    // Shows the tee the held read-ahead bytes at and after `from`.
+    // Shows the tee the held read-ahead bytes from `from` on, when `from` is
+    // one of them.
     void ReplayHeld(uint64_t from);
     // The caller's copy of the `count` bytes just read, ending where the
     // descriptor stands, becomes the read-ahead: seeks back into them (a

@@ -230,54 +230,61 @@ std::vector<const StagingArea::Run*> StagingArea::RunsWithin(uint64_t start, uin
     return found;
 }
 
-void StagingArea::PlanUses(const std::vector<std::vector<AAA::ByteRange>>& filesRanges) {
-    for (Segment& segment : segments_)
-        segment.uses = 0;
-    std::vector<uint32_t> touched;
-    for (const std::vector<AAA::ByteRange>& ranges : filesRanges) {
-        touched.clear();
-        for (const AAA::ByteRange& range : ranges)
-            for (const Run* run : RunsWithin(range.start, range.length))
-                touched.push_back(run->segment);
-        std::sort(touched.begin(), touched.end());
-        touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
-        for (const uint32_t id : touched)
-            ++segments_[id].uses;
-    }
-    for (uint32_t id = 0; id < segments_.size(); ++id)
-        if (segments_[id].uses == 0)
-            Remove(id); // no file to write needs its bytes
-}
-
-void StagingArea::Done(const std::vector<AAA::ByteRange>& ranges) {
+std::vector<uint32_t> StagingArea::SegmentsFor(const std::vector<AAA::ByteRange>& ranges) {
+    // A file staged whole is moved, whatever other captures hold of its bytes.
+    if (ranges.size() == 1)
+        if (const std::optional<uint32_t> whole = WholeSegment(ranges.front().start, ranges.front().length))
+            return {*whole};
     std::vector<uint32_t> touched;
     for (const AAA::ByteRange& range : ranges)
         for (const Run* run : RunsWithin(range.start, range.length))
             touched.push_back(run->segment);
     std::sort(touched.begin(), touched.end());
     touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
-    for (const uint32_t id : touched)
+    return touched;
+}
+
+std::optional<uint32_t> StagingArea::WholeSegment(uint64_t start, uint64_t length) const {
+    const auto [first, last] = byStart_.equal_range(start);
+    for (auto it = first; it != last; ++it) {
+        // Moved ones too: Done after the move must not count the file against others.
+        if (segments_[it->second].wholeLength == length)
+            return it->second;
+    }
+    return std::nullopt;
+}
+
+void StagingArea::PlanUses(const std::vector<std::vector<AAA::ByteRange>>& filesRanges) {
+    for (Segment& segment : segments_)
+        segment.uses = 0;
+    for (const std::vector<AAA::ByteRange>& ranges : filesRanges)
+        for (const uint32_t id : SegmentsFor(ranges))
+            ++segments_[id].uses;
+    for (uint32_t id = 0; id < segments_.size(); ++id)
+        if (segments_[id].uses == 0)
+            Remove(id); // no file to write needs its bytes
+}
+
+void StagingArea::Done(const std::vector<AAA::ByteRange>& ranges) {
+    for (const uint32_t id : SegmentsFor(ranges))
         if (--segments_[id].uses <= 0)
             Remove(id);
 }
 
 std::optional<std::string> StagingArea::TakeWhole(uint64_t start, uint64_t length, const AAA::DestinationFolder& folder,
                                                   const AAA::WString& relative) {
-    const auto [first, last] = byStart_.equal_range(start);
-    for (auto it = first; it != last; ++it) {
-        Segment& segment = segments_[it->second];
-        if (segment.gone || segment.wholeLength != length || segment.uses > 1)
-            continue;
-        const std::string name = FileName(it->second);
-        const AAA::UniqueDescriptor file(::openat(folder_.Get(), name.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
-        if (file.Get() < 0 || ::ftruncate(file.Get(), static_cast<off_t>(length)) != 0)
-            return std::nullopt; // the copy reads it instead
-        if (!folder.MoveInto(folder_.Get(), name, relative))
-            return std::nullopt;
-        segment.gone = true;
-        return segment.digest;
-    }
-    return std::nullopt;
+    const std::optional<uint32_t> id = WholeSegment(start, length);
+    if (!id || segments_[*id].gone || segments_[*id].uses > 1)
+        return std::nullopt;
+    Segment& segment = segments_[*id];
+    const std::string name = FileName(*id);
+    const AAA::UniqueDescriptor file(::openat(folder_.Get(), name.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (file.Get() < 0 || ::ftruncate(file.Get(), static_cast<off_t>(length)) != 0)
+        return std::nullopt; // the copy reads it instead
+    if (!folder.MoveInto(folder_.Get(), name, relative))
+        return std::nullopt;
+    segment.gone = true;
+    return segment.digest;
 }
 
 size_t StagingArea::Fill(uint64_t offset, uint8_t* out, size_t count) {

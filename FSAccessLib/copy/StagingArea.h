@@ -82,6 +82,10 @@ private:
     void Remove(uint32_t id);
     void GiveUp(int error);
     std::string FileName(uint32_t id) const { return std::to_string(id) + ".part"; }
+    // The staging files a file of these card ranges is made from.
+    std::vector<uint32_t> SegmentsFor(const std::vector<AAA::ByteRange>& ranges);
+    // The staging file holding exactly the card's [start, start + length).
+    std::optional<uint32_t> WholeSegment(uint64_t start, uint64_t length) const;
     // The runs that hold parts of [start, start + length), in card order.
     std::vector<const Run*> RunsWithin(uint64_t start, uint64_t length);
 
