@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "AAA_DebugLog.h"
+#include "ContentJudge.h"
 #include "ISOBMFF_Boxes.h"
 #include "ISOBMFF_Fragments.h"
 #include "ISOBMFF_Repair.h"
@@ -14,15 +15,6 @@ namespace Kalvory {
 namespace {
 
 using FSAccessLib::DirEntry;
-
-AAA::WString UpperExtension(const AAA::WString& name) {
-    const size_t dot = name.rfind(u'.');
-    AAA::WString extension = dot == AAA::WString::npos ? AAA::WString() : name.substr(dot + 1);
-    for (char16_t& c : extension)
-        if (c >= u'a' && c <= u'z')
-            c = static_cast<char16_t>(c - u'a' + u'A');
-    return extension;
-}
 
 uint32_t BrandAt(AAA::Stream& stream, uint64_t start) {
     uint8_t head[16] = {};
