@@ -11,6 +11,7 @@ namespace {
 
 // Room for an Exif segment of the largest size before the frame header.
 constexpr uint32_t kHeadBytes = 2 * 0x10000 + 4096;
+constexpr uint32_t kFirstHeadBytes = 4096;
 constexpr uint16_t kMakeTag = 0x010F;
 
 struct JpegShape {
@@ -45,8 +46,9 @@ bool Ifd0Holds(const uint8_t* tiff, size_t size, uint16_t tag) {
 }
 
 // The segments from the start-of-image marker to the start of scan; nullopt
-// when they are broken, leave the head, or hold no frame header.
-std::optional<JpegShape> ShapeOf(const uint8_t* bytes, size_t size) {
+// when they are broken, leave the head (`cut` is set), or hold no frame header.
+std::optional<JpegShape> ShapeOf(const uint8_t* bytes, size_t size, bool& cut) {
+    cut = false;
     if (size < 4 || bytes[0] != 0xFF || bytes[1] != 0xD8)
         return std::nullopt;
     JpegShape shape;
@@ -55,14 +57,18 @@ std::optional<JpegShape> ShapeOf(const uint8_t* bytes, size_t size) {
             return std::nullopt;
         while (at + 4 <= size && bytes[at + 1] == 0xFF) // fill bytes
             ++at;
+        if (at + 4 > size)
+            break;
         const uint8_t code = bytes[at + 1];
         if (code == 0xDA)
             return shape.width != 0 ? std::optional(shape) : std::nullopt;
         if (!(code >= 0xC0 && code <= 0xFE) || (code >= 0xD0 && code <= 0xD9))
             return std::nullopt;
         const uint32_t length = Be16(bytes + at + 2);
-        if (length < 2 || at + 2 + length > size)
+        if (length < 2)
             return std::nullopt;
+        if (at + 2 + length > size)
+            break;
         const uint8_t* payload = bytes + at + 4;
         const size_t payloadSize = length - 2;
         if (code == 0xE1 && payloadSize >= 6 && std::memcmp(payload, "Exif\0\0", 6) == 0) {
@@ -75,14 +81,24 @@ std::optional<JpegShape> ShapeOf(const uint8_t* bytes, size_t size) {
         }
         at += 2 + length;
     }
+    cut = true;
     return std::nullopt;
 }
 
+// The segments of a thumbnail fit in a few KiB; the larger read only follows
+// an Exif segment that may be as long as a segment goes.
 std::optional<JpegShape> ReadShape(AAA::Stream& stream, uint64_t start) {
-    std::vector<uint8_t> head(kHeadBytes);
-    stream.Seek(static_cast<int64_t>(start), AAA::SeekBegin);
-    head.resize(stream.Read(head.data(), kHeadBytes));
-    return ShapeOf(head.data(), head.size());
+    std::vector<uint8_t> head;
+    for (const uint32_t bytes : {kFirstHeadBytes, kHeadBytes}) {
+        head.resize(bytes);
+        stream.Seek(static_cast<int64_t>(start), AAA::SeekBegin);
+        head.resize(stream.Read(head.data(), bytes));
+        bool cut = false;
+        const std::optional<JpegShape> shape = ShapeOf(head.data(), head.size(), cut);
+        if (!cut || head.size() < bytes)
+            return shape;
+    }
+    return std::nullopt;
 }
 
 bool ThumbnailSized(const JpegShape& shape) {
