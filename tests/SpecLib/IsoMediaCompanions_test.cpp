@@ -13,7 +13,6 @@
 #include "SectorSearch.h"
 #include "support/ExifSegment.h"
 #include "support/IsoMediaSamples.h"
-#include "support/MtoolsHelpers.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -24,18 +23,6 @@ using FSAccessLib::DirEntry;
 const std::string kSidecar = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
                              "<NonRealTimeMeta xmlns=\"urn:schemas-professionalDisc:nonRealTimeMeta:ver.2.00\">\r\n"
                              "<Duration value=\"20\"/>\r\n</NonRealTimeMeta>\r\n";
-
-// A JFIF picture of that size by ffmpeg.
-std::optional<std::string> Picture(const fs::path& scratch, const std::string& size, int seed) {
-    const auto ffmpeg = TestSupport::FindTool("ffmpeg");
-    const fs::path out = scratch / ("picture" + std::to_string(seed) + ".jpg");
-    if (!ffmpeg || TestSupport::RunCommand({*ffmpeg, "-v", "error", "-y", "-f", "lavfi", "-i",
-                                            "testsrc2=size=" + size,
-                                            "-frames:v", "1", out.string()})
-                           .exitCode != 0)
-        return std::nullopt;
-    return TestSupport::ReadFileBytes(out);
-}
 
 // An Exif segment whose IFD0 names the camera's maker, as a still's does.
 std::string MakerExif() {
@@ -65,10 +52,10 @@ TEST(IsoMediaCompanions, ThumbnailsAndLowResolutionCopiesGoBesideTheClipsTheyFol
     const auto lowResolution = TestSupport::FfmpegClip(scratch, 12, "mp41", 20);
     const auto other = TestSupport::FfmpegClip(scratch, 2, "mp41", 20);
     const auto longer = TestSupport::FfmpegClip(scratch, 24, "mp41", 60);
-    const auto small = Picture(scratch, "160x90", 1);
-    const auto vga = Picture(scratch, "640x480", 2);
-    const auto gridded = Picture(scratch, "160x120", 3);
-    const auto large = Picture(scratch, "1280x720", 4);
+    const auto small = TestSupport::FfmpegPicture(scratch, "160x90");
+    const auto vga = TestSupport::FfmpegPicture(scratch, "640x480");
+    const auto gridded = TestSupport::FfmpegPicture(scratch, "160x120");
+    const auto large = TestSupport::FfmpegPicture(scratch, "1280x720");
     if (!xavcA || !xavcB || !action || !lowResolution || !other || !longer || !small || !vga || !gridded || !large)
         GTEST_SKIP() << "ffmpeg is needed";
     // A camcorder's thumbnail may carry Exif that names no maker; a still's names its camera.
