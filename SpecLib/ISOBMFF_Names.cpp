@@ -4,7 +4,9 @@
 #include <cstdio>
 
 #include "AAA_DebugLog.h"
+#include "ContentJudge.h"
 #include "ISOBMFF_Boxes.h"
+#include "ISOBMFF_Companions.h"
 #include "ISOBMFF_Fragments.h"
 #include "ISOBMFF_Repair.h"
 #include "M4ROOT_Sidecars.h"
@@ -14,15 +16,6 @@ namespace Kalvory {
 namespace {
 
 using FSAccessLib::DirEntry;
-
-AAA::WString UpperExtension(const AAA::WString& name) {
-    const size_t dot = name.rfind(u'.');
-    AAA::WString extension = dot == AAA::WString::npos ? AAA::WString() : name.substr(dot + 1);
-    for (char16_t& c : extension)
-        if (c >= u'a' && c <= u'z')
-            c = static_cast<char16_t>(c - u'a' + u'A');
-    return extension;
-}
 
 uint32_t BrandAt(AAA::Stream& stream, uint64_t start) {
     uint8_t head[16] = {};
@@ -78,6 +71,56 @@ bool RepairFromSameCamera(AAA::Stream& stream, const FSAccessLib::FSAccessBase& 
     return false;
 }
 
+// Files the XAVC S clips (root indices, in card order) under CLIP after the
+// numbers there, with their documents and thumbnails.
+void FileXavcClips(AAA::Stream& stream, DirEntry& root, const std::vector<size_t>& xavc, CompanionFinder& companions,
+                   IsoMediaFiling& filing, std::vector<size_t>& moved) {
+    // Folders are made after the walk: appending to the root moves its children.
+    DirEntry* clips = ClipFolder(root);
+    uint32_t next = 1;
+    for (const DirEntry& child : clips ? clips->children : std::vector<DirEntry>())
+        next = std::max(next, ClipNumber(child.name) + 1);
+    std::vector<FiledClip> filed;
+    std::vector<ClipThumbnail> thumbnails;
+    for (size_t i : xavc) {
+        if (clips == nullptr || next > 9999)
+            break;
+        DirEntry& clip = root.children[i];
+        DirEntry copy = clip;
+        copy.name = ClipName(next);
+        copy.target = true;
+        clips->children.push_back(std::move(copy));
+        clip.target = false;
+        filed.push_back({clip.start, next, clips});
+        if (const std::optional<size_t> thumbnail = companions.Find(i, LowResolutionCopies::Ignored).thumbnail)
+            thumbnails.push_back({next, *thumbnail});
+        ++next;
+        ++filing.clips;
+    }
+    filing.sidecars = FileClipSidecars(stream, root, filed);
+    // After the documents: making THMBNL moves CLIP.
+    filing.thumbnails = FileClipThumbnails(root, thumbnails, moved);
+}
+
+// The thumbnail and low-resolution copy of a clip bound for the DCF tree
+// take its carved name, so that the DCF step numbers them with it.
+void NameDcfCompanions(DirEntry& root, std::vector<size_t> dcf, CompanionFinder& companions, IsoMediaFiling& filing) {
+    std::sort(dcf.begin(), dcf.end(), [&](size_t a, size_t b) { return root.children[a].start < root.children[b].start; });
+    for (size_t i : dcf) {
+        const ClipCompanions found = companions.Find(i, LowResolutionCopies::Taken);
+        const AAA::WString& name = root.children[i].name;
+        const AAA::WString stem = name.substr(0, name.rfind(u'.'));
+        if (found.lowResolution) {
+            root.children[*found.lowResolution].name = stem + u".LRV";
+            ++filing.companions;
+        }
+        if (found.thumbnail) {
+            root.children[*found.thumbnail].name = stem + u".THM";
+            ++filing.companions;
+        }
+    }
+}
+
 } // namespace
 
 bool IsIsoMediaName(const AAA::WString& name) {
@@ -88,12 +131,14 @@ bool IsIsoMediaName(const AAA::WString& name) {
 
 IsoMediaFiling RenameAndMoveIsoMediaFiles(AAA::Stream& stream, const FSAccessLib::FSAccessBase& volume, DirEntry& root) {
     IsoMediaFiling filing;
-    std::vector<size_t> xavc, headless;
+    std::vector<size_t> xavc, dcf, headless;
     std::vector<std::pair<uint32_t, size_t>> healthy; // brand, index
     const auto name = [&](size_t i, uint32_t brand) {
         if (brand == BoxType("XAVC"))
             xavc.push_back(i);
-        else if (brand == BoxType("qt  "))
+        else
+            dcf.push_back(i);
+        if (brand == BoxType("qt  "))
             SetExtension(root.children[i], u"MOV");
     };
     for (size_t i = 0; i < root.children.size(); ++i) {
@@ -124,31 +169,22 @@ IsoMediaFiling RenameAndMoveIsoMediaFiles(AAA::Stream& stream, const FSAccessLib
             ++filing.dropped;
         }
     }
+    // Companions are looked for after every clip is whole: a stitched clip's length changes.
+    CompanionFinder companions(stream, volume, root);
+    std::vector<size_t> moved;
     std::sort(xavc.begin(), xavc.end());
-    if (!xavc.empty()) {
-        // Folders are made after the walk: appending to the root moves its children.
-        DirEntry* clips = ClipFolder(root);
-        uint32_t next = 1;
-        for (const DirEntry& child : clips ? clips->children : std::vector<DirEntry>())
-            next = std::max(next, ClipNumber(child.name) + 1);
-        std::vector<FiledClip> filed;
-        for (size_t i : xavc) {
-            if (clips == nullptr || next > 9999)
-                break;
-            DirEntry& clip = root.children[i];
-            DirEntry copy = clip;
-            copy.name = ClipName(next);
-            copy.target = true;
-            clips->children.push_back(std::move(copy));
-            clip.target = false;
-            filed.push_back({clip.start, next++, clips});
-            ++filing.clips;
-        }
-        filing.sidecars = FileClipSidecars(stream, root, filed);
-    }
+    if (!xavc.empty())
+        FileXavcClips(stream, root, xavc, companions, filing, moved);
+    NameDcfCompanions(root, dcf, companions, filing);
+    // A moved thumbnail leaves the root: the DCF step files every carved picture there.
+    std::sort(moved.begin(), moved.end());
+    for (auto i = moved.rbegin(); i != moved.rend(); ++i)
+        root.children.erase(root.children.begin() + static_cast<std::ptrdiff_t>(*i));
     root.Relink(nullptr);
-    AAA::DebugLog(7, "ISO media: %d clips and %d documents filed under M4ROOT, %d partial, %d repaired, %d without their moov\n",
-                  filing.clips, filing.sidecars, filing.partial, filing.repaired, filing.dropped);
+    AAA::DebugLog(7, "ISO media: %d clips, %d documents and %d thumbnails filed under M4ROOT, %d companions named after "
+                     "their clips, %d partial, %d repaired, %d without their moov\n",
+                  filing.clips, filing.sidecars, filing.thumbnails, filing.companions, filing.partial, filing.repaired,
+                  filing.dropped);
     return filing;
 }
 

@@ -5,6 +5,8 @@
 #include <set>
 #include <string_view>
 
+#include "TreeFolders.h"
+
 namespace Kalvory {
 namespace {
 
@@ -16,6 +18,12 @@ constexpr std::string_view kEndTag = "</NonRealTimeMeta>";
 AAA::WString SidecarName(uint32_t number) {
     char text[16];
     std::snprintf(text, sizeof text, "C%04uM01.XML", number);
+    return AAA::FromUtf8(text);
+}
+
+AAA::WString ThumbnailName(uint32_t number) {
+    char text[16];
+    std::snprintf(text, sizeof text, "C%04uT01.JPG", number);
     return AAA::FromUtf8(text);
 }
 
@@ -70,6 +78,29 @@ int FileClipSidecars(AAA::Stream& stream, FSAccessLib::DirEntry& root, const std
         sidecar.target = true;
         (after - 1)->folder->children.push_back(std::move(sidecar));
         entry.target = false;
+        ++filed;
+    }
+    return filed;
+}
+
+int FileClipThumbnails(FSAccessLib::DirEntry& root, const std::vector<ClipThumbnail>& thumbnails,
+                       std::vector<size_t>& moved) {
+    if (thumbnails.empty())
+        return 0;
+    // Made after every clip and document is filed: appending to M4ROOT moves CLIP.
+    FSAccessLib::DirEntry* folder = FindOrMakeFolder(root, u"THMBNL", u"M4ROOT");
+    if (folder == nullptr)
+        return 0;
+    const NameSet taken = ChildNames(*folder);
+    int filed = 0;
+    for (const ClipThumbnail& thumbnail : thumbnails) {
+        FSAccessLib::DirEntry copy = root.children[thumbnail.picture];
+        copy.name = ThumbnailName(thumbnail.number);
+        if (taken.count(copy.name) != 0)
+            continue;
+        copy.target = true;
+        folder->children.push_back(std::move(copy));
+        moved.push_back(thumbnail.picture);
         ++filed;
     }
     return filed;

@@ -1,7 +1,7 @@
 #pragma once
 // The XML a Sony camcorder writes beside each XAVC S clip (C0001M01.XML, a
 // NonRealTimeMeta document): its length when carved, and its place beside
-// the clip it follows on the card.
+// the clip it follows on the card; the clip's thumbnail goes to THMBNL.
 #include <cstdint>
 #include <vector>
 
@@ -25,5 +25,17 @@ struct FiledClip {
 // that precedes it on the card, as C0001M01.XML; the carved entry is
 // unselected. Returns the documents filed.
 int FileClipSidecars(AAA::Stream& stream, FSAccessLib::DirEntry& root, const std::vector<FiledClip>& clips);
+
+struct ClipThumbnail {
+    uint32_t number;  // of the filed clip
+    size_t picture;   // the carved picture's index among the root's children
+};
+
+// Files each picture as THMBNL/C0001T01.JPG beside CLIP (made when missing),
+// but where a file of that name is there already. The indices of the
+// pictures filed are appended to `moved`; the root keeps them until the
+// caller removes them. Returns the pictures filed.
+int FileClipThumbnails(FSAccessLib::DirEntry& root, const std::vector<ClipThumbnail>& thumbnails,
+                       std::vector<size_t>& moved);
 
 } // namespace Kalvory

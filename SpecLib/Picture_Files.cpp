@@ -2,9 +2,11 @@
 
 #include <array>
 #include <cstring>
+#include <unordered_map>
 
 #include "AAA_DebugLog.h"
 #include "AAA_Exceptions.h"
+#include "ContentJudge.h"
 #include "ISOBMFF_Names.h"
 #include "TreeFolders.h"
 
@@ -196,11 +198,23 @@ public:
         picture.target = true;
         current_->children.push_back(picture);
         picture.target = false;
+        last_ = current_;
+        lastStem_ = picture.name.substr(0, picture.name.rfind(u'.'));
         if (++fileNumber_ > fileRule.max2) {
             fileNumber_ = fileRule.min2;
             current_ = nullptr;
         }
         return true;
+    }
+
+    // A copy of `companion` beside the file filed last, under its number.
+    void FileBeside(DirEntry& companion) {
+        if (last_ == nullptr)
+            return;
+        DirEntry copy = companion;
+        copy.name = lastStem_ + u"." + UpperExtension(companion.name);
+        copy.target = true;
+        last_->children.push_back(std::move(copy));
     }
 
 private:
@@ -218,10 +232,34 @@ private:
 
     DirEntry& dcim_;
     DirEntry* current_ = nullptr; // stays valid until the next folder is made
+    DirEntry* last_ = nullptr;    // likewise
+    AAA::WString lastStem_;
     size_t ruleIndex_ = 0;
     uint32_t folderNumber_ = FSAccessLib::DcfRuleTable()[0].min1;
     uint32_t fileNumber_ = FSAccessLib::DcfRuleTable()[FSAccessLib::kDcfFileRuleRow].min2;
 };
+
+AAA::WString Stem(const AAA::WString& name) { return name.substr(0, name.rfind(u'.')); }
+
+// A clip's thumbnail and low-resolution copy: they bear the clip's carved
+// name when the clip step found them after it.
+bool IsCompanion(const DirEntry& entry) {
+    const AAA::WString extension = UpperExtension(entry.name);
+    return entry.carved && !entry.isDirectory && (extension == u"THM" || extension == u"LRV");
+}
+
+// The root's companions by their name without its extension.
+std::unordered_multimap<AAA::WString, size_t> Companions(DirEntry& root) {
+    std::unordered_multimap<AAA::WString, size_t> companions;
+    for (size_t i = 0; i < root.children.size(); ++i) {
+        DirEntry& entry = root.children[i];
+        if (IsCompanion(entry)) {
+            companions.emplace(Stem(entry.name), i);
+            entry.target = false; // copied beside its clip, or nowhere
+        }
+    }
+    return companions;
+}
 
 } // namespace
 
@@ -231,10 +269,11 @@ int RenameAndMoveDcimFiles(DirEntry& root) {
         AAA::ThrowLogged<AAA::InvalidDataException>(kSourceFile, __LINE__, "AAA::InvalidDataException()");
     DcfFiling filing(*dcim);
     int unplaced = 0;
+    const auto companions = Companions(root);
     const size_t children = root.children.size();
     for (size_t i = 0; i < children; ++i) {
         DirEntry& entry = root.children[i];
-        if (!entry.carved || entry.isDirectory)
+        if (!entry.carved || entry.isDirectory || IsCompanion(entry))
             continue;
         // Clips go with the stills, numbered among them, keeping their extension;
         // one the clip step unselected or filed elsewhere stays out.
@@ -250,10 +289,14 @@ int RenameAndMoveDcimFiles(DirEntry& root) {
         }
         // With every folder name taken the pictures stay here; the other
         // carved files after them are still unselected.
+        const AAA::WString carvedStem = Stem(entry.name);
         if (unplaced > 0 || !filing.File(entry)) {
             entry.target = false;
             ++unplaced;
+            continue;
         }
+        for (auto [at, end] = companions.equal_range(carvedStem); clip && at != end; ++at)
+            filing.FileBeside(root.children[at->second]);
     }
     if (unplaced > 0)
         AAA::DebugLog(3, "%d carved pictures found no free DCF folder name under DCIM; they are not recovered\n",

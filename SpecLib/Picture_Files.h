@@ -29,7 +29,8 @@ FSAccessLib::DirEntry* MakeNumberedFolder(uint32_t& counter, FSAccessLib::DirEnt
                                           const FSAccessLib::EntryNameRule& rule);
 
 // Files every carved JPEG under the root into new DCF folders under DCIM
-// (100CDPFP\IMGA0001.JPG, ...) and unselects every other carved file left
+// (100CDPFP\IMGA0001.JPG, ...), a clip's .THM and .LRV that bear its carved
+// name beside it under its number, and unselects every other carved file left
 // under the root, but a stream that found no free stream name. Returns the
 // pictures that found no folder (both folder rules used up); they stay under
 // the root, unselected. Throws InvalidDataException when DCIM can be neither

@@ -13,6 +13,7 @@
 #include "DV_Icon.h"
 #include "ISOBMFF_Boxes.h"
 #include "M4ROOT_Sidecars.h"
+#include "Picture_ClipThumbnail.h"
 #include "Picture_Files.h"
 
 namespace Kalvory {
@@ -69,6 +70,7 @@ const SectorSearcher::Row SectorSearcher::kRows[] = {
     {"MOBJ", nullptr, NameStyle::Fixed, "MOVIEOBJ", "BDM", &SectorSearcher::MeasureDeclared<MovieObjectLength>},
     {"TIDX", nullptr, NameStyle::Fixed, "THUMB", "TID", &SectorSearcher::MeasureDeclared<ThumbnailIndexLength>},
     {"\xFF\xD8", nullptr, NameStyle::Hex8, nullptr, "JPG", &SectorSearcher::MeasureJpeg},
+    {"\xFF\xD8", nullptr, NameStyle::Hex8, nullptr, "THM", &SectorSearcher::MeasureDeclared<ThumbnailJpegLength>},
     {nullptr, IsIsoMediaStart, NameStyle::Hex8, nullptr, "MP4", &SectorSearcher::MeasureDeclared<IsoMediaLength>},
 };
 

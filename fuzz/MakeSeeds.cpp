@@ -115,6 +115,8 @@ void AddMedia(Corpus& corpus) {
     TempDir scratch("kalvory-fuzz-seeds");
     if (const auto made = ToolMadeJpeg(scratch.Path(), 1, true))
         corpus.Add("jpeg", "tool-made-exif", *made);
+    if (const auto made = ToolMadeJpeg(scratch.Path(), 2, false))
+        corpus.Add("jpeg", "tool-made-thumbnail", *made); // JFIF, 192x120
 }
 
 // A clip from its "RIFF" on, as the clip handler meets it.

@@ -1,7 +1,9 @@
 // A quick-formatted FAT32 card of an XAVC S camcorder and an action camera:
 // three clips under PRIVATE/M4ROOT/CLIP (the third written in two fragments
-// around the second) and one under DCIM/100GOPRO. The default mode gives each
-// back at its path; the sector mode under the camcorders' names.
+// around the second) and one under DCIM/100GOPRO, with the first clip's
+// thumbnail and the action clip's low-resolution copy and thumbnail. The
+// default mode gives each back at its path; the sector mode under the
+// camcorders' names.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -16,6 +18,7 @@ using namespace RestoreTest;
 
 const std::string kClipFolder = "PRIVATE/M4ROOT/CLIP/";
 const std::string kActionClip = "DCIM/100GOPRO/GX010001.MP4";
+const std::string kThumbnail = "PRIVATE/M4ROOT/THMBNL/C0001T01.JPG";
 const std::string kSidecar = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
                              "<NonRealTimeMeta xmlns=\"urn:schemas-professionalDisc:nonRealTimeMeta:ver.2.00\">\r\n"
                              "<Duration value=\"55\"/>\r\n</NonRealTimeMeta>\r\n";
@@ -25,11 +28,18 @@ protected:
     void SetUp() override {
         if (!TestSupport::HaveFatTools() || !TestSupport::FindTool("ffmpeg"))
             GTEST_SKIP() << "mkfs.fat, mtools and ffmpeg are needed";
+        // The action clip's picture (seed 7) is 144x80, its copy's (seed 12) 96x64.
         for (int seed = 1; seed <= 4; ++seed) {
-            const auto clip = TestSupport::FfmpegClip(dir.Path(), seed, seed == 4 ? "mp41" : "XAVC", 40 + 15 * seed);
+            const auto clip = TestSupport::FfmpegClip(dir.Path(), seed == 4 ? 7 : seed, seed == 4 ? "mp41" : "XAVC",
+                                                      40 + 15 * seed);
             ASSERT_TRUE(clip.has_value());
             clips.push_back(*clip);
         }
+        const auto copy = TestSupport::FfmpegClip(dir.Path(), 12, "mp41", 100);
+        const auto sony = TestSupport::FfmpegPicture(dir.Path(), "160x90");
+        const auto action = TestSupport::FfmpegPicture(dir.Path(), "160x120");
+        ASSERT_TRUE(copy && sony && action);
+        companions = {{kThumbnail, *sony}, {Stem(kActionClip) + ".LRV", *copy}, {Stem(kActionClip) + ".THM", *action}};
         WriteCard();
     }
 
@@ -63,10 +73,12 @@ protected:
         TestSupport::WriteFileBytes(image, "");
         fs::resize_file(image, 64u << 20);
         Format();
-        for (const char* folder : {"PRIVATE", "PRIVATE/M4ROOT", "PRIVATE/M4ROOT/CLIP", "DCIM", "DCIM/100GOPRO"})
+        for (const char* folder :
+             {"PRIVATE", "PRIVATE/M4ROOT", "PRIVATE/M4ROOT/CLIP", "PRIVATE/M4ROOT/THMBNL", "DCIM", "DCIM/100GOPRO"})
             Mtool("mmd", {std::string("::") + folder});
         Put(kClipFolder + "C0001.MP4", clips[0]);
         Put(kClipFolder + "C0001M01.XML", kSidecar);
+        Put(kThumbnail, companions[0].second);
         // A file deleted before the third clip leaves a hole the clip fills first.
         Put("DCIM/100GOPRO/GOPR0000.JPG", Pattern(clips[2].size() / 2, 9));
         Put(kClipFolder + "C0002.MP4", clips[1]);
@@ -74,6 +86,8 @@ protected:
         ForgetFreeHint();
         Put(kClipFolder + "C0003.MP4", clips[2]);
         Put(kActionClip, clips[3]);
+        Put(companions[1].first, companions[1].second);
+        Put(companions[2].first, companions[2].second);
         const auto runs = TestSupport::RunCommand(
             {"env", "MTOOLS_SKIP_CHECK=1", "mshowfat", "-i", image.string(), "::" + kClipFolder + "C0003.MP4"});
         ASSERT_NE(runs.output.find("> <"), std::string::npos) << "the third clip is in one piece: " << runs.output;
@@ -91,8 +105,11 @@ protected:
         return FilesUnder(out);
     }
 
+    static std::string Stem(const std::string& path) { return path.substr(0, path.size() - 4); }
+
     fs::path image = dir / "card.img";
     std::vector<std::string> clips;
+    std::vector<std::pair<std::string, std::string>> companions; // path, bytes: the thumbnail, the copy, its thumbnail
 };
 
 TEST_F(IsoMediaCard, TheDefaultModeGivesEveryClipBackAtItsPath) {
@@ -107,6 +124,11 @@ TEST_F(IsoMediaCard, TheDefaultModeGivesEveryClipBackAtItsPath) {
     EXPECT_TRUE(recovered.at(kActionClip) == clips[3]);
     ASSERT_EQ(recovered.count(kClipFolder + "C0001M01.XML"), 1u);
     EXPECT_EQ(recovered.at(kClipFolder + "C0001M01.XML"), kSidecar);
+    // The thumbnail under THMBNL is a JPEG outside the DCF folders: only the action clip's companions are selected.
+    for (const auto& [path, bytes] : std::vector(companions.begin() + 1, companions.end())) {
+        ASSERT_EQ(recovered.count(path), 1u) << path;
+        EXPECT_TRUE(recovered.at(path) == bytes) << path << " differs";
+    }
 }
 
 TEST_F(IsoMediaCard, TheSectorModeFilesTheClipsUnderTheCamcordersNames) {
@@ -120,13 +142,26 @@ TEST_F(IsoMediaCard, TheSectorModeFilesTheClipsUnderTheCamcordersNames) {
     }
     EXPECT_EQ(camcorder, (std::set<std::string>{clips[0], clips[1], clips[2]}));
     // The document follows the first clip on the card, whatever number that clip got.
-    std::string first;
-    for (const auto& [path, bytes] : recovered)
+    // So does the thumbnail, in THMBNL; the action clip's copy and thumbnail take its DCF number.
+    std::string first, action;
+    for (const auto& [path, bytes] : recovered) {
         if (bytes == clips[0])
-            first = path.substr(0, path.size() - 4);
+            first = Stem(path);
+        if (bytes == clips[3])
+            action = Stem(path);
+    }
     ASSERT_EQ(recovered.count(first + "M01.XML"), 1u) << first;
     EXPECT_EQ(recovered.at(first + "M01.XML"), kSidecar);
+    const std::string number = first.substr(first.size() - 5);
+    const std::pair<std::string, const std::string*> beside[] = {{"PRIVATE/M4ROOT/THMBNL/" + number + "T01.JPG", &companions[0].second},
+                                                                 {action + ".LRV", &companions[1].second},
+                                                                 {action + ".THM", &companions[2].second}};
+    for (const auto& [path, bytes] : beside) {
+        ASSERT_EQ(recovered.count(path), 1u) << path;
+        EXPECT_TRUE(recovered.at(path) == *bytes) << path << " differs";
+    }
     EXPECT_EQ(others, (std::set<std::string>{clips[3]}));
+    EXPECT_EQ(recovered.size(), 3u + 1u + 1u + 3u) << "clips, the document, the thumbnail, the action companions";
 }
 
 } // namespace

@@ -57,6 +57,18 @@ std::optional<std::string> FfmpegClip(const std::filesystem::path& scratch, int 
     return bytes;
 }
 
+std::optional<std::string> FfmpegPicture(const std::filesystem::path& scratch, const std::string& size) {
+    const auto ffmpeg = FindTool("ffmpeg");
+    const auto out = scratch / ("picture" + size + "-" + std::to_string(::getpid()) + ".jpg");
+    if (!ffmpeg || RunCommand({*ffmpeg, "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=" + size, "-frames:v",
+                               "1", out.string()})
+                           .exitCode != 0)
+        return std::nullopt;
+    std::string bytes = ReadFileBytes(out);
+    std::filesystem::remove(out);
+    return bytes;
+}
+
 size_t TopLevelBox(const std::string& clip, const std::string& type) {
     for (size_t at = 0; at + 8 <= clip.size();) {
         if (clip.compare(at + 4, 4, type) == 0)

@@ -17,6 +17,10 @@ enum class ClipVideo { H264, Hevc };
 std::optional<std::string> FfmpegClip(const std::filesystem::path& scratch, int seed, const std::string& brand,
                                       int frames = 50, ClipVideo video = ClipVideo::H264);
 
+// A JFIF picture of `size` ("160x120") by ffmpeg, as cameras write beside
+// their clips. Nullopt without ffmpeg.
+std::optional<std::string> FfmpegPicture(const std::filesystem::path& scratch, const std::string& size);
+
 // The offset of the first top-level box of `type` in `clip`; npos when none.
 size_t TopLevelBox(const std::string& clip, const std::string& type);
 
