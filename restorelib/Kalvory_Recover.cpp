@@ -283,6 +283,12 @@ namespace {
 
 bool Contains(const WString& name, const char16_t* part) { return name.find(part) != WString::npos; }
 
+// A camcorder keeps each clip's thumbnail in M4ROOT/THMBNL, beside CLIP.
+bool IsClipThumbnail(const DirEntry& entry) {
+    const DirEntry* folder = entry.parent;
+    return folder != nullptr && folder->name == u"THMBNL" && folder->parent != nullptr && folder->parent->name == u"M4ROOT";
+}
+
 bool Selected(const DirEntry& entry, AAA::Stream* source) {
     // A mode that adds the scan never gives back less than the directories.
     if (!entry.carved && !entry.fromFoundFolder)
@@ -294,7 +300,7 @@ bool Selected(const DirEntry& entry, AAA::Stream* source) {
     if (entry.carved && Contains(entry.name, u".MTS") &&
         (source == nullptr || !Kalvory::IsPlausibleMts(*source, entry.start, entry.length)))
         return false;
-    if (Contains(entry.name, u".JPG") && !IsInDcfFolder(entry))
+    if (Contains(entry.name, u".JPG") && !IsInDcfFolder(entry) && !IsClipThumbnail(entry))
         return false;
     return !FSAccessLib::IsDotName(entry.name);
 }
