@@ -22,6 +22,7 @@ constexpr int kOpenRetries = 10;
 int DefaultOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
 ssize_t DefaultRead(int fd, void* buffer, size_t count) { return ::read(fd, buffer, count); }
 ssize_t DefaultWrite(int fd, const void* buffer, size_t count) { return ::write(fd, buffer, count); }
+ssize_t ReadThroughSeam(int fd, void* buffer, size_t count);
 
 // Sectors are re-read in units of this size until the owner sets blockSize.
 constexpr uint64_t kSalvageUnit = 512;
@@ -64,6 +65,8 @@ int OpenWithRetries(const std::string& path, int flags) {
         ThrowFromErrnoFor(FromUtf8(path), errno);
     return fd;
 }
+
+ssize_t ReadThroughSeam(int fd, void* buffer, size_t count) { return readFunction.load()(fd, buffer, count); }
 
 } // namespace
 
@@ -223,6 +226,8 @@ size_t FileStream::ReadFully(uint8_t* out, size_t count, bool& failed) {
     if (held > 0 && SourceSeek(at + static_cast<int64_t>(held), SEEK_SET) < 0)
         held = 0; // the file must stand after them: read them from it after all
     filePosition_ = at + static_cast<int64_t>(held);
+    if (held > 0 && FileOffset(static_cast<uint64_t>(at)) == sequentialEnd_)
+        CountSequential(sequentialEnd_, held); // staged bytes continue the run
     const size_t got = held + (held < count ? FetchFully(out + held, count - held, failed) : 0);
     if (tee_ && got > 0)
         tee_->Fetched(static_cast<uint64_t>(at), out, got);
@@ -252,10 +257,75 @@ void FileStream::AdoptHeld(uint64_t offset, const uint8_t* bytes, size_t count) 
     bufferPos_ = static_cast<size_t>(logical - static_cast<int64_t>(offset));
 }
 
+bool FileStream::EnableReadAhead() {
+    if (ahead_)
+        return true;
+    const int fd = openFunction.load()(ToUtf8(path_).c_str(), O_RDONLY | O_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    ahead_ = std::make_unique<ReadAhead>(fd, &ReadThroughSeam);
+    return true;
+}
+
+std::optional<size_t> FileStream::Peek(uint64_t offset, uint8_t* out, size_t count) {
+    const uint64_t windowStart = static_cast<uint64_t>(filePosition_) - bufferEnd_;
+    if (bufferEnd_ > 0 && offset >= windowStart && offset + count <= static_cast<uint64_t>(filePosition_)) {
+        std::memcpy(out, buffer_.data() + (offset - windowStart), count);
+        return count;
+    }
+    if (!ahead_ || unreadable_.Intersects(offset, count))
+        return std::nullopt;
+    if (cache_ != nullptr && cache_->Fill(offset, out, count) == count)
+        return count;
+    ssize_t n;
+    do {
+        n = ::pread(fd_, out, count, static_cast<off_t>(FileOffset(offset)));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0)
+        return std::nullopt;
+    return static_cast<size_t>(n);
+}
+
+void FileStream::CountSequential(uint64_t fileOffset, size_t count) {
+    if (fileOffset != sequentialEnd_)
+        sequential_ = 0;
+    sequential_ += count;
+    sequentialEnd_ = fileOffset + count;
+}
+
+size_t FileStream::FetchAhead(uint8_t* out, size_t count) {
+    const uint64_t at = FileOffset(static_cast<uint64_t>(filePosition_));
+    if (!ahead_)
+        return 0;
+    // Fetched windows serve any read they hold, in a run or not: the next
+    // file begins where the last one's read ran past its end.
+    const bool inRun = sequential_ >= kReadAheadAfter && at == sequentialEnd_;
+    if (!inRun && !ahead_->Holds(at))
+        return 0;
+    int error = 0;
+    const size_t got = ahead_->Read(at, out, count, error, inRun ? ReadAhead::Then::FetchOn : ReadAhead::Then::HeldOnly);
+    if (error != 0)
+        sequential_ = 0; // the plain read meets the fault its own way, and nothing is fetched past it
+    if (got > 0 && SourceSeek(filePosition_ + static_cast<int64_t>(got), SEEK_SET) < 0)
+        ThrowFromErrno();
+    filePosition_ += static_cast<int64_t>(got);
+    return got;
+}
+
 size_t FileStream::FetchFully(uint8_t* out, size_t count, bool& failed) {
     // A read over a sector already known bad would only fail again, slowly.
     if (unreadable_.Intersects(static_cast<uint64_t>(filePosition_), count))
         return SalvageRead(out, count);
+    const uint64_t at = FileOffset(static_cast<uint64_t>(filePosition_));
+    const size_t ahead = FetchAhead(out, count);
+    const size_t got = ahead + (ahead < count ? FetchFromFile(out + ahead, count - ahead, failed) : 0);
+    CountSequential(at, got);
+    if (ahead_ && sequential_ >= kReadAheadAfter && got == count)
+        ahead_->Want(FileOffset(static_cast<uint64_t>(filePosition_)));
+    return got;
+}
+
+size_t FileStream::FetchFromFile(uint8_t* out, size_t count, bool& failed) {
     size_t done = 0;
     while (done < count) {
         const ssize_t n = SystemRead(out + done, count - done);

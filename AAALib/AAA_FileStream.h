@@ -5,11 +5,13 @@
 // are created exclusively, so an existing file is never overwritten.
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <sys/types.h>
 #include <vector>
 
 #include "AAA_ByteRanges.h"
+#include "AAA_ReadAhead.h"
 #include "AAA_ReadTee.h"
 #include "AAA_Stream.h"
 #include "AAA_WideString.h"
@@ -94,6 +96,18 @@ public:
     // The most AdoptHeld takes.
     static constexpr size_t kAdoptedMax = 1 << 20;
 
+    // Once reads run on sequentially, the next window is fetched on a thread
+    // of its own while the caller works (a card source; false when the file
+    // cannot be opened a second time).
+    bool EnableReadAhead();
+    // Up to `count` bytes at `offset`, leaving the stream and its read-ahead
+    // as they are: a look at the first bytes of a stretch the caller skips.
+    // Nullopt where the stream cannot look without reading (no read-ahead
+    // descriptor, or the read failed).
+    std::optional<size_t> Peek(uint64_t offset, uint8_t* out, size_t count);
+    // The run of sequential reads after which the next window is fetched ahead.
+    static constexpr uint64_t kReadAheadAfter = 1 << 20;
+
     // Read-ahead size: large enough that byte-by-byte parsing costs no system call per byte.
     static constexpr size_t kBufferSize = 64 * 1024;
 
@@ -126,6 +140,10 @@ private:
     uint32_t FillAndCopy(uint8_t* out, uint32_t count);
     size_t ReadFully(uint8_t* out, size_t count, bool& failed);
     size_t FetchFully(uint8_t* out, size_t count, bool& failed);
+    size_t FetchFromFile(uint8_t* out, size_t count, bool& failed);
+    // What the read-ahead holds or fetches of the next `count` bytes.
+    size_t FetchAhead(uint8_t* out, size_t count);
+    void CountSequential(uint64_t fileOffset, size_t count);
     // Reads `count` bytes at the descriptor's place piece by piece, zeros for
     // the pieces the medium cannot give; returns the bytes before the end.
     size_t SalvageRead(uint8_t* out, size_t count);
@@ -142,6 +160,9 @@ private:
     size_t bufferEnd_ = 0;
     int64_t filePosition_ = 0; // where the descriptor stands, in the stream's offsets
     int64_t origin_ = 0;
+    std::unique_ptr<ReadAhead> ahead_;
+    uint64_t sequentialEnd_ = 0; // file offset where the run of sequential reads stands
+    uint64_t sequential_ = 0;
     ReadTee* tee_ = nullptr;
     ReadCache* cache_ = nullptr;
     bool cardWindow_ = false;

@@ -3,11 +3,14 @@
 #include <atomic>
 
 namespace Restore {
-namespace {
 
 std::unique_ptr<ProgressFileStream> OpenPlainSource(const AAA::WString& path) {
-    return std::make_unique<ProgressFileStream>(path, AAA::OpenMode::OpenExisting, AAA::OpenAccess::Read);
+    auto source = std::make_unique<ProgressFileStream>(path, AAA::OpenMode::OpenExisting, AAA::OpenAccess::Read);
+    source->EnableReadAhead();
+    return source;
 }
+
+namespace {
 
 std::atomic<SourceOpener> opener{&OpenPlainSource};
 

@@ -10,6 +10,9 @@ namespace Restore {
 
 using SourceOpener = std::unique_ptr<ProgressFileStream> (*)(const AAA::WString& path);
 
+// A plain file or block device, read ahead on a thread of its own once read sequentially.
+std::unique_ptr<ProgressFileStream> OpenPlainSource(const AAA::WString& path);
+
 // Null restores the default.
 void SetSourceOpener(SourceOpener opener);
 std::unique_ptr<ProgressFileStream> OpenSource(const AAA::WString& path);

@@ -10,7 +10,7 @@ namespace {
 std::unique_ptr<Restore::ProgressFileStream> OpenPlatformSource(const AAA::WString& path) {
     if (IsE01Path(AAA::ToUtf8(path)))
         return OpenEwfImage(path);
-    return std::make_unique<Restore::ProgressFileStream>(path, AAA::OpenMode::OpenExisting, AAA::OpenAccess::Read);
+    return Restore::OpenPlainSource(path);
 }
 
 } // namespace

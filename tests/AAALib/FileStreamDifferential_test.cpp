@@ -2,7 +2,7 @@
 // answer checked against pread of the same bytes: over a plain file, one with
 // unreadable sectors, one that ends before its length says, one that gives
 // short reads, one read from 1 MiB into its file, and through the progress
-// stream.
+// stream; and with the read-ahead's thread fetching sequential runs.
 #include <gtest/gtest.h>
 
 #include "AAA_Progress.h"
@@ -11,6 +11,7 @@
 
 namespace {
 
+using StreamCheck::Ahead;
 using StreamCheck::ReadSizes;
 using StreamCheck::SourceShape;
 using StreamCheck::StreamKind;
@@ -20,7 +21,17 @@ constexpr size_t kOpsPerSeed = 2000;
 constexpr uint64_t kSeeds = 3;
 
 std::vector<SourceShape> Shapes() {
-    return {
+    std::vector<SourceShape> shapes = {
+        {"read ahead, 512-byte blocks", 512, {}, UINT64_MAX, ReadSizes::Whole, StreamKind::Plain, 0, Ahead::On},
+        {"read ahead, short reads and bad sectors", 512, {{0x1FFF0, 0x20010}, {3 << 20, (3 << 20) + 5000}}, UINT64_MAX,
+         ReadSizes::Short, StreamKind::Progress, 0, Ahead::On},
+        {"read ahead, a source that ends early, 1 MiB into its card", 512, {}, (5 << 20) + 77, ReadSizes::Whole,
+         StreamKind::Progress, 0x100000, Ahead::On},
+    };
+#if defined(__SANITIZE_THREAD__)
+    return shapes; // only these share anything between threads
+#endif
+    const std::vector<SourceShape> single = {
         {"plain file, 512-byte blocks", 512},
         {"plain file, no block size set", 1},
         {"4096-byte blocks through the progress stream", 4096, {}, UINT64_MAX, ReadSizes::Whole, StreamKind::Progress},
@@ -30,6 +41,8 @@ std::vector<SourceShape> Shapes() {
         {"a volume 1 MiB into its card, with a bad sector", 512, {{90000, 90001}}, UINT64_MAX, ReadSizes::Whole,
          StreamKind::Progress, 0x100000},
     };
+    shapes.insert(shapes.end(), single.begin(), single.end());
+    return shapes;
 }
 
 TEST(FileStreamDifferential, EveryAnswerIsWhatPreadGives) {

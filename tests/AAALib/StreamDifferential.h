@@ -27,10 +27,10 @@
 namespace StreamCheck {
 
 struct Op {
-    enum class Kind { Seek, Read, Copy, Length } kind = Kind::Read;
+    enum class Kind { Seek, Read, Copy, Length, Peek } kind = Kind::Read;
     int origin = 0;
-    int64_t offset = 0;  // Seek: from the origin; Copy: the start
-    uint64_t count = 0;  // Read, Copy
+    int64_t offset = 0;  // Seek: from the origin; Copy, Peek: the start
+    uint64_t count = 0;  // Read, Copy, Peek
 };
 
 // ---- The reference -------------------------------------------------------------
@@ -143,9 +143,15 @@ inline std::vector<Op> RandomOps(uint64_t seed, size_t count, uint64_t size) {
             const uint64_t target = PickTarget(random, position, size);
             ops.push_back(MakeSeek(static_cast<int>(random() % 3), target, position, size));
             position = target;
-        } else if (roll < 90) {
+        } else if (roll < 85) {
             ops.push_back({Op::Kind::Read, 0, 0, PickReadSize(random)});
             position = std::min(size, position + ops.back().count);
+        } else if (roll < 88) {
+            // A run of reads with no seek between, as a scan or a copy makes.
+            for (uint64_t i = 0, n = 8 + random() % 32; i < n; ++i)
+                ops.push_back({Op::Kind::Read, 0, 0, 1 + random() % (1 << 20)});
+        } else if (roll < 90) {
+            ops.push_back({Op::Kind::Peek, 0, static_cast<int64_t>(PickTarget(random, position, size)), 1 + random() % 600});
         } else if (roll < 97) {
             const uint64_t start = PickTarget(random, position, size);
             ops.push_back({Op::Kind::Copy, 0, static_cast<int64_t>(start), PickReadSize(random)});
@@ -198,6 +204,8 @@ public:
         else
             stream = std::make_unique<AAA::FileStream>(path, AAA::OpenMode::OpenExisting, AAA::OpenAccess::Read);
         stream->blockSize = shape_.blockSize;
+        if (shape_.ahead == Ahead::On && !stream->EnableReadAhead())
+            return {0, "the read-ahead could not open the file"};
         if (shape_.origin != 0)
             stream->SetOrigin(shape_.origin);
         RunResult result;
@@ -218,6 +226,7 @@ private:
         case Op::Kind::Read: return ApplyRead(stream, op.count);
         case Op::Kind::Copy: return ApplyCopy(stream, op);
         case Op::Kind::Length: return ApplyLength(stream);
+        case Op::Kind::Peek: return ApplyPeek(stream, op);
         }
         return {};
     }
@@ -270,6 +279,30 @@ private:
         if (stream.Position() != static_cast<int64_t>(start + length))
             return Describe("copy", op.offset, length) + " left the stream at " + std::to_string(stream.Position());
         position_ = start + length;
+        return {};
+    }
+
+    // A look leaves the stream where it stood; its bytes are the file's where
+    // the seam fails none (the look reads past the seam).
+    std::string ApplyPeek(AAA::FileStream& stream, const Op& op) {
+        const auto start = static_cast<uint64_t>(op.offset);
+        buffer_.resize(static_cast<size_t>(op.count));
+        const std::optional<size_t> got = stream.Peek(start, buffer_.data(), buffer_.size());
+        if (stream.Position() != static_cast<int64_t>(position_))
+            return Describe("peek", op.offset, op.count) + " moved the stream to " + std::to_string(stream.Position());
+        const uint64_t end = start + op.count;
+        const bool faulty = end > reference_.ReadableEnd() ||
+                            std::any_of(shape_.bad.begin(), shape_.bad.end(),
+                                        [&](const auto& r) { return r.first < end && start < r.second; });
+        if (!got)
+            return shape_.ahead == Ahead::On && !faulty && end <= reference_.Size()
+                       ? Describe("peek", op.offset, op.count) + " was refused"
+                       : std::string();
+        if (faulty)
+            return {};
+        const std::string expected = reference_.Bytes(start, *got);
+        if (*got > op.count || std::memcmp(buffer_.data(), expected.data(), expected.size()) != 0)
+            return Describe("peek", op.offset, op.count) + FirstDifference(expected, static_cast<uint32_t>(*got));
         return {};
     }
 

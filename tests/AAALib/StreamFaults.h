@@ -3,6 +3,7 @@
 // in its file, which sectors fail, where it ends, whether reads come short;
 // and those faults installed through the stream's read seam.
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
@@ -17,6 +18,8 @@ namespace StreamCheck {
 
 enum class StreamKind { Plain, Progress };
 enum class ReadSizes { Whole, Short };
+// On: sequential runs are fetched ahead on the stream's own thread.
+enum class Ahead { Off, On };
 
 struct SourceShape {
     const char* what = "";
@@ -26,6 +29,7 @@ struct SourceShape {
     ReadSizes reads = ReadSizes::Whole;
     StreamKind kind = StreamKind::Plain;
     uint64_t origin = 0; // where the stream's offset 0 lies in the file; the rest is in the stream's offsets
+    Ahead ahead = Ahead::Off;
 };
 
 // ---- The source's faults, installed through the stream's read seam ---------
@@ -34,9 +38,10 @@ struct ActiveFaults {
     dev_t device = 0;
     ino_t inode = 0;
     const SourceShape* shape = nullptr;
-    uint32_t shortState = 1;
 };
 inline ActiveFaults activeFaults;
+// The read-ahead's thread reads through the seam too.
+inline std::atomic<uint32_t> shortState{1};
 
 inline ssize_t FaultyRead(int fd, void* buffer, size_t count) {
     struct stat info {};
@@ -54,8 +59,8 @@ inline ssize_t FaultyRead(int fd, void* buffer, size_t count) {
             return -1;
         }
     if (shape->reads == ReadSizes::Short && count > 1) {
-        activeFaults.shortState = activeFaults.shortState * 1103515245u + 12345u;
-        count = 1 + (activeFaults.shortState >> 8) % count;
+        const uint32_t state = shortState.fetch_add(0x9E3779B9u) * 1103515245u + 12345u;
+        count = 1 + (state >> 8) % count;
     }
     return ::read(fd, buffer, count);
 }
@@ -65,7 +70,8 @@ public:
     ScopedFaults(const std::filesystem::path& file, const SourceShape& shape) {
         struct stat info {};
         ::stat(file.c_str(), &info);
-        activeFaults = {info.st_dev, info.st_ino, &shape, 1};
+        activeFaults = {info.st_dev, info.st_ino, &shape};
+        shortState = 1;
         AAA::FileStream::SetReadFunctionForTesting(&FaultyRead);
         // The in-kernel copy passes the seam by: only a source without faults may use it.
         if (!shape.bad.empty() || shape.readableEnd != UINT64_MAX || shape.reads == ReadSizes::Short)
