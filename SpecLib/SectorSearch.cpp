@@ -166,7 +166,30 @@ uint32_t SectorSearcher::LoadChunk(uint64_t position) {
     return chunkBytes_;
 }
 
+uint64_t SectorSearcher::SkipCovered(uint64_t position) {
+    const uint64_t step = range_.step;
+    uint64_t at = position;
+    uint64_t coveredEnd = 0;
+    while (at < range_.end && coverage_.Covered(at, coveredEnd) && !MayBeginClip(at))
+        at += (coveredEnd - at + step - 1) / step * step;
+    return at - position;
+}
+
+bool SectorSearcher::MayBeginClip(uint64_t offset) {
+    if (formats_.clip == nullptr)
+        return false;
+    if (chunkStart_ <= offset && offset + 4 <= chunkStart_ + chunkBytes_)
+        return StartsWith(chunk_.data() + (offset - chunkStart_), 4, "RIFF");
+    uint8_t head[4] = {};
+    const std::optional<size_t> got = reader_.stream->Peek(offset, head, sizeof head);
+    return !got || StartsWith(head, static_cast<uint32_t>(*got), "RIFF"); // unknown: look as before
+}
+
 int SectorSearcher::ScanChunk(uint64_t position, uint64_t& advance) {
+    if (const uint64_t skipped = SkipCovered(position); skipped > 0) {
+        advance = skipped;
+        return 0;
+    }
     const uint32_t bytes = LoadChunk(position);
     if (bytes == 0)
         return 0;

@@ -75,6 +75,12 @@ private:
     using RowLength = uint64_t (SectorSearcher::*)(uint64_t start);
 
     int ScanChunk(uint64_t position, uint64_t& advance);
+    // How far the stretches the tree covers reach from `position`, passed
+    // without reading them: the judge and the save read those files.
+    uint64_t SkipCovered(uint64_t position);
+    // Whether a covered stretch at `offset` may begin a clip whose extents the
+    // clip handler fills in (then it is scanned as before).
+    bool MayBeginClip(uint64_t offset);
     // Fills the chunk buffer for `position`, keeping bytes already read.
     uint32_t LoadChunk(uint64_t position);
     static bool MayHoldSignature(const uint8_t* sector, uint32_t available);

@@ -7,7 +7,8 @@
 #   bash bench/card_reader_bench.sh [KALVORY]
 # Environment: CARD_MIB (1024), BANDWIDTH bytes/s (100000000), FORMAT quick|none
 # (quick: the card is quick-formatted after it was filled), WORK (/tmp/kalvory-card-bench),
-# RUNS (the runs to make, in order: "cat dd image recover photorec").
+# RUNS (the runs to make, in order: "cat dd image recover photorec"), OUT (where
+# recover and PhotoRec write: WORK; a tmpfs keeps the host disk's writeback out of the figures).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 kalvory=$(realpath "${1:-build/release/cli/kalvory}")
@@ -15,6 +16,7 @@ card_mib=${CARD_MIB:-1024}
 bandwidth=${BANDWIDTH:-100000000}
 format=${FORMAT:-quick}
 work=${WORK:-/tmp/kalvory-card-bench}
+out=${OUT:-$work}
 server=$(realpath tests/support/faulty_fuse.py)
 card=$work/card-$card_mib-$format.img
 mkdir -p "$work"
@@ -91,7 +93,7 @@ run() {
 make_card
 card_bytes=$(stat -c %s "$card")
 echo "model: $((bandwidth / 1000000)) MB/s, no page cache; card $card ($card_bytes bytes)"
-rm -rf "$work/recovered" "$work/photorec" "$work/image.img" "$work/image.img.map"
+rm -rf "$out/recovered" "$out/photorec" "$work/image.img" "$work/image.img.map"
 
 for what in ${RUNS:-cat dd image recover photorec}; do
   case $what in
@@ -104,13 +106,13 @@ for what in ${RUNS:-cat dd image recover photorec}; do
     cmp -s "$card" "$work/image.img" && echo "  the image equals the card" || echo "  THE IMAGE DIFFERS FROM THE CARD"
     rm -f "$work/image.img" "$work/image.img.map" ;;
   recover)
-    run kalvory-recover "$kalvory" recover "$mnt/card.img" "$work/recovered"
-    rm -rf "$work/recovered" ;;
+    run kalvory-recover "$kalvory" recover "$mnt/card.img" "$out/recovered"
+    rm -rf "$out/recovered" ;;
   photorec)
     if command -v photorec >/dev/null; then
-      mkdir -p "$work/photorec"
-      run photorec sh -c "cd '$work/photorec' && photorec /log /d '$work/photorec/out' /cmd '$mnt/card.img' partition_none,fileopt,everything,enable,wholespace,search"
-      rm -rf "$work/photorec"
+      mkdir -p "$out/photorec"
+      run photorec sh -c "cd '$out/photorec' && photorec /log /d '$out/photorec/out' /cmd '$mnt/card.img' partition_none,fileopt,everything,enable,wholespace,search"
+      rm -rf "$out/photorec"
     else
       echo "photorec: not installed (Debian package testdisk); skipped"
     fi ;;
