@@ -105,6 +105,11 @@ public:
     // Nullopt where the stream cannot look without reading (no read-ahead
     // descriptor, or the read failed).
     std::optional<size_t> Peek(uint64_t offset, uint8_t* out, size_t count);
+    // Nothing from stream offset `end` on is fetched ahead (UINT64_MAX: no limit).
+    void LimitReadAhead(uint64_t end) {
+        if (ahead_)
+            ahead_->Limit(end == UINT64_MAX ? end : FileOffset(end));
+    }
     // The run of sequential reads after which the next window is fetched ahead.
     static constexpr uint64_t kReadAheadAfter = 1 << 20;
 

@@ -108,7 +108,7 @@ ReadAhead::Window& ReadAhead::WindowFor(uint64_t offset, std::unique_lock<std::m
 
 void ReadAhead::WantAfter(const Window& window) {
     uint64_t next = window.start + window.length;
-    for (int i = 0; i < kAhead && window.length == kWindow; ++i, next += kWindow) {
+    for (int i = 0; i < kAhead && window.length == kWindow && next < limit_; ++i, next += kWindow) {
         if (Existing(next) != nullptr)
             continue;
         Window* spare = Spare(window.start, Evict::Stale);
@@ -123,9 +123,14 @@ bool ReadAhead::Holds(uint64_t offset) {
     return Existing(offset) != nullptr;
 }
 
+void ReadAhead::Limit(uint64_t end) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    limit_ = end;
+}
+
 void ReadAhead::Want(uint64_t offset) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (Existing(offset) != nullptr)
+    if (offset >= limit_ || Existing(offset) != nullptr)
         return;
     if (Window* spare = Spare(offset, Evict::Stale))
         Start(*spare, offset);

@@ -34,11 +34,14 @@ public:
     bool Holds(uint64_t offset);
     // Starts fetching from `offset` on unless that is held or on its way.
     void Want(uint64_t offset);
+    // No window is fetched ahead from `end` on (UINT64_MAX: none held back):
+    // a reader that knows it will pass over what lies there says so.
+    void Limit(uint64_t end);
 
     static constexpr size_t kWindow = 1 << 20;
     // Windows fetched ahead of the one being read: enough that a burst of
     // work on the caller's side leaves the card busy.
-    static constexpr int kAhead = 3;
+    static constexpr int kAhead = 1;
 
 private:
     enum class State { Empty, Wanted, Fetching, Ready, Failed };
@@ -79,6 +82,7 @@ private:
     std::condition_variable changed_;
     Window windows_[kWindows];
     bool stopping_ = false;
+    uint64_t limit_ = UINT64_MAX;
     std::thread worker_;
 };
 

@@ -71,7 +71,7 @@ private:
         return true;
     }
 
-    const uint8_t* Bytes(uint64_t at, uint64_t take) { return window_.Bytes(at, take); }
+    const uint8_t* Bytes(uint64_t at, uint64_t take) { return window_.Bytes(at, take, entry_.length - done_); }
 
     StreamFragments Result(bool skipped) {
         if (done_ >= entry_.length && !skipped)

@@ -6,6 +6,10 @@
 #include "AAA_DebugLog.h"
 #include "AVCHD_Files.h"
 
+// GCC 12 reports the engaged payload of a std::optional<uint32_t> copied
+// between these inlined loops as maybe uninitialised; it is not.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
 namespace Kalvory {
 namespace {
 
@@ -88,7 +92,10 @@ private:
         uint64_t verified = 0;
         while (verified < wanted) {
             stream_.Seek(static_cast<int64_t>(at + verified), AAA::SeekBegin);
-            const uint32_t n = stream_.Read(buffer_.data(), kStreamReadBytes);
+            // No further than the stream can reach: what follows is the next file's.
+            const uint64_t left = (wanted - verified + kSourcePacketBytes - 1) / kSourcePacketBytes * kSourcePacketBytes;
+            const uint32_t piece = left < kStreamReadBytes ? static_cast<uint32_t>(left) : kStreamReadBytes;
+            const uint32_t n = stream_.Read(buffer_.data(), piece);
             for (uint32_t k = 0; k + kSourcePacketBytes <= n; k += kSourcePacketBytes) {
                 const uint8_t* packet = buffer_.data() + k;
                 const uint32_t ats = Ats(packet);
@@ -97,7 +104,7 @@ private:
                 before = ats;
                 verified += kSourcePacketBytes;
             }
-            if (n < kStreamReadBytes)
+            if (n < piece)
                 return verified;
         }
         return verified;

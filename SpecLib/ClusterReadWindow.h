@@ -1,6 +1,7 @@
 #pragma once
 // The bytes a cluster trail looks at, read one window ahead: following a
 // file's clusters across a card reads each stretch once, not once per cluster.
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -13,13 +14,16 @@ public:
     ClusterReadWindow(AAA::Stream& stream, std::vector<uint8_t>& buffer, uint32_t windowBytes)
         : stream_(stream), buffer_(buffer), windowBytes_(windowBytes) {}
 
-    // `take` bytes at `at`; null when the card ends before them.
-    const uint8_t* Bytes(uint64_t at, uint64_t take) {
+    // `take` bytes at `at`; null when the card ends before them. A window
+    // read here reaches no further than the `wanted` bytes the trail still
+    // looks for: what lies past a file's end is the next file's, read then.
+    const uint8_t* Bytes(uint64_t at, uint64_t take, uint64_t wanted) {
         if (at < start_ || at + take > start_ + held_) {
             buffer_.resize(windowBytes_);
             stream_.Seek(static_cast<int64_t>(at), AAA::SeekBegin);
             start_ = at;
-            held_ = stream_.Read(buffer_.data(), windowBytes_);
+            const auto size = static_cast<uint32_t>(std::clamp<uint64_t>(wanted, take, windowBytes_));
+            held_ = stream_.Read(buffer_.data(), size);
             if (take > held_)
                 return nullptr;
         }

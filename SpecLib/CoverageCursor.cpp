@@ -19,6 +19,13 @@ bool CoverageCursor::Covered(uint64_t offset, uint64_t& foundEnd) {
     return false;
 }
 
+uint64_t CoverageCursor::NextCoveredAfter(uint64_t offset) {
+    uint64_t end = 0;
+    if (Covered(offset, end))
+        return offset;
+    return uncoveredUntil_;
+}
+
 void CoverageCursor::ChildrenAppended(size_t firstNewChild) {
     for (size_t i = firstNewChild; i < root_.children.size(); ++i)
         index_.AddSubtree(root_.children[i], FSAccessLib::EntryKey{static_cast<uint32_t>(i)});

@@ -19,6 +19,9 @@ public:
     // covering end (else `offset`). Offsets must not decrease between calls
     // unless the tree changed since.
     bool Covered(uint64_t offset, uint64_t& foundEnd);
+    // Where the next covered stretch after the uncovered `offset` begins
+    // (`offset` itself when it is covered, UINT64_MAX when none follows).
+    uint64_t NextCoveredAfter(uint64_t offset);
     // Entries were appended to the root from `firstNewChild` on.
     void ChildrenAppended(size_t firstNewChild);
     // Existing entries changed their extents: index the tree again.

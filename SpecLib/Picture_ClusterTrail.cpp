@@ -82,7 +82,7 @@ private:
         return step == ScanStep::Ends ? Offer::Done : Offer::Kept;
     }
 
-    const uint8_t* Bytes(uint64_t at, uint64_t take) { return window_.Bytes(at, take); }
+    const uint8_t* Bytes(uint64_t at, uint64_t take) { return window_.Bytes(at, take, entry_.length - done_); }
 
     StillFragments Result() {
         if (!skipped_ || done_ != entry_.length)

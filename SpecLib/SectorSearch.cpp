@@ -140,6 +140,7 @@ int SectorSearcher::Run(const SearchRange& range) {
         count += ScanChunk(position, advance);
         position += advance < step ? step : (advance + step - 1) / step * step;
     }
+    reader_.stream->LimitReadAhead(UINT64_MAX);
     if (const uint64_t stepped = reader_.stream->Unreadable().Bytes() - unreadableBefore; stepped > 0)
         AAA::DebugLog(3, "Sector search: stepped over %I64d unreadable bytes\n", stepped);
     return count;
@@ -147,8 +148,14 @@ int SectorSearcher::Run(const SearchRange& range) {
 
 uint32_t SectorSearcher::LoadChunk(uint64_t position) {
     chunk_.resize(kSearchChunkBytes);
-    // Never past the range: the volume's data, or one stretch of the card outside it.
-    const auto wanted = static_cast<uint32_t>(std::min<uint64_t>(kSearchChunkBytes, range_.end - position));
+    // Never past the range: the volume's data, or one stretch of the card
+    // outside it; nor far into a file the tree covers, which others read.
+    uint64_t reach = range_.end - position;
+    const uint64_t covered = coverage_.NextCoveredAfter(position);
+    if (covered > position)
+        reach = std::min(reach, covered - position + kLookahead);
+    reader_.stream->LimitReadAhead(covered > position ? covered : UINT64_MAX);
+    const auto wanted = static_cast<uint32_t>(std::min<uint64_t>(kSearchChunkBytes, reach));
     // After a file that ended inside this chunk, the bytes after it are here
     // already; only the rest is read (one seek, one read).
     uint32_t kept = 0;
@@ -156,13 +163,21 @@ uint32_t SectorSearcher::LoadChunk(uint64_t position) {
         kept = std::min<uint32_t>(static_cast<uint32_t>(chunkStart_ + chunkBytes_ - position), wanted);
         std::memmove(chunk_.data(), chunk_.data() + (position - chunkStart_), kept);
     }
+    chunkStart_ = position;
+    // Enough kept bytes are scanned before any more are read: a file found
+    // among them may cover what follows, which the scan then never reads.
+    if (kept >= 2 * kLookahead && kept < wanted) {
+        chunkBytes_ = kept;
+        scanEnd_ = kept - kLookahead;
+        return chunkBytes_;
+    }
     uint32_t got = 0;
     if (kept < wanted) {
         reader_.stream->Seek(static_cast<int64_t>(position + kept), AAA::SeekBegin);
         got = reader_.stream->Read(chunk_.data() + kept, wanted - kept);
     }
-    chunkStart_ = position;
     chunkBytes_ = kept + got;
+    scanEnd_ = chunkBytes_;
     return chunkBytes_;
 }
 
@@ -194,7 +209,7 @@ int SectorSearcher::ScanChunk(uint64_t position, uint64_t& advance) {
     if (bytes == 0)
         return 0;
     const uint32_t step = range_.step;
-    for (uint32_t offset = 0; offset < bytes; offset += step) {
+    for (uint32_t offset = 0; offset < scanEnd_; offset += step) {
         advance = offset;
         ++sectorsTested_;
         const uint8_t* sector = chunk_.data() + offset;
@@ -219,7 +234,7 @@ int SectorSearcher::ScanChunk(uint64_t position, uint64_t& advance) {
         if (const int made = TestSector(sector, available, position, advance); made != 0)
             return made;
     }
-    advance = (bytes + step - 1) / step * step;
+    advance = (scanEnd_ + step - 1) / step * step;
     return 0;
 }
 

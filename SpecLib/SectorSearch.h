@@ -83,6 +83,8 @@ private:
     bool MayBeginClip(uint64_t offset);
     // Fills the chunk buffer for `position`, keeping bytes already read.
     uint32_t LoadChunk(uint64_t position);
+    // Bytes a sector's tests may look at past it, at the least.
+    static constexpr uint32_t kLookahead = 64 * 1024;
     static bool MayHoldSignature(const uint8_t* sector, uint32_t available);
     int TestSector(const uint8_t* sector, uint32_t available, uint64_t position, uint64_t& advance);
     int RunClipHandler(uint64_t position, uint64_t& advance);
@@ -104,6 +106,7 @@ private:
     CoverageCursor coverage_;
     std::vector<uint8_t> chunk_;
     uint64_t chunkStart_ = 0;
+    uint32_t scanEnd_ = 0; // the chunk's sectors from here on wait for the next load, which reads more
     uint32_t chunkBytes_ = 0;
     std::vector<uint8_t> streamBuffer_;
     uint64_t sectorsTested_ = 0;

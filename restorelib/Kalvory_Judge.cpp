@@ -1,5 +1,6 @@
 #include "Kalvory_Judge.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "AAA_DebugLog.h"
@@ -69,12 +70,18 @@ void KalvoryBase::JudgeFreedData() {
         // What the judging reads is what the save would read again.
         const std::vector<AAA::ByteRange> before = entry->DataRanges();
         const uint64_t start = before.empty() ? entry->start : before.front().start;
+        uint64_t end = start;
+        for (const AAA::ByteRange& range : before)
+            end = std::max(end, range.End());
+        // Judged files lie anywhere: reading ahead past this one's data would be for nothing.
+        reader_->stream->LimitReadAhead(end);
         AAA::CaptureScope capture(reader_->capture, *reader_->stream, start);
         JudgeOne(*entry, buffer);
         const std::vector<AAA::ByteRange> ranges = entry->DataRanges();
         const bool oneRun = ranges.size() == 1 && ranges.front().start == start;
         capture.Finish(oneRun ? ranges.front().length : AAA::FileCapture::kNotOneRun);
     }
+    reader_->stream->LimitReadAhead(UINT64_MAX);
 }
 
 void KalvoryBase::JudgeOne(DirEntry& entry, std::vector<uint8_t>& buffer) {

@@ -14,6 +14,7 @@
 #include "AAA_ByteRanges.h"
 #include "AAA_FileStream.h"
 
+#include "CardReadCount.h"
 #include "RestoreJobTestSupport.h"
 #include "support/DvClipWriter.h"
 #include "support/FatImageBuilder.h"
@@ -162,47 +163,6 @@ std::string Describe(const Layout& layout) {
         text += line;
     }
     return text;
-}
-
-// Which bytes of the card the reads of one run fetched: once, or again.
-struct CardReads {
-    uint64_t once = 0;  // distinct bytes
-    uint64_t twice = 0; // bytes fetched again
-    static void Start(const fs::path& card);
-    static CardReads Stop();
-};
-
-std::vector<AAA::ByteRange> cardReads;
-struct stat cardFile {};
-
-ssize_t CountingRead(int fd, void* buffer, size_t count) {
-    const off_t at = ::lseek(fd, 0, SEEK_CUR);
-    const ssize_t got = ::read(fd, buffer, count);
-    struct stat file {};
-    if (got > 0 && at >= 0 && ::fstat(fd, &file) == 0 && file.st_ino == cardFile.st_ino && file.st_dev == cardFile.st_dev)
-        cardReads.push_back({static_cast<uint64_t>(at), static_cast<uint64_t>(got)});
-    return got;
-}
-
-void CardReads::Start(const fs::path& card) {
-    cardReads.clear();
-    ::stat(card.c_str(), &cardFile);
-    AAA::FileStream::SetReadFunctionForTesting(&CountingRead);
-}
-
-CardReads CardReads::Stop() {
-    AAA::FileStream::SetReadFunctionForTesting(nullptr);
-    CardReads result;
-    AAA::ByteRangeSet seen;
-    for (const AAA::ByteRange& read : cardReads) {
-        uint64_t again = 0;
-        for (const AAA::ByteRange& part : seen.Within(read.start, read.length))
-            again += part.length;
-        result.twice += again;
-        seen.Add(read.start, read.length);
-    }
-    result.once = seen.Bytes();
-    return result;
 }
 
 class CarvedLayouts : public RestoreJobTest {
