@@ -27,10 +27,26 @@ std::optional<double> Duration(const std::string& ffprobe, const fs::path& file)
     return std::strtod(probe.output.c_str(), nullptr);
 }
 
+// The streams ffprobe finds, one codec type a line.
+std::string Streams(const std::string& ffprobe, const fs::path& file) {
+    return TestSupport::RunCommand(
+               {ffprobe, "-v", "error", "-show_entries", "stream=codec_type", "-of", "default=nw=1:nk=1", file.string()})
+        .output;
+}
+
+// The decoded sound's digest, the encoder's first frames kept; the errors the decoder met after it.
+std::string SoundDigest(const std::string& ffmpeg, const fs::path& file) {
+    return TestSupport::RunCommand({ffmpeg, "-v", "error", "-ignore_editlist", "1", "-i", file.string(), "-map", "0:a",
+                                    "-f", "md5", "-"})
+        .output;
+}
+
 // How the mdat of the clip cut off declares its size.
 enum class MdatSize { AsWritten, PastItsData };
+// MP4 with AAC sound, QuickTime with PCM.
+enum class Sound { Aac, Pcm };
 
-class IsoMediaRepair : public ::testing::TestWithParam<MdatSize> {
+class IsoMediaRepair : public ::testing::TestWithParam<std::tuple<Sound, MdatSize>> {
 protected:
     void SetUp() override {
         const auto ffmpeg = TestSupport::FindTool("ffmpeg");
@@ -39,15 +55,16 @@ protected:
         if (TestSupport::RunCommand({*ffmpeg, "-hide_banner", "-encoders"}).output.find("libx264") == std::string::npos)
             GTEST_SKIP() << "the repair rebuilds H.264 clips; this ffmpeg has no libx264";
         // Seeds 1 and 13 give the same picture size: the same camera settings.
-        const auto healthy = TestSupport::FfmpegClip(dir.Path(), 1, "XAVC", 60);
-        const auto whole = TestSupport::FfmpegClip(dir.Path(), 13, "XAVC", 110);
+        const std::string brand = std::get<Sound>(GetParam()) == Sound::Aac ? "XAVC" : "qt  ";
+        const auto healthy = TestSupport::FfmpegClip(dir.Path(), 1, brand, 60);
+        const auto whole = TestSupport::FfmpegClip(dir.Path(), 13, brand, 110);
         ASSERT_TRUE(healthy && whole);
         this->healthy = *healthy;
         TestSupport::WriteFileBytes(dir / "whole.mp4", *whole);
         const size_t moov = TestSupport::TopLevelBox(*whole, "moov");
         ASSERT_NE(moov, std::string::npos);
         cut = whole->substr(0, moov);
-        if (GetParam() == MdatSize::PastItsData) {
+        if (std::get<MdatSize>(GetParam()) == MdatSize::PastItsData) {
             // The size a camera would have written at the end, never updated.
             const size_t mdat = TestSupport::TopLevelBox(cut, "mdat");
             ASSERT_NE(mdat, std::string::npos);
@@ -81,7 +98,7 @@ protected:
     std::string healthy, cut;
 };
 
-TEST_P(IsoMediaRepair, AClipWithoutItsMoovComesBackPlayableAndFlagged) {
+TEST_P(IsoMediaRepair, AClipWithoutItsMoovComesBackPlayableWithItsSoundAndFlagged) {
     const fs::path out = dir / "out";
     const Outcome recovered = RunKalvory({"recover", "--mode", "sector", image.string(), out.string()}, dir.Path());
     ASSERT_EQ(recovered.exitCode, 0) << recovered.err;
@@ -104,6 +121,12 @@ TEST_P(IsoMediaRepair, AClipWithoutItsMoovComesBackPlayableAndFlagged) {
     ASSERT_TRUE(recorded && back) << "ffprobe cannot read " << repaired->string();
     EXPECT_NEAR(*back, *recorded, 1.0);
     EXPECT_GT(*back, 0.5 * *recorded);
+    EXPECT_EQ(Streams(ffprobe, *repaired), "video\naudio\n");
+    // Every sound frame as it was recorded: none split or joined, none lost.
+    const auto ffmpeg = *TestSupport::FindTool("ffmpeg");
+    const std::string sound = SoundDigest(ffmpeg, dir / "whole.mp4");
+    ASSERT_EQ(sound.rfind("MD5=", 0), 0u) << sound;
+    EXPECT_EQ(SoundDigest(ffmpeg, *repaired), sound);
 
     const std::string report = ReadText(out / "kalvory-report.json");
     EXPECT_EQ(Count(report, std::regex(R"("repaired": true)")), 1) << report;
@@ -112,7 +135,12 @@ TEST_P(IsoMediaRepair, AClipWithoutItsMoovComesBackPlayableAndFlagged) {
     EXPECT_EQ(Count(listed.out, std::regex(R"("repaired": true)")), 1) << listed.out;
 }
 
-INSTANTIATE_TEST_SUITE_P(Mdats, IsoMediaRepair, ::testing::Values(MdatSize::AsWritten, MdatSize::PastItsData),
-                         [](const auto& info) { return info.param == MdatSize::AsWritten ? "AsWritten" : "PastItsData"; });
+INSTANTIATE_TEST_SUITE_P(Clips, IsoMediaRepair,
+                         ::testing::Combine(::testing::Values(Sound::Aac, Sound::Pcm),
+                                            ::testing::Values(MdatSize::AsWritten, MdatSize::PastItsData)),
+                         [](const auto& info) {
+                             return std::string(std::get<Sound>(info.param) == Sound::Aac ? "Aac" : "Pcm") +
+                                    (std::get<MdatSize>(info.param) == MdatSize::AsWritten ? "AsWritten" : "PastItsData");
+                         });
 
 } // namespace

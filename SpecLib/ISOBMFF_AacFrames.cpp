@@ -1,0 +1,267 @@
+#include "ISOBMFF_AacFrames.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <numeric>
+
+namespace Kalvory {
+namespace {
+
+enum Element : uint32_t { kSce = 0, kCpe = 1, kFil = 6 };
+constexpr uint32_t kEightShort = 2;
+constexpr uint32_t kReservedCodebook = 12;
+// Scale factor bands by sampling frequency index, long and short windows.
+constexpr uint32_t kLongBands[12] = {41, 41, 47, 49, 49, 51, 47, 47, 43, 43, 43, 40};
+constexpr uint32_t kShortBands[12] = {12, 12, 12, 14, 14, 14, 15, 15, 15, 15, 15, 15};
+// An AAC frame holds at most 6144 bits a channel.
+constexpr size_t kMostBytesPerChannel = 768;
+constexpr size_t kLeastFrame = 4;
+// Fill elements ahead of the channel element (an encoder's name in its first
+// frame). Data elements are not looked for: skipping one's bytes lands where
+// the check passes too often.
+constexpr int kMostLeadingFills = 2;
+
+class Bits {
+public:
+    Bits(const uint8_t* bytes, size_t size) : bytes_(bytes), bits_(size * 8) {}
+    uint32_t Get(int count) {
+        uint32_t value = 0;
+        for (int i = 0; i < count; ++i, ++at_) {
+            if (at_ >= bits_) {
+                cut_ = true;
+                return 0;
+            }
+            value = value << 1 | ((bytes_[at_ / 8] >> (7 - at_ % 8)) & 1u);
+        }
+        return value;
+    }
+    void Skip(size_t count) { at_ = std::min(bits_ + 1, at_ + count), cut_ = cut_ || at_ > bits_; }
+    void Align() { Skip((8 - at_ % 8) % 8); }
+    bool Cut() const { return cut_; }
+
+private:
+    const uint8_t* bytes_;
+    size_t bits_;
+    size_t at_ = 0;
+    bool cut_ = false;
+};
+
+struct IcsInfo {
+    uint32_t maxSfb = 0;
+    uint32_t groups = 1;
+    bool shortWindows = false;
+};
+
+bool ReadIcsInfo(Bits& bits, const AacLayout& layout, IcsInfo& info) {
+    if (bits.Get(1) != 0) // reserved
+        return false;
+    info.shortWindows = bits.Get(2) == kEightShort;
+    bits.Get(1); // window shape
+    if (info.shortWindows) {
+        info.maxSfb = bits.Get(4);
+        const uint32_t grouping = bits.Get(7);
+        info.groups = 1 + static_cast<uint32_t>(7 - std::popcount(grouping));
+        return !bits.Cut() && info.maxSfb <= kShortBands[layout.frequencyIndex];
+    }
+    info.maxSfb = bits.Get(6);
+    // Prediction is no tool of the LC profile.
+    return bits.Get(1) == 0 && !bits.Cut() && info.maxSfb <= kLongBands[layout.frequencyIndex];
+}
+
+// The sections must cover the bands exactly, each with a codebook that exists.
+bool ReadSections(Bits& bits, const IcsInfo& info) {
+    const int lengthBits = info.shortWindows ? 3 : 5;
+    const uint32_t escape = (1u << lengthBits) - 1;
+    for (uint32_t g = 0; g < info.groups; ++g)
+        for (uint32_t band = 0; band < info.maxSfb;) {
+            if (bits.Get(4) == kReservedCodebook)
+                return false;
+            uint32_t length = 0, increment = 0;
+            do {
+                increment = bits.Get(lengthBits);
+                length += increment;
+            } while (increment == escape && !bits.Cut());
+            if (bits.Cut() || length == 0 || band + length > info.maxSfb)
+                return false;
+            band += length;
+        }
+    return true;
+}
+
+bool ReadChannel(Bits& bits, const AacLayout& layout, std::optional<IcsInfo> common) {
+    // A gain of 0 quantizes far finer than any sound needs; runs of zeros read so.
+    if (bits.Get(8) == 0)
+        return false;
+    IcsInfo info;
+    if (common)
+        info = *common;
+    else if (!ReadIcsInfo(bits, layout, info))
+        return false;
+    return ReadSections(bits, info);
+}
+
+bool SkipFill(Bits& bits) {
+    uint32_t count = bits.Get(4);
+    if (count == 15)
+        count += bits.Get(8) - 1;
+    bits.Skip(8 * size_t{count});
+    return !bits.Cut();
+}
+
+// Whether a frame of `layout` may begin `bytes`: its channel element (tag 0)
+// and side info as far as it goes without the Huffman codes.
+// Fill elements are looked for at a chunk's start only.
+enum class Fills { Skipped, NotLookedFor };
+
+bool BeginsFrame(const AacLayout& layout, const uint8_t* bytes, size_t size, Fills fills) {
+    Bits bits(bytes, size);
+    uint32_t element = bits.Get(3);
+    for (int i = 0; i < kMostLeadingFills && element == kFil && fills == Fills::Skipped; ++i) {
+        if (!SkipFill(bits))
+            return false;
+        element = bits.Get(3);
+    }
+    if (element != (layout.channels == 1 ? kSce : kCpe) || bits.Get(4) != 0)
+        return false;
+    if (element == kSce)
+        return ReadChannel(bits, layout, std::nullopt);
+    if (bits.Get(1) == 0) // no common window
+        return ReadChannel(bits, layout, std::nullopt);
+    IcsInfo info;
+    if (!ReadIcsInfo(bits, layout, info))
+        return false;
+    const uint32_t mask = bits.Get(2);
+    if (mask == 3)
+        return false;
+    if (mask == 1)
+        bits.Skip(size_t{info.groups} * info.maxSfb);
+    return ReadChannel(bits, layout, info);
+}
+
+// Whether a frame may end just before `end`: END's 1 bits, then zeros to the byte.
+bool EndsFrame(const uint8_t* bytes, size_t end) {
+    if (end < 2 || bytes[end - 1] == 0)
+        return false;
+    const int padding = std::countr_zero(bytes[end - 1]);
+    const uint32_t last = uint32_t{bytes[end - 2]} << 8 | bytes[end - 1];
+    return ((last >> padding) & 7u) == 7u;
+}
+
+size_t Longest(const AacLayout& layout) { return kMostBytesPerChannel * layout.channels; }
+
+} // namespace
+
+AacFrameSizes::AacFrameSizes(const std::vector<uint32_t>& seen, const AacLayout& layout) {
+    const size_t longest = Longest(layout);
+    std::vector<double> count(longest + 2, 0.0);
+    double sum = 0, squares = 0;
+    for (const uint32_t size : seen)
+        if (size <= longest) {
+            count[size + 1] += 1;
+            sum += size;
+            squares += double(size) * size;
+        }
+    const double n = std::accumulate(count.begin(), count.end(), 0.0);
+    if (n < 2)
+        return;
+    // Sizes near those seen are as likely: a box as wide as half their spread.
+    const double spread = std::sqrt(std::max(0.0, squares / n - (sum / n) * (sum / n)));
+    const auto half = static_cast<size_t>(std::max(4.0, spread / 2));
+    std::partial_sum(count.begin(), count.end(), count.begin());
+    constexpr double kUnseen = 1e-6;
+    std::vector<double> logLikelihood(longest + 1);
+    for (size_t s = 0; s <= longest; ++s) {
+        const size_t low = s > half ? s - half : 0, high = std::min(longest, s + half);
+        logLikelihood[s] = std::log((count[high + 1] - count[low]) / (n * double(high - low + 1)) + kUnseen);
+    }
+    double typical = 0;
+    for (const uint32_t size : seen)
+        if (size <= longest)
+            typical += logLikelihood[size] / n;
+    // A little above 0 for a typical frame: of two splits alike, the one with more frames.
+    constexpr double kFrameBonus = 0.5;
+    score_.resize(longest + 1);
+    for (size_t s = 0; s <= longest; ++s)
+        score_[s] = logLikelihood[s] - typical + kFrameBonus;
+}
+
+double AacFrameSizes::Score(size_t size) const {
+    if (score_.empty())
+        return 1;
+    return size < score_.size() ? score_[size] : score_.front();
+}
+
+std::optional<AacLayout> AacLayoutOf(const uint8_t* config, size_t size) {
+    if (size < 2)
+        return std::nullopt;
+    constexpr uint32_t kLowComplexity = 2;
+    const uint32_t type = config[0] >> 3;
+    const uint32_t frequency = (config[0] & 7u) << 1 | config[1] >> 7;
+    const uint32_t channels = (config[1] >> 3) & 15u;
+    if (type != kLowComplexity || frequency >= 12 || channels < 1 || channels > 2)
+        return std::nullopt;
+    return AacLayout{channels, frequency};
+}
+
+std::optional<std::vector<uint32_t>> SplitAacFrames(const AacLayout& layout, const uint8_t* bytes, size_t size,
+                                                    ChunkEnd end, const AacFrameSizes& likely) {
+    if (layout.channels < 1 || layout.channels > 2 || layout.frequencyIndex >= 12 || size < kLeastFrame)
+        return std::nullopt;
+    const size_t longest = Longest(layout);
+    // Borders between frames, 0 the first; each with the most frames before it.
+    struct Border {
+        size_t at;
+        double score; // of the frames before it
+        int previous;
+    };
+    std::vector<Border> borders;
+    // The best border a frame ending at `at` can begin at; -1 for none.
+    const auto reach = [&](size_t at, double& bestScore) {
+        int best = -1;
+        for (int i = static_cast<int>(borders.size()) - 1; i >= 0; --i) {
+            const Border& border = borders[size_t(i)];
+            if (border.at + kLeastFrame > at)
+                continue;
+            if (at - border.at > longest)
+                break;
+            const double score = border.score + likely.Score(at - border.at);
+            if (best < 0 || score > bestScore)
+                best = i, bestScore = score;
+        }
+        return best;
+    };
+    if (!BeginsFrame(layout, bytes, size, Fills::Skipped))
+        return std::nullopt;
+    borders.push_back({0, 0, -1});
+    for (size_t at = kLeastFrame; at + kLeastFrame <= size; ++at)
+        if (EndsFrame(bytes, at) && BeginsFrame(layout, bytes + at, size - at, Fills::NotLookedFor)) {
+            double score = 0;
+            if (const int from = reach(at, score); from >= 0)
+                borders.push_back({at, score, from});
+        }
+    // The last frame ends the bytes, or where they may be cut, the latest end reached.
+    int last = -1;
+    double score = 0;
+    size_t stop = size;
+    for (; stop >= kLeastFrame && last < 0; --stop) {
+        if (EndsFrame(bytes, stop))
+            last = reach(stop, score);
+        if (last >= 0 || end == ChunkEnd::Whole)
+            break;
+    }
+    if (last < 0)
+        return std::nullopt;
+    std::vector<size_t> ends{stop};
+    for (int i = last; i > 0; i = borders[size_t(i)].previous)
+        ends.push_back(borders[size_t(i)].at);
+    std::vector<uint32_t> sizes;
+    size_t from = 0;
+    for (auto it = ends.rbegin(); it != ends.rend(); ++it) {
+        sizes.push_back(static_cast<uint32_t>(*it - from));
+        from = *it;
+    }
+    return sizes;
+}
+
+} // namespace Kalvory
