@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <numeric>
 
 namespace Kalvory {
 namespace {
@@ -14,11 +13,12 @@ constexpr uint32_t kReservedCodebook = 12;
 // Scale factor bands by sampling frequency index, long and short windows.
 constexpr uint32_t kLongBands[12] = {41, 41, 47, 49, 49, 51, 47, 47, 43, 43, 43, 40};
 constexpr uint32_t kShortBands[12] = {12, 12, 12, 14, 14, 14, 15, 15, 15, 15, 15, 15};
-// An AAC frame holds at most 6144 bits a channel.
-constexpr size_t kMostBytesPerChannel = 768;
+// An AAC frame should hold at most 6144 bits a channel; encoders at high
+// rates go past it.
+constexpr size_t kMostBytesPerChannel = 2048;
 constexpr size_t kLeastFrame = 4;
-// Fill elements ahead of the channel element (an encoder's name in its first
-// frame). Data elements are not looked for: skipping one's bytes lands where
+// Fill elements ahead of the channel element (an encoder's name, now and
+// then). Data elements are not looked for: skipping one's bytes lands where
 // the check passes too often.
 constexpr int kMostLeadingFills = 2;
 
@@ -101,23 +101,29 @@ bool ReadChannel(Bits& bits, const AacLayout& layout, std::optional<IcsInfo> com
     return ReadSections(bits, info);
 }
 
+// A fill element: its payload one of the kinds an LC stream carries, a fill's nibble 0.
 bool SkipFill(Bits& bits) {
+    enum : uint32_t { kFill = 0, kFillData = 1, kDataElement = 2, kDynamicRange = 11 };
     uint32_t count = bits.Get(4);
     if (count == 15)
         count += bits.Get(8) - 1;
-    bits.Skip(8 * size_t{count});
+    if (count == 0)
+        return !bits.Cut();
+    const uint32_t kind = bits.Get(4);
+    if (kind == kFill && bits.Get(4) != 0)
+        return false;
+    if (kind != kFill && kind != kFillData && kind != kDataElement && kind != kDynamicRange)
+        return false;
+    bits.Skip(8 * size_t{count} - (kind == kFill ? 8 : 4));
     return !bits.Cut();
 }
 
 // Whether a frame of `layout` may begin `bytes`: its channel element (tag 0)
 // and side info as far as it goes without the Huffman codes.
-// Fill elements are looked for at a chunk's start only.
-enum class Fills { Skipped, NotLookedFor };
-
-bool BeginsFrame(const AacLayout& layout, const uint8_t* bytes, size_t size, Fills fills) {
+bool BeginsFrame(const AacLayout& layout, const uint8_t* bytes, size_t size) {
     Bits bits(bytes, size);
     uint32_t element = bits.Get(3);
-    for (int i = 0; i < kMostLeadingFills && element == kFil && fills == Fills::Skipped; ++i) {
+    for (int i = 0; i < kMostLeadingFills && element == kFil; ++i) {
         if (!SkipFill(bits))
             return false;
         element = bits.Get(3);
@@ -152,44 +158,40 @@ size_t Longest(const AacLayout& layout) { return kMostBytesPerChannel * layout.c
 
 } // namespace
 
-AacFrameSizes::AacFrameSizes(const std::vector<uint32_t>& seen, const AacLayout& layout) {
-    const size_t longest = Longest(layout);
-    std::vector<double> count(longest + 2, 0.0);
-    double sum = 0, squares = 0;
-    for (const uint32_t size : seen)
-        if (size <= longest) {
-            count[size + 1] += 1;
-            sum += size;
-            squares += double(size) * size;
-        }
-    const double n = std::accumulate(count.begin(), count.end(), 0.0);
-    if (n < 2)
+AacFrameSizes::AacFrameSizes(const std::vector<uint32_t>& seen) {
+    if (seen.size() < 2)
         return;
-    // Sizes near those seen are as likely: a box as wide as half their spread.
-    const double spread = std::sqrt(std::max(0.0, squares / n - (sum / n) * (sum / n)));
-    const auto half = static_cast<size_t>(std::max(4.0, spread / 2));
-    std::partial_sum(count.begin(), count.end(), count.begin());
-    constexpr double kUnseen = 1e-6;
-    std::vector<double> logLikelihood(longest + 1);
-    for (size_t s = 0; s <= longest; ++s) {
-        const size_t low = s > half ? s - half : 0, high = std::min(longest, s + half);
-        logLikelihood[s] = std::log((count[high + 1] - count[low]) / (n * double(high - low + 1)) + kUnseen);
+    double sum = 0, squares = 0;
+    uint32_t largest = 0;
+    for (const uint32_t size : seen) {
+        sum += size;
+        squares += double(size) * size;
+        largest = std::max(largest, size);
     }
-    double typical = 0;
+    const double n = double(seen.size());
+    mean_ = sum / n;
+    // An encoder that keeps to its rate makes sizes close together; some room is left all the same.
+    spread_ = std::max({std::sqrt(std::max(0.0, squares / n - mean_ * mean_)), mean_ / 8, 4.0});
+    atMost_.assign(size_t{largest} + 1, 0);
     for (const uint32_t size : seen)
-        if (size <= longest)
-            typical += logLikelihood[size] / n;
-    // A little above 0 for a typical frame: of two splits alike, the one with more frames.
-    constexpr double kFrameBonus = 0.5;
-    score_.resize(longest + 1);
-    for (size_t s = 0; s <= longest; ++s)
-        score_[s] = logLikelihood[s] - typical + kFrameBonus;
+        ++atMost_[size];
+    for (size_t s = 1; s < atMost_.size(); ++s)
+        atMost_[s] += atMost_[s - 1];
 }
 
 double AacFrameSizes::Score(size_t size) const {
-    if (score_.empty())
+    // Of two splits alike, the one with more frames.
+    constexpr double kFrameBonus = 0.5;
+    if (spread_ == 0)
         return 1;
-    return size < score_.size() ? score_[size] : score_.front();
+    const double z = (double(size) - mean_) / spread_;
+    const double score = kFrameBonus - z * z / 2;
+    // Sizes far from the mean the encoder makes often all the same, as for silence.
+    constexpr size_t kNear = 2;
+    const auto upTo = [&](size_t s) { return atMost_.empty() ? 0 : atMost_[std::min(s, atMost_.size() - 1)]; };
+    const uint32_t near = upTo(size + kNear) - (size > kNear ? upTo(size - kNear - 1) : 0);
+    const bool often = near >= std::max<uint32_t>(2, atMost_.empty() ? 0 : atMost_.back() / 100);
+    return often ? std::max(score, kFrameBonus - 1) : score;
 }
 
 std::optional<AacLayout> AacLayoutOf(const uint8_t* config, size_t size) {
@@ -231,11 +233,11 @@ std::optional<std::vector<uint32_t>> SplitAacFrames(const AacLayout& layout, con
         }
         return best;
     };
-    if (!BeginsFrame(layout, bytes, size, Fills::Skipped))
+    if (!BeginsFrame(layout, bytes, size))
         return std::nullopt;
     borders.push_back({0, 0, -1});
     for (size_t at = kLeastFrame; at + kLeastFrame <= size; ++at)
-        if (EndsFrame(bytes, at) && BeginsFrame(layout, bytes + at, size - at, Fills::NotLookedFor)) {
+        if (EndsFrame(bytes, at) && BeginsFrame(layout, bytes + at, size - at)) {
             double score = 0;
             if (const int from = reach(at, score); from >= 0)
                 borders.push_back({at, score, from});

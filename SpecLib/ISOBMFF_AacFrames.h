@@ -24,16 +24,19 @@ struct AacLayout {
 std::optional<AacLayout> AacLayoutOf(const uint8_t* config, size_t size);
 
 // How likely a frame of each size is, from the sizes of a healthy clip's
-// frames; without them, every size alike, the split with the most frames wins.
+// frames (near their mean, as far as they spread, or near one they take
+// often); without them, every size
+// alike, the split with the most frames wins.
 class AacFrameSizes {
 public:
     AacFrameSizes() = default;
-    AacFrameSizes(const std::vector<uint32_t>& seen, const AacLayout& layout);
-    // The log-likelihood of a frame of `size`, above that of a typical frame.
+    explicit AacFrameSizes(const std::vector<uint32_t>& seen);
+    // A log-likelihood, above 0 for a frame near the mean.
     double Score(size_t size) const;
 
 private:
-    std::vector<double> score_;
+    double mean_ = 0, spread_ = 0;
+    std::vector<uint32_t> atMost_; // how many sizes seen up to each
 };
 
 // Whether the last of `bytes` may be cut off inside a frame.

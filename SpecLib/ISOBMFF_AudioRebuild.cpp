@@ -129,7 +129,7 @@ bool ReadAac(const SoundEntry& entry, Span trak, AudioTemplate& audio) {
         return false;
     audio.coding = AudioCoding::Aac;
     audio.aac = *layout;
-    audio.aacSizes = AacFrameSizes(SampleSizes(trak), *layout);
+    audio.aacSizes = AacFrameSizes(SampleSizes(trak));
     return true;
 }
 
