@@ -242,15 +242,25 @@ std::optional<std::vector<uint32_t>> SplitAacFrames(const AacLayout& layout, con
             if (const int from = reach(at, score); from >= 0)
                 borders.push_back({at, score, from});
         }
-    // The last frame ends the bytes, or where they may be cut, the latest end reached.
+    // The last frame ends the bytes; else, where they may be cut, it begins at the
+    // last border before its end (a cut frame's first bytes with what follows
+    // may read as the end of one) and is of a size the encoder makes.
+    constexpr double kLeastLastScore = -4;
     int last = -1;
-    double score = 0;
     size_t stop = size;
-    for (; stop >= kLeastFrame && last < 0; --stop) {
-        if (EndsFrame(bytes, stop))
-            last = reach(stop, score);
-        if (last >= 0 || end == ChunkEnd::Whole)
+    double score = 0;
+    last = EndsFrame(bytes, size) ? reach(size, score) : -1;
+    for (int latest = static_cast<int>(borders.size()) - 1; last < 0 && end == ChunkEnd::MayBeCut && stop >= kLeastFrame;
+         --stop) {
+        while (latest >= 0 && borders[size_t(latest)].at + kLeastFrame > stop)
+            --latest;
+        if (latest < 0 || stop - borders[size_t(latest)].at > longest)
             break;
+        const bool beforeNext = size_t(latest) + 1 == borders.size() || borders[size_t(latest) + 1].at >= stop;
+        if (beforeNext && EndsFrame(bytes, stop) && likely.Score(stop - borders[size_t(latest)].at) >= kLeastLastScore) {
+            last = latest;
+            break;
+        }
     }
     if (last < 0)
         return std::nullopt;
