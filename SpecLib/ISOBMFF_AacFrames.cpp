@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <iterator>
 
 namespace Kalvory {
 namespace {
@@ -159,21 +160,23 @@ size_t Longest(const AacLayout& layout) { return kMostBytesPerChannel * layout.c
 } // namespace
 
 AacFrameSizes::AacFrameSizes(const std::vector<uint32_t>& seen) {
-    if (seen.size() < 2)
+    // Sizes past any frame's are a damaged table's.
+    std::vector<uint32_t> sizes;
+    std::copy_if(seen.begin(), seen.end(), std::back_inserter(sizes),
+                 [](uint32_t size) { return size >= kLeastFrame && size <= 2 * kMostBytesPerChannel; });
+    if (sizes.size() < 2)
         return;
     double sum = 0, squares = 0;
-    uint32_t largest = 0;
-    for (const uint32_t size : seen) {
+    for (const uint32_t size : sizes) {
         sum += size;
         squares += double(size) * size;
-        largest = std::max(largest, size);
     }
-    const double n = double(seen.size());
+    const double n = double(sizes.size());
     mean_ = sum / n;
     // An encoder that keeps to its rate makes sizes close together; some room is left all the same.
     spread_ = std::max({std::sqrt(std::max(0.0, squares / n - mean_ * mean_)), mean_ / 8, 4.0});
-    atMost_.assign(size_t{largest} + 1, 0);
-    for (const uint32_t size : seen)
+    atMost_.assign(*std::max_element(sizes.begin(), sizes.end()) + size_t{1}, 0);
+    for (const uint32_t size : sizes)
         ++atMost_[size];
     for (size_t s = 1; s < atMost_.size(); ++s)
         atMost_[s] += atMost_[s - 1];
