@@ -49,6 +49,21 @@ void WriteTables(BoxWriter& w, const std::vector<RebuiltSample>& samples, uint32
     w.U32(static_cast<uint32_t>(samples.size()));
     w.U32(delta);
     w.Close(at);
+    if (std::any_of(samples.begin(), samples.end(), [](const RebuiltSample& s) { return s.composition != 0; })) {
+        at = w.Open(BoxType("ctts"));
+        w.U32(0);
+        const size_t count = w.out.size();
+        w.U32(0);
+        uint32_t runs = 0;
+        for (size_t i = 0, j = 0; i < samples.size(); i = j, ++runs) {
+            for (j = i; j < samples.size() && samples[j].composition == samples[i].composition;)
+                ++j;
+            w.U32(static_cast<uint32_t>(j - i));
+            w.U32(samples[i].composition);
+        }
+        w.Patch32(count, runs);
+        w.Close(at);
+    }
     if (!std::all_of(samples.begin(), samples.end(), [](const RebuiltSample& s) { return s.sync; })) {
         at = w.Open(BoxType("stss"));
         w.U32(0);
@@ -90,7 +105,21 @@ struct TrackPlan {
     Span trak;
     Timing timing;
     std::function<void(BoxWriter&)> tables;
+    uint64_t shownFrom = 0; // the media time the first picture shown has
 };
+
+// An edit list that shows the track from `plan.shownFrom`.
+void WriteEdit(BoxWriter& w, const TrackPlan& plan) {
+    const size_t edts = w.Open(BoxType("edts"));
+    const size_t elst = w.Open(BoxType("elst"));
+    w.U32(0);
+    w.U32(1);
+    w.U32(static_cast<uint32_t>(std::min<uint64_t>(plan.timing.MovieDuration(), UINT32_MAX)));
+    w.U32(static_cast<uint32_t>(std::min<uint64_t>(plan.shownFrom, INT32_MAX)));
+    w.U32(0x00010000); // at rate 1
+    w.Close(elst);
+    w.Close(edts);
+}
 
 class MoovBuilder {
 public:
@@ -103,8 +132,11 @@ public:
                 Container(t, inner, plan);
             else if (t == BoxType("stbl"))
                 Stbl(inner, plan);
-            else if (t == BoxType("tkhd"))
+            else if (t == BoxType("tkhd")) {
                 CopyTimed(w, t, inner, TimedBox::Track, plan.timing.MovieDuration());
+                if (plan.shownFrom > 0)
+                    WriteEdit(w, plan);
+            }
             else if (t == BoxType("mdhd"))
                 CopyTimed(w, t, inner, TimedBox::Media, plan.timing.mediaDuration);
             else if (t != BoxType("edts") && t != BoxType("tref"))
@@ -128,9 +160,8 @@ private:
     }
 };
 
-// The id of the first picture parameter set in the track's avcC: the first
-// Exp-Golomb code after its NAL header.
-std::optional<uint32_t> FirstPpsId(Span trak) {
+// The track's avcC.
+std::optional<Span> AvcConfig(Span trak) {
     const std::optional<Span> stsd = Path(trak, {BoxType("mdia"), BoxType("minf"), BoxType("stbl"), BoxType("stsd")});
     constexpr size_t kVisualFields = 78;
     BoxHeader entry;
@@ -140,8 +171,21 @@ std::optional<uint32_t> FirstPpsId(Span trak) {
     const size_t children = entry.headerBytes + kVisualFields;
     const std::optional<Span> avcc =
         Child(Span{stsd->bytes + 8 + children, static_cast<size_t>(entry.size) - children}, BoxType("avcC"));
-    if (!avcc || avcc->size < 7)
+    return avcc && avcc->size >= 7 ? avcc : std::nullopt;
+}
+
+// The fields of the first sequence parameter set in the avcC.
+std::optional<AvcSequence> FirstSequence(Span avcc) {
+    if ((avcc.bytes[5] & 0x1F) == 0)
         return std::nullopt;
+    const size_t length = size_t{avcc.bytes[6]} << 8 | avcc.bytes[7];
+    return 8 + length <= avcc.size ? AvcSequenceOf(avcc.bytes + 8, length) : std::nullopt;
+}
+
+// The id of the first picture parameter set in the avcC: the first
+// Exp-Golomb code after its NAL header.
+std::optional<uint32_t> FirstPpsId(Span config) {
+    const std::optional<Span> avcc = config;
     size_t at = 6;
     for (int n = avcc->bytes[5] & 0x1F; n > 0 && at + 2 <= avcc->size; --n)
         at += 2 + (size_t{avcc->bytes[at]} << 8 | avcc->bytes[at + 1]);
@@ -174,10 +218,13 @@ std::optional<VideoTemplate> VideoTemplateOf(std::vector<uint8_t> moov) {
                     found.largestSample = std::max(found.largestSample, sample.size);
             const std::optional<Span> payload = MoovPayload(moov);
             const std::vector<Span> traks = payload ? Traks(*payload) : std::vector<Span>{};
-            const std::optional<uint32_t> pps = t < traks.size() ? FirstPpsId(traks[t]) : std::nullopt;
+            const std::optional<Span> avcc = t < traks.size() ? AvcConfig(traks[t]) : std::nullopt;
+            const std::optional<uint32_t> pps = avcc ? FirstPpsId(*avcc) : std::nullopt;
             if (!pps)
                 return std::nullopt;
             found.ppsId = *pps;
+            found.sequence = FirstSequence(*avcc);
+            found.reordered = Path(traks[t], {BoxType("mdia"), BoxType("minf"), BoxType("stbl"), BoxType("ctts")}).has_value();
             found.audio = AudioTemplateOf(*payload, tables, found.track);
             found.pictureScale = TimescaleOf(Path(traks[t], {BoxType("mdia"), BoxType("mdhd")}));
             const std::optional<Span> stts =
@@ -209,6 +256,11 @@ std::optional<std::vector<uint8_t>> RebuildMoov(const VideoTemplate& from, const
         return std::nullopt;
     video.timing.mediaDuration = uint64_t{delta} * samples.size();
     video.tables = [&](BoxWriter& w) { WriteTables(w, samples, delta); };
+    // Shown from its first picture in the order of display, when that differs.
+    uint64_t first = UINT64_MAX;
+    for (size_t i = 0; i < samples.size(); ++i)
+        first = std::min(first, i * uint64_t{delta} + samples[i].composition);
+    video.shownFrom = first;
     std::vector<TrackPlan> plans{video};
     if (from.audio && !audio.empty() && from.audio->track < traks.size()) {
         TrackPlan sound{traks[from.audio->track], {movieScale, from.audio->mediaScale, 0, 0}, {}};

@@ -9,6 +9,7 @@
 
 #include "ISOBMFF_AccessUnits.h"
 #include "ISOBMFF_AudioRebuild.h"
+#include "ISOBMFF_PictureOrder.h"
 
 namespace Kalvory {
 
@@ -16,6 +17,7 @@ struct RebuiltSample {
     uint64_t offset; // in the file
     uint32_t size;
     bool sync;
+    uint32_t composition = 0; // its ctts offset: how much later it is shown than decoded
 };
 
 // What a healthy clip's moov gives a repair: its H.264 video track, and its
@@ -26,6 +28,8 @@ struct VideoTemplate {
     uint32_t nalLengthBytes = 4;
     uint32_t largestSample = 0;  // of its video track
     uint32_t ppsId = 0;          // of the picture parameter set in its avcC
+    std::optional<AvcSequence> sequence; // of its first sequence parameter set
+    bool reordered = false;      // shown in another order than decoded: its samples have a ctts
     uint8_t sliceKinds = 0;      // SliceKind bits of its slices as read; 0: not read
     uint32_t pictureScale = 0, pictureDelta = 0; // the video's timescale, and the time of a picture in it
     std::optional<AudioTemplate> audio;
@@ -35,7 +39,7 @@ struct VideoTemplate {
 std::optional<VideoTemplate> VideoTemplateOf(std::vector<uint8_t> moov);
 
 // The template's moov with the video track's tables listing `samples` (one
-// chunk each) at the template's frame rate, the sound track's the `audio`
+// chunk each) at the template's frame rate, shown in their order of display, the sound track's the `audio`
 // chunks (file offsets) when there are any, and the durations to match.
 std::optional<std::vector<uint8_t>> RebuildMoov(const VideoTemplate& from, const std::vector<RebuiltSample>& samples,
                                                 const std::vector<AudioChunk>& audio = {});

@@ -78,37 +78,38 @@ std::vector<AudioChunk> SoundOf(AAA::Stream& stream, const VideoTemplate& from, 
 }
 
 // The slice headers of the template's first pictures, read where its NAL
-// units fill each sample exactly (a sample elsewhere on a fragmented card reads otherwise).
+// units fill each sample exactly (a sample elsewhere on a fragmented card
+// reads otherwise). Only each unit's prefix and header are read.
 uint8_t SliceKindsOf(AAA::Stream& stream, uint64_t start, uint64_t totalBytes, const VideoTemplate& from) {
-    constexpr size_t kPicturesRead = 64;
+    constexpr size_t kPicturesRead = 600;
+    constexpr int kMostUnits = 64;
     MovieTables tables;
     if (!ParseMovieTables(from.moov.data(), from.moov.size(), tables))
         return 0;
     uint8_t kinds = 0;
     size_t read = 0;
-    std::vector<uint8_t> bytes;
     for (const MediaSample& sample : tables.samples) {
         if (read == kPicturesRead)
             break;
         if (sample.track != from.track || start + sample.offset + sample.size > totalBytes)
             continue;
         ++read;
-        bytes.resize(sample.size);
-        stream.Seek(static_cast<int64_t>(start + sample.offset), AAA::SeekBegin);
-        if (stream.Read(bytes.data(), sample.size) != sample.size)
-            continue;
         uint8_t seen = 0;
-        size_t at = 0;
-        while (at + from.nalLengthBytes < bytes.size()) {
+        uint64_t at = 0;
+        for (int units = 0; units < kMostUnits && at + from.nalLengthBytes < sample.size; ++units) {
+            uint8_t bytes[5] = {};
+            stream.Seek(static_cast<int64_t>(start + sample.offset + at), AAA::SeekBegin);
+            if (stream.Read(bytes, from.nalLengthBytes + 1) != from.nalLengthBytes + 1)
+                break;
             uint64_t length = 0;
             for (uint32_t i = 0; i < from.nalLengthBytes; ++i)
-                length = length << 8 | bytes[at + i];
-            const uint8_t header = bytes[at + from.nalLengthBytes];
+                length = length << 8 | bytes[i];
+            const uint8_t header = bytes[from.nalLengthBytes];
             if ((header & 0x1F) == 1 || (header & 0x1F) == 5)
                 seen |= SliceKind(header);
             at += from.nalLengthBytes + length;
         }
-        if (at == bytes.size())
+        if (at == sample.size)
             kinds |= seen;
     }
     return kinds;
@@ -153,6 +154,11 @@ bool RepairIsoMedia(AAA::Stream& stream, const FSAccessLib::FSAccessBase& volume
     samples.reserve(found.size());
     for (const FoundSample& sample : found)
         samples.push_back({sample.offset - entry.start, sample.size, sample.sync});
+    // Pictures shown in another order than stored get it back; without, they show as decoded.
+    if (from.reordered && from.sequence)
+        if (const auto shown = CompositionOffsets(stream, found, from.nalLengthBytes, *from.sequence, from.pictureDelta))
+            for (size_t i = 0; i < samples.size(); ++i)
+                samples[i].composition = (*shown)[i];
     const std::vector<AudioChunk> sound =
         SoundOf(stream, from, found, payload, end, entry.start);
     const std::optional<std::vector<uint8_t>> moov = RebuildMoov(from, samples, sound);

@@ -41,9 +41,16 @@ std::string SoundDigest(const std::string& ffmpeg, const fs::path& file) {
         .output;
 }
 
+// The video's presentation times, one a line.
+std::string PictureTimes(const std::string& ffprobe, const fs::path& file) {
+    return TestSupport::RunCommand({ffprobe, "-v", "error", "-select_streams", "v", "-show_entries", "packet=pts", "-of",
+                                    "csv=p=0", file.string()})
+        .output;
+}
+
 // How the mdat of the clip cut off declares its size.
 enum class MdatSize { AsWritten, PastItsData };
-// MP4 with AAC sound, QuickTime with PCM.
+// MP4 with AAC sound, QuickTime with PCM and B pictures.
 enum class Sound { Aac, Pcm };
 
 class IsoMediaRepair : public ::testing::TestWithParam<std::tuple<Sound, MdatSize>> {
@@ -56,8 +63,10 @@ protected:
             GTEST_SKIP() << "the repair rebuilds H.264 clips; this ffmpeg has no libx264";
         // Seeds 1 and 13 give the same picture size: the same camera settings.
         const std::string brand = std::get<Sound>(GetParam()) == Sound::Aac ? "XAVC" : "qt  ";
-        const auto healthy = TestSupport::FfmpegClip(dir.Path(), 1, brand, 60);
-        const auto whole = TestSupport::FfmpegClip(dir.Path(), 13, brand, 110);
+        const auto video = std::get<Sound>(GetParam()) == Sound::Aac ? TestSupport::ClipVideo::H264
+                                                                     : TestSupport::ClipVideo::H264Reordered;
+        const auto healthy = TestSupport::FfmpegClip(dir.Path(), 1, brand, 60, video);
+        const auto whole = TestSupport::FfmpegClip(dir.Path(), 13, brand, 110, video);
         ASSERT_TRUE(healthy && whole);
         this->healthy = *healthy;
         TestSupport::WriteFileBytes(dir / "whole.mp4", *whole);
@@ -122,6 +131,10 @@ TEST_P(IsoMediaRepair, AClipWithoutItsMoovComesBackPlayableWithItsSoundAndFlagge
     EXPECT_NEAR(*back, *recorded, 1.0);
     EXPECT_GT(*back, 0.5 * *recorded);
     EXPECT_EQ(Streams(ffprobe, *repaired), "video\naudio\n");
+    // The pictures shown in their order, at their times.
+    const std::string times = PictureTimes(ffprobe, dir / "whole.mp4");
+    ASSERT_FALSE(times.empty());
+    EXPECT_EQ(PictureTimes(ffprobe, *repaired), times);
     // Every sound frame as it was recorded: none split or joined, none lost.
     const auto ffmpeg = *TestSupport::FindTool("ffmpeg");
     const std::string sound = SoundDigest(ffmpeg, dir / "whole.mp4");
