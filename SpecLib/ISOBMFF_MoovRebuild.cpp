@@ -105,7 +105,8 @@ struct TrackPlan {
     Span trak;
     Timing timing;
     std::function<void(BoxWriter&)> tables;
-    uint64_t shownFrom = 0; // the media time the first picture shown has
+    uint64_t shownFrom = 0; // the media time shown first
+    uint64_t shownFor = 0;  // and for how long, in media time
 };
 
 // An edit list that shows the track from `plan.shownFrom`.
@@ -114,7 +115,8 @@ void WriteEdit(BoxWriter& w, const TrackPlan& plan) {
     const size_t elst = w.Open(BoxType("elst"));
     w.U32(0);
     w.U32(1);
-    w.U32(static_cast<uint32_t>(std::min<uint64_t>(plan.timing.MovieDuration(), UINT32_MAX)));
+    const uint64_t shown = plan.shownFor * plan.timing.movieScale / plan.timing.mediaScale;
+    w.U32(static_cast<uint32_t>(std::min<uint64_t>(shown, UINT32_MAX)));
     w.U32(static_cast<uint32_t>(std::min<uint64_t>(plan.shownFrom, INT32_MAX)));
     w.U32(0x00010000); // at rate 1
     w.Close(elst);
@@ -159,6 +161,19 @@ private:
         w.Close(at);
     }
 };
+
+// Where the track's edit list starts it in its media: its one entry's time; 0 for any other list.
+uint64_t EditStart(Span trak) {
+    const std::optional<Span> elst = Path(trak, {BoxType("edts"), BoxType("elst")});
+    if (!elst || elst->size < 8 || Be32(elst->bytes + 4) != 1)
+        return 0;
+    const bool wide = elst->bytes[0] == 1;
+    if (elst->size < (wide ? 28u : 20u))
+        return 0;
+    const uint64_t start = wide ? Be64(elst->bytes + 16) : Be32(elst->bytes + 12);
+    const bool empty = wide ? start == UINT64_MAX : start == UINT32_MAX; // -1: an empty edit
+    return empty ? 0 : start;
+}
 
 // The track's avcC.
 std::optional<Span> AvcConfig(Span trak) {
@@ -261,11 +276,15 @@ std::optional<std::vector<uint8_t>> RebuildMoov(const VideoTemplate& from, const
     for (size_t i = 0; i < samples.size(); ++i)
         first = std::min(first, i * uint64_t{delta} + samples[i].composition);
     video.shownFrom = first;
+    video.shownFor = video.timing.mediaDuration;
     std::vector<TrackPlan> plans{video};
     if (from.audio && !audio.empty() && from.audio->track < traks.size()) {
         TrackPlan sound{traks[from.audio->track], {movieScale, from.audio->mediaScale, 0, 0}, {}};
         sound.timing.mediaDuration = AudioDuration(*from.audio, audio);
         sound.tables = [&](BoxWriter& w) { WriteAudioTables(w, *from.audio, audio); };
+        // The encoder's first samples (AAC's priming) stay unheard, as in the template.
+        sound.shownFrom = std::min(EditStart(sound.trak), sound.timing.mediaDuration);
+        sound.shownFor = sound.timing.mediaDuration - sound.shownFrom;
         plans.push_back(sound);
     }
     uint64_t movieDuration = 0;

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <regex>
+#include <sstream>
 
 #include "CliTestSupport.h"
 #include "support/IsoMediaSamples.h"
@@ -19,33 +20,35 @@ int Count(const std::string& text, const std::regex& pattern) {
     return static_cast<int>(std::distance(std::sregex_iterator(text.begin(), text.end(), pattern), std::sregex_iterator()));
 }
 
-std::optional<double> Duration(const std::string& ffprobe, const fs::path& file) {
-    const auto probe = TestSupport::RunCommand(
-        {ffprobe, "-v", "error", "-show_entries", "format=duration", "-of", "default=nw=1:nk=1", file.string()});
-    if (probe.exitCode != 0 || probe.output.empty())
-        return std::nullopt;
-    return std::strtod(probe.output.c_str(), nullptr);
+// What ffprobe reads of a file: its duration, its streams' types, and the
+// video's presentation times (its first stream's), one a line.
+struct Probe {
+    std::optional<double> duration;
+    std::string streams, pictureTimes;
+};
+
+Probe ProbeFile(const std::string& ffprobe, const fs::path& file) {
+    const auto run = TestSupport::RunCommand({ffprobe, "-v", "error", "-show_entries",
+                                              "format=duration:stream=codec_type:packet=stream_index,pts", "-of",
+                                              "compact=nk=1", file.string()});
+    Probe probe;
+    std::istringstream lines(run.output);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("format|", 0) == 0)
+            probe.duration = std::strtod(line.c_str() + 7, nullptr);
+        else if (line.rfind("stream|", 0) == 0)
+            probe.streams += line.substr(7) + "\n";
+        else if (line.rfind("packet|0|", 0) == 0)
+            probe.pictureTimes += line.substr(9) + "\n";
+    }
+    if (run.exitCode != 0)
+        probe.duration.reset();
+    return probe;
 }
 
-// The streams ffprobe finds, one codec type a line.
-std::string Streams(const std::string& ffprobe, const fs::path& file) {
-    return TestSupport::RunCommand(
-               {ffprobe, "-v", "error", "-show_entries", "stream=codec_type", "-of", "default=nw=1:nk=1", file.string()})
-        .output;
-}
-
-// The decoded sound's digest, the encoder's first frames kept; the errors the decoder met after it.
+// The decoded sound's digest as played (the encoder's priming left out by the edit list).
 std::string SoundDigest(const std::string& ffmpeg, const fs::path& file) {
-    return TestSupport::RunCommand({ffmpeg, "-v", "error", "-ignore_editlist", "1", "-i", file.string(), "-map", "0:a",
-                                    "-f", "md5", "-"})
-        .output;
-}
-
-// The video's presentation times, one a line.
-std::string PictureTimes(const std::string& ffprobe, const fs::path& file) {
-    return TestSupport::RunCommand({ffprobe, "-v", "error", "-select_streams", "v", "-show_entries", "packet=pts", "-of",
-                                    "csv=p=0", file.string()})
-        .output;
+    return TestSupport::RunCommand({ffmpeg, "-v", "error", "-i", file.string(), "-map", "0:a", "-f", "md5", "-"}).output;
 }
 
 // How the mdat of the clip cut off declares its size.
@@ -125,17 +128,15 @@ TEST_P(IsoMediaRepair, AClipWithoutItsMoovComesBackPlayableWithItsSoundAndFlagge
     EXPECT_EQ(healthyCopies, 1) << "the healthy clip stays as it was";
     ASSERT_TRUE(repaired) << "no file holds the cut clip's bytes followed by a moov";
     const auto ffprobe = *TestSupport::FindTool("ffprobe");
-    const std::optional<double> recorded = Duration(ffprobe, dir / "whole.mp4");
-    const std::optional<double> back = Duration(ffprobe, *repaired);
-    ASSERT_TRUE(recorded && back) << "ffprobe cannot read " << repaired->string();
-    EXPECT_NEAR(*back, *recorded, 1.0);
-    EXPECT_GT(*back, 0.5 * *recorded);
-    EXPECT_EQ(Streams(ffprobe, *repaired), "video\naudio\n");
+    const Probe recorded = ProbeFile(ffprobe, dir / "whole.mp4"), back = ProbeFile(ffprobe, *repaired);
+    ASSERT_TRUE(recorded.duration && back.duration) << "ffprobe cannot read " << repaired->string();
+    EXPECT_NEAR(*back.duration, *recorded.duration, 1.0);
+    EXPECT_GT(*back.duration, 0.5 * *recorded.duration);
+    EXPECT_EQ(back.streams, "video\naudio\n");
     // The pictures shown in their order, at their times.
-    const std::string times = PictureTimes(ffprobe, dir / "whole.mp4");
-    ASSERT_FALSE(times.empty());
-    EXPECT_EQ(PictureTimes(ffprobe, *repaired), times);
-    // Every sound frame as it was recorded: none split or joined, none lost.
+    ASSERT_FALSE(recorded.pictureTimes.empty());
+    EXPECT_EQ(back.pictureTimes, recorded.pictureTimes);
+    // Every sound frame as it was recorded and played from where it was: none split or joined, none lost.
     const auto ffmpeg = *TestSupport::FindTool("ffmpeg");
     const std::string sound = SoundDigest(ffmpeg, dir / "whole.mp4");
     ASSERT_EQ(sound.rfind("MD5=", 0), 0u) << sound;
