@@ -157,6 +157,95 @@ bool EndsFrame(const uint8_t* bytes, size_t end) {
 
 size_t Longest(const AacLayout& layout) { return kMostBytesPerChannel * layout.channels; }
 
+// The borders between frames a chunk may have, each with the best path of
+// frames from the chunk's start to it.
+class FrameSplit {
+public:
+    FrameSplit(const AacLayout& layout, const uint8_t* bytes, size_t size, const AacFrameSizes& likely)
+        : bytes_(bytes), size_(size), longest_(Longest(layout)), likely_(likely) {
+        borders_.push_back({0, 0, -1});
+        for (size_t at = kLeastFrame; at + kLeastFrame <= size; ++at)
+            if (EndsFrame(bytes, at) && BeginsFrame(layout, bytes + at, size - at))
+                if (const std::optional<Reached> from = Reach(at))
+                    borders_.push_back({at, from->score, static_cast<int>(from->border)});
+    }
+
+    // The last frame's border when a frame ends the bytes.
+    std::optional<size_t> LastAtEnd() const {
+        if (!EndsFrame(bytes_, size_))
+            return std::nullopt;
+        const std::optional<Reached> from = Reach(size_);
+        return from ? std::optional(from->border) : std::nullopt;
+    }
+
+    // Where the bytes may be cut: the last frame begins at the last border
+    // before its end (a cut frame's first bytes with what follows may read as
+    // the end of one) and is of a size the encoder makes.
+    std::optional<size_t> LastBeforeCut() {
+        constexpr double kLeastLastScore = -4;
+        size_t latest = borders_.size() - 1;
+        for (end_ = size_; end_ >= kLeastFrame; --end_) {
+            while (latest > 0 && borders_[latest].at + kLeastFrame > end_)
+                --latest;
+            const size_t at = borders_[latest].at;
+            if (at + kLeastFrame > end_ || end_ - at > longest_)
+                return std::nullopt;
+            const bool beforeNext = latest + 1 == borders_.size() || borders_[latest + 1].at >= end_;
+            if (beforeNext && EndsFrame(bytes_, end_) && likely_.Score(end_ - at) >= kLeastLastScore)
+                return latest;
+        }
+        return std::nullopt;
+    }
+
+    // The sizes of the frames through the one at border `last`.
+    std::vector<uint32_t> Sizes(size_t last) const {
+        std::vector<size_t> ends{end_};
+        for (int i = static_cast<int>(last); i > 0; i = borders_[size_t(i)].previous)
+            ends.push_back(borders_[size_t(i)].at);
+        std::vector<uint32_t> sizes;
+        size_t from = 0;
+        for (auto it = ends.rbegin(); it != ends.rend(); ++it) {
+            sizes.push_back(static_cast<uint32_t>(*it - from));
+            from = *it;
+        }
+        return sizes;
+    }
+
+private:
+    struct Border {
+        size_t at;
+        double score; // of the best path of frames to it
+        int previous;
+    };
+    struct Reached {
+        size_t border;
+        double score;
+    };
+
+    // The best border a frame ending at `at` can begin at.
+    std::optional<Reached> Reach(size_t at) const {
+        std::optional<Reached> best;
+        for (size_t i = borders_.size(); i-- > 0;) {
+            const Border& border = borders_[i];
+            if (border.at + kLeastFrame > at)
+                continue;
+            if (at - border.at > longest_)
+                break;
+            const double score = border.score + likely_.Score(at - border.at);
+            if (!best || score > best->score)
+                best = Reached{i, score};
+        }
+        return best;
+    }
+
+    const uint8_t* bytes_;
+    size_t size_;
+    size_t longest_;
+    const AacFrameSizes& likely_;
+    std::vector<Border> borders_;
+    size_t end_ = size_; // where the last frame ends
+};
+
 } // namespace
 
 AacFrameSizes::AacFrameSizes(const std::vector<uint32_t>& seen) {
@@ -211,72 +300,14 @@ std::optional<AacLayout> AacLayoutOf(const uint8_t* config, size_t size) {
 
 std::optional<std::vector<uint32_t>> SplitAacFrames(const AacLayout& layout, const uint8_t* bytes, size_t size,
                                                     ChunkEnd end, const AacFrameSizes& likely) {
-    if (layout.channels < 1 || layout.channels > 2 || layout.frequencyIndex >= 12 || size < kLeastFrame)
+    if (layout.channels < 1 || layout.channels > 2 || layout.frequencyIndex >= 12 || size < kLeastFrame ||
+        !BeginsFrame(layout, bytes, size))
         return std::nullopt;
-    const size_t longest = Longest(layout);
-    // Borders between frames, 0 the first; each with the most frames before it.
-    struct Border {
-        size_t at;
-        double score; // of the frames before it
-        int previous;
-    };
-    std::vector<Border> borders;
-    // The best border a frame ending at `at` can begin at; -1 for none.
-    const auto reach = [&](size_t at, double& bestScore) {
-        int best = -1;
-        for (int i = static_cast<int>(borders.size()) - 1; i >= 0; --i) {
-            const Border& border = borders[size_t(i)];
-            if (border.at + kLeastFrame > at)
-                continue;
-            if (at - border.at > longest)
-                break;
-            const double score = border.score + likely.Score(at - border.at);
-            if (best < 0 || score > bestScore)
-                best = i, bestScore = score;
-        }
-        return best;
-    };
-    if (!BeginsFrame(layout, bytes, size))
-        return std::nullopt;
-    borders.push_back({0, 0, -1});
-    for (size_t at = kLeastFrame; at + kLeastFrame <= size; ++at)
-        if (EndsFrame(bytes, at) && BeginsFrame(layout, bytes + at, size - at)) {
-            double score = 0;
-            if (const int from = reach(at, score); from >= 0)
-                borders.push_back({at, score, from});
-        }
-    // The last frame ends the bytes; else, where they may be cut, it begins at the
-    // last border before its end (a cut frame's first bytes with what follows
-    // may read as the end of one) and is of a size the encoder makes.
-    constexpr double kLeastLastScore = -4;
-    int last = -1;
-    size_t stop = size;
-    double score = 0;
-    last = EndsFrame(bytes, size) ? reach(size, score) : -1;
-    for (int latest = static_cast<int>(borders.size()) - 1; last < 0 && end == ChunkEnd::MayBeCut && stop >= kLeastFrame;
-         --stop) {
-        while (latest >= 0 && borders[size_t(latest)].at + kLeastFrame > stop)
-            --latest;
-        if (latest < 0 || stop - borders[size_t(latest)].at > longest)
-            break;
-        const bool beforeNext = size_t(latest) + 1 == borders.size() || borders[size_t(latest) + 1].at >= stop;
-        if (beforeNext && EndsFrame(bytes, stop) && likely.Score(stop - borders[size_t(latest)].at) >= kLeastLastScore) {
-            last = latest;
-            break;
-        }
-    }
-    if (last < 0)
-        return std::nullopt;
-    std::vector<size_t> ends{stop};
-    for (int i = last; i > 0; i = borders[size_t(i)].previous)
-        ends.push_back(borders[size_t(i)].at);
-    std::vector<uint32_t> sizes;
-    size_t from = 0;
-    for (auto it = ends.rbegin(); it != ends.rend(); ++it) {
-        sizes.push_back(static_cast<uint32_t>(*it - from));
-        from = *it;
-    }
-    return sizes;
+    FrameSplit split(layout, bytes, size, likely);
+    std::optional<size_t> last = split.LastAtEnd();
+    if (!last && end == ChunkEnd::MayBeCut)
+        last = split.LastBeforeCut();
+    return last ? std::optional(split.Sizes(*last)) : std::nullopt;
 }
 
 } // namespace Kalvory
