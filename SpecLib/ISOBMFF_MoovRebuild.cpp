@@ -175,6 +175,59 @@ uint64_t EditStart(Span trak) {
     return empty ? 0 : start;
 }
 
+// The video track's plan: one sample a picture, at the template's rate,
+// shown from its first picture in the order of display.
+std::optional<TrackPlan> VideoPlan(Span trak, uint32_t movieScale, const std::vector<RebuiltSample>& samples) {
+    TrackPlan video{trak, {}, {}};
+    video.timing.movieScale = movieScale;
+    video.timing.mediaScale = TimescaleOf(Path(trak, {BoxType("mdia"), BoxType("mdhd")}));
+    const std::optional<Span> stts = Path(trak, {BoxType("mdia"), BoxType("minf"), BoxType("stbl"), BoxType("stts")});
+    if (!stts || stts->size < 16 || Be32(stts->bytes + 4) == 0)
+        return std::nullopt;
+    const uint32_t delta = Be32(stts->bytes + 12);
+    if (video.timing.mediaScale == 0 || delta == 0)
+        return std::nullopt;
+    video.timing.mediaDuration = uint64_t{delta} * samples.size();
+    video.tables = [&samples, delta](BoxWriter& w) { WriteTables(w, samples, delta); };
+    uint64_t first = UINT64_MAX;
+    for (size_t i = 0; i < samples.size(); ++i)
+        first = std::min(first, i * uint64_t{delta} + samples[i].composition);
+    video.shownFrom = first;
+    video.shownFor = video.timing.mediaDuration;
+    return video;
+}
+
+TrackPlan SoundPlan(Span trak, uint32_t movieScale, const AudioTemplate& from, const std::vector<AudioChunk>& chunks) {
+    TrackPlan sound{trak, {movieScale, from.mediaScale, 0, 0}, {}};
+    sound.timing.mediaDuration = AudioDuration(from, chunks);
+    sound.tables = [&from, &chunks](BoxWriter& w) { WriteAudioTables(w, from, chunks); };
+    // The encoder's first samples (AAC's priming) stay unheard, as in the template.
+    sound.shownFrom = std::min(EditStart(trak), sound.timing.mediaDuration);
+    sound.shownFor = sound.timing.mediaDuration - sound.shownFrom;
+    return sound;
+}
+
+// The template's moov with the planned traks rebuilt, the others left out.
+std::vector<uint8_t> WriteMoov(Span moov, const std::vector<TrackPlan>& plans) {
+    uint64_t movieDuration = 0;
+    for (const TrackPlan& plan : plans)
+        movieDuration = std::max(movieDuration, plan.timing.MovieDuration());
+    MoovBuilder builder;
+    const size_t at = builder.w.Open(BoxType("moov"));
+    ForEachBox(moov, [&](uint32_t type, Span box, Span payload) {
+        const auto plan =
+            std::find_if(plans.begin(), plans.end(), [&](const TrackPlan& p) { return p.trak.bytes == payload.bytes; });
+        if (type == BoxType("mvhd"))
+            CopyTimed(builder.w, type, payload, TimedBox::Movie, movieDuration);
+        else if (type == BoxType("trak") && plan != plans.end())
+            builder.Container(type, payload, *plan);
+        else if (type != BoxType("trak") && type != BoxType("mvex"))
+            builder.w.Bytes(box);
+    });
+    builder.w.Close(at);
+    return std::move(builder.w.out);
+}
+
 // The track's avcC.
 std::optional<Span> AvcConfig(Span trak) {
     const std::optional<Span> stsd = Path(trak, {BoxType("mdia"), BoxType("minf"), BoxType("stbl"), BoxType("stsd")});
@@ -257,52 +310,16 @@ std::optional<std::vector<uint8_t>> RebuildMoov(const VideoTemplate& from, const
     if (samples.empty() || !moov)
         return std::nullopt;
     const std::vector<Span> traks = Traks(*moov);
-    if (from.track >= traks.size())
-        return std::nullopt;
     const uint32_t movieScale = TimescaleOf(Child(*moov, BoxType("mvhd")));
-    TrackPlan video{traks[from.track], {}, {}};
-    video.timing.movieScale = movieScale;
-    video.timing.mediaScale = TimescaleOf(Path(video.trak, {BoxType("mdia"), BoxType("mdhd")}));
-    const std::optional<Span> stts = Path(video.trak, {BoxType("mdia"), BoxType("minf"), BoxType("stbl"), BoxType("stts")});
-    if (!stts || stts->size < 16 || Be32(stts->bytes + 4) == 0)
+    std::optional<TrackPlan> video = from.track < traks.size() && movieScale > 0
+                                         ? VideoPlan(traks[from.track], movieScale, samples)
+                                         : std::nullopt;
+    if (!video)
         return std::nullopt;
-    const uint32_t delta = Be32(stts->bytes + 12);
-    if (movieScale == 0 || video.timing.mediaScale == 0 || delta == 0)
-        return std::nullopt;
-    video.timing.mediaDuration = uint64_t{delta} * samples.size();
-    video.tables = [&](BoxWriter& w) { WriteTables(w, samples, delta); };
-    // Shown from its first picture in the order of display, when that differs.
-    uint64_t first = UINT64_MAX;
-    for (size_t i = 0; i < samples.size(); ++i)
-        first = std::min(first, i * uint64_t{delta} + samples[i].composition);
-    video.shownFrom = first;
-    video.shownFor = video.timing.mediaDuration;
-    std::vector<TrackPlan> plans{video};
-    if (from.audio && !audio.empty() && from.audio->track < traks.size()) {
-        TrackPlan sound{traks[from.audio->track], {movieScale, from.audio->mediaScale, 0, 0}, {}};
-        sound.timing.mediaDuration = AudioDuration(*from.audio, audio);
-        sound.tables = [&](BoxWriter& w) { WriteAudioTables(w, *from.audio, audio); };
-        // The encoder's first samples (AAC's priming) stay unheard, as in the template.
-        sound.shownFrom = std::min(EditStart(sound.trak), sound.timing.mediaDuration);
-        sound.shownFor = sound.timing.mediaDuration - sound.shownFrom;
-        plans.push_back(sound);
-    }
-    uint64_t movieDuration = 0;
-    for (const TrackPlan& plan : plans)
-        movieDuration = std::max(movieDuration, plan.timing.MovieDuration());
-    MoovBuilder builder;
-    const size_t at = builder.w.Open(BoxType("moov"));
-    ForEachBox(*moov, [&](uint32_t type, Span box, Span payload) {
-        const auto plan = std::find_if(plans.begin(), plans.end(), [&](const TrackPlan& p) { return p.trak.bytes == payload.bytes; });
-        if (type == BoxType("mvhd"))
-            CopyTimed(builder.w, type, payload, TimedBox::Movie, movieDuration);
-        else if (type == BoxType("trak") && plan != plans.end())
-            builder.Container(type, payload, *plan);
-        else if (type != BoxType("trak") && type != BoxType("mvex"))
-            builder.w.Bytes(box);
-    });
-    builder.w.Close(at);
-    return std::move(builder.w.out);
+    std::vector<TrackPlan> plans{std::move(*video)};
+    if (from.audio && !audio.empty() && from.audio->track < traks.size())
+        plans.push_back(SoundPlan(traks[from.audio->track], movieScale, *from.audio, audio));
+    return WriteMoov(*moov, plans);
 }
 
 } // namespace Kalvory
