@@ -126,6 +126,9 @@ std::optional<VideoTemplate> TemplateOfClip(AAA::Stream& stream, const FSAccessL
     std::optional<VideoTemplate> from = moov ? VideoTemplateOf(std::move(moov->bytes)) : std::nullopt;
     if (from)
         from->sliceKinds = SliceKindsOf(stream, clip.start, volume.totalBytes, *from);
+    // A camera that writes B pictures may leave any of them unreferenced, in its first pictures or not.
+    if (from && from->sliceKinds != 0 && from->reordered)
+        from->sliceKinds |= SliceKind(0x01);
     return from;
 }
 
