@@ -44,7 +44,8 @@ bool OpensAccessUnit(const Nal& nal) {
 class NalReader {
 public:
     NalReader(AAA::Stream& stream, uint64_t to, const NalUnits& units)
-        : stream_(stream), to_(to), prefix_(units.lengthBytes), longest_(units.longest), pps_(units.pps) {}
+        : stream_(stream), to_(to), prefix_(units.lengthBytes), longest_(units.longest), pps_(units.pps),
+          kinds_(units.sliceKinds) {}
 
     // The NAL unit at `at` when its header is one H.264 uses and it ends by `to`.
     std::optional<Nal> At(uint64_t at) {
@@ -62,6 +63,9 @@ public:
         const bool unreferenced = type == 6 || (type >= 9 && type <= 12);
         const bool known = (type >= 1 && type <= 15) || (type >= 19 && type <= 21);
         if (!known || (referenced && reference == 0) || (unreferenced && reference != 0))
+            return std::nullopt;
+        // Sound read as a slice seldom has the header the camera gives its slices.
+        if (IsVcl(type) && kinds_ != 0 && (kinds_ & SliceKind(header)) == 0)
             return std::nullopt;
         const uint32_t bits = uint32_t{bytes[prefix_ + 1]} << 24 | uint32_t{bytes[prefix_ + 2]} << 16 |
                               uint32_t{bytes[prefix_ + 3]} << 8;
@@ -106,9 +110,11 @@ public:
         if (!first)
             return first;
         const uint64_t gap = GapAfter(*first, kResyncBytes);
+        // A start inside a picture reads on past the next start: it is none.
+        const uint64_t end = At(*first)->end, next = end + gap;
         int tried = 0;
-        for (uint64_t p = *first + 1, end = At(*first)->end; gap > 0 && p < end && tried < kMostInnerStarts; ++p)
-            if (BeginsVideo(p) && (++tried, GapAfter(p, gap) < gap))
+        for (uint64_t p = *first + 1; gap > 0 && p < end && tried < kMostInnerStarts; ++p)
+            if (BeginsVideo(p) && (++tried, At(p)->end <= next && GapAfter(p, gap) < gap))
                 return p;
         return first;
     }
@@ -153,6 +159,7 @@ private:
     uint32_t prefix_;
     uint32_t longest_;
     uint32_t pps_;
+    uint8_t kinds_;
     uint64_t windowAt_ = 0;
     std::vector<uint8_t> window_;
 };

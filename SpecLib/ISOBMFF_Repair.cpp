@@ -1,12 +1,14 @@
 #include "ISOBMFF_Repair.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "AAA_DebugLog.h"
 #include "AVCHD_Fragments.h"
 #include "ISOBMFF_AccessUnits.h"
 #include "ISOBMFF_Boxes.h"
 #include "ISOBMFF_Moov.h"
+#include "ISOBMFF_SampleTables.h"
 
 namespace Kalvory {
 namespace {
@@ -42,6 +44,77 @@ uint64_t DataEnd(AAA::Stream& stream, const FSAccessLib::FSAccessBase& volume, u
     return end;
 }
 
+// The bytes of the mdat that are no video sample: the sound's chunks.
+std::vector<Gap> GapsBetween(const std::vector<FoundSample>& found, uint64_t payload, uint64_t end) {
+    std::vector<Gap> gaps;
+    uint64_t at = payload;
+    for (const FoundSample& sample : found) {
+        if (sample.offset > at)
+            gaps.push_back({at, sample.offset - at});
+        at = sample.offset + sample.size;
+    }
+    if (end > at)
+        gaps.push_back({at, end - at});
+    return gaps;
+}
+
+// The sound chunks (file offsets) when they run as long as the pictures;
+// none when the sound cannot be read back.
+std::vector<AudioChunk> SoundOf(AAA::Stream& stream, const VideoTemplate& from, const std::vector<FoundSample>& found,
+                                uint64_t payload, uint64_t end, uint64_t start) {
+    if (!from.audio || from.pictureDelta == 0 || from.pictureScale == 0)
+        return {};
+    std::optional<std::vector<AudioChunk>> chunks = FindAudioChunks(stream, *from.audio, GapsBetween(found, payload, end));
+    if (!chunks)
+        return {};
+    // Sound and pictures recorded together end together; else the gaps held something else.
+    const double pictures = double(found.size()) * from.pictureDelta / from.pictureScale;
+    const double sound = double(AudioDuration(*from.audio, *chunks)) / from.audio->mediaScale;
+    if (std::abs(pictures - sound) > 1.0)
+        return {};
+    for (AudioChunk& chunk : *chunks)
+        chunk.offset -= start;
+    return std::move(*chunks);
+}
+
+// The slice headers of the template's first pictures, read where its NAL
+// units fill each sample exactly (a sample elsewhere on a fragmented card
+// reads otherwise). Only each unit's prefix and header are read.
+uint8_t SliceKindsOf(AAA::Stream& stream, uint64_t start, uint64_t totalBytes, const VideoTemplate& from) {
+    constexpr size_t kPicturesRead = 600;
+    constexpr int kMostUnits = 64;
+    MovieTables tables;
+    if (!ParseMovieTables(from.moov.data(), from.moov.size(), tables))
+        return 0;
+    uint8_t kinds = 0;
+    size_t read = 0;
+    for (const MediaSample& sample : tables.samples) {
+        if (read == kPicturesRead)
+            break;
+        if (sample.track != from.track || start + sample.offset + sample.size > totalBytes)
+            continue;
+        ++read;
+        uint8_t seen = 0;
+        uint64_t at = 0;
+        for (int units = 0; units < kMostUnits && at + from.nalLengthBytes < sample.size; ++units) {
+            uint8_t bytes[5] = {};
+            stream.Seek(static_cast<int64_t>(start + sample.offset + at), AAA::SeekBegin);
+            if (stream.Read(bytes, from.nalLengthBytes + 1) != from.nalLengthBytes + 1)
+                break;
+            uint64_t length = 0;
+            for (uint32_t i = 0; i < from.nalLengthBytes; ++i)
+                length = length << 8 | bytes[i];
+            const uint8_t header = bytes[from.nalLengthBytes];
+            if ((header & 0x1F) == 1 || (header & 0x1F) == 5)
+                seen |= SliceKind(header);
+            at += from.nalLengthBytes + length;
+        }
+        if (at == sample.size)
+            kinds |= seen;
+    }
+    return kinds;
+}
+
 } // namespace
 
 std::optional<VideoTemplate> TemplateOfClip(AAA::Stream& stream, const FSAccessLib::FSAccessBase& volume,
@@ -50,7 +123,13 @@ std::optional<VideoTemplate> TemplateOfClip(AAA::Stream& stream, const FSAccessL
         return std::nullopt;
     const TopLevelWalk walk = WalkTopLevelBoxes(stream, clip.start, volume.totalBytes - clip.start);
     std::optional<FoundMoov> moov = FindMoov(stream, volume, clip.start, walk);
-    return moov ? VideoTemplateOf(std::move(moov->bytes)) : std::nullopt;
+    std::optional<VideoTemplate> from = moov ? VideoTemplateOf(std::move(moov->bytes)) : std::nullopt;
+    if (from)
+        from->sliceKinds = SliceKindsOf(stream, clip.start, volume.totalBytes, *from);
+    // A camera that writes B pictures may leave any of them unreferenced, in its first pictures or not.
+    if (from && from->sliceKinds != 0 && from->reordered)
+        from->sliceKinds |= SliceKind(0x01);
+    return from;
 }
 
 bool RepairIsoMedia(AAA::Stream& stream, const FSAccessLib::FSAccessBase& volume, DirEntry& entry,
@@ -70,6 +149,7 @@ bool RepairIsoMedia(AAA::Stream& stream, const FSAccessLib::FSAccessBase& volume
     units.lengthBytes = from.nalLengthBytes;
     units.longest = std::max(kLeastLongest, 4 * std::min(from.largestSample, UINT32_MAX / 4));
     units.pps = from.ppsId;
+    units.sliceKinds = from.sliceKinds;
     const std::vector<FoundSample> found = FindAccessUnits(stream, payload, end, units);
     if (found.empty())
         return false;
@@ -77,13 +157,22 @@ bool RepairIsoMedia(AAA::Stream& stream, const FSAccessLib::FSAccessBase& volume
     samples.reserve(found.size());
     for (const FoundSample& sample : found)
         samples.push_back({sample.offset - entry.start, sample.size, sample.sync});
-    const std::optional<std::vector<uint8_t>> moov = RebuildMoov(from, samples);
+    // Pictures shown in another order than stored get it back; without, they show as decoded.
+    if (from.reordered && from.sequence)
+        if (const auto shown = CompositionOffsets(stream, found, from.nalLengthBytes, *from.sequence, from.pictureDelta))
+            for (size_t i = 0; i < samples.size(); ++i)
+                samples[i].composition = (*shown)[i];
+    const std::vector<AudioChunk> sound =
+        SoundOf(stream, from, found, payload, end, entry.start);
+    const std::optional<std::vector<uint8_t>> moov = RebuildMoov(from, samples, sound);
     if (!moov)
         return false;
     auto rewritten = std::make_shared<FSAccessLib::RewrittenBytes>();
     // An mdat whose size runs past its data ends where its last sample does.
     uint64_t length = walk.mdatAt + walk.mdatSize;
-    const uint64_t dataEnd = samples.back().offset + samples.back().size;
+    uint64_t dataEnd = samples.back().offset + samples.back().size;
+    if (!sound.empty())
+        dataEnd = std::max(dataEnd, sound.back().offset + sound.back().bytes);
     if (walk.mdatSize > room || dataEnd < length) {
         const std::optional<std::vector<uint8_t>> head = HeadWithMdatSize(stream, entry.start, walk, dataEnd - walk.mdatAt);
         if (!head)
@@ -97,8 +186,8 @@ bool RepairIsoMedia(AAA::Stream& stream, const FSAccessLib::FSAccessBase& volume
     entry.length = length;
     entry.rewritten = std::move(rewritten);
     entry.repaired = true;
-    AAA::DebugLog(3, "%s: its moov is missing; %d video samples found, a moov rebuilt for them\n", entry.name,
-                  static_cast<int>(samples.size()));
+    AAA::DebugLog(3, "%s: its moov is missing; %d video samples and %d sound chunks found, a moov rebuilt for them\n",
+                  entry.name, static_cast<int>(samples.size()), static_cast<int>(sound.size()));
     return true;
 }
 

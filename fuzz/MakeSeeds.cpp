@@ -213,6 +213,12 @@ void AddIsoMedia(Corpus& corpus) {
             corpus.Add("iso_sample_tables", name, clip->substr(moov) + clip->substr(0, moov));
             corpus.Add("iso_repair", name, clip->substr(moov) + clip->substr(0, moov));
         }
+        // The clips' AAC is mono at 48 kHz; an MP4's mdat begins with a sound chunk.
+        const size_t mdat = TopLevelBox(*clip, "mdat");
+        if (brand[0] != 'q' && mdat != std::string::npos)
+            for (const char flags : {'\0', '\1', '\2'})
+                corpus.Add("iso_aac_frames", name + "-" + std::to_string(int(flags)),
+                           std::string("\x11\x88") + flags + clip->substr(mdat + 8, 2048));
     }
 }
 

@@ -2,6 +2,7 @@
 // of length-prefixed NAL units, with chunks of sound between them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "ISOBMFF_AccessUnits.h"
@@ -99,6 +100,69 @@ TEST(IsoMediaAccessUnits, TheSamplesEndWhereTheVideoDataDoes) {
     EXPECT_LT(cut.back().offset + cut.back().size, last.offset + last.size - 1);
     // Units longer than the camera writes are not taken for video.
     EXPECT_TRUE(Kalvory::FindAccessUnits(card, 0, bytes.size(), Units(16)).empty());
+}
+
+std::string NonZero(std::mt19937& random, size_t count) {
+    std::uniform_int_distribution<int> byte(1, 255);
+    std::string bytes;
+    for (size_t i = 0; i < count; ++i)
+        bytes += static_cast<char>(byte(random));
+    return bytes;
+}
+
+// A unit of `header` (a first slice of P, parameter set 0) holding `payload`.
+std::string Unit(uint8_t header, const std::string& payload) {
+    const std::string nal = static_cast<char>(header) + std::string(header == 0x65 ? "\x88\xC0" : "\xF7") + payload;
+    std::string unit;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        unit += static_cast<char>(nal.size() >> shift);
+    return unit + nal;
+}
+
+// An IDR picture, then P pictures with sound between; what each sound chunk begins with is given.
+Stream WithSound(std::mt19937& random, const std::string& idrPayload, const std::string& soundStart) {
+    Stream stream;
+    stream.bytes = NonZero(random, 4000);
+    stream.samples.push_back({stream.bytes.size(), 0, true});
+    stream.bytes += Unit(0x65, idrPayload);
+    stream.samples.back().size = static_cast<uint32_t>(stream.bytes.size() - stream.samples.back().offset);
+    stream.bytes += NonZero(random, 4000);
+    for (int p = 0; p < 40; ++p) {
+        const std::string unit = Unit(0x41, NonZero(random, 900 + random() % 200));
+        stream.samples.push_back({stream.bytes.size(), static_cast<uint32_t>(unit.size()), false});
+        stream.bytes += unit + soundStart + NonZero(random, 100);
+    }
+    return stream;
+}
+
+std::vector<FoundSample> Walk(const Stream& stream, uint8_t sliceKinds) {
+    AAA::MemoryStream card(stream.bytes.data(), stream.bytes.size());
+    Kalvory::NalUnits units = Units(64 << 10);
+    units.sliceKinds = sliceKinds;
+    return Kalvory::FindAccessUnits(card, 0, stream.bytes.size(), units);
+}
+
+bool Same(const std::vector<FoundSample>& found, const std::vector<FoundSample>& samples) {
+    return std::equal(found.begin(), found.end(), samples.begin(), samples.end(),
+                      [](const FoundSample& a, const FoundSample& b) { return a == b; });
+}
+
+TEST(IsoMediaAccessUnits, SoundThatBeginsLikeAPictureIsNoneWhenTheCameraNeverWritesSuchSlices) {
+    std::mt19937 random(3);
+    // A non-reference P slice as long as the sound chunk: sound of a sine starting at 0.
+    const Stream stream = WithSound(random, NonZero(random, 3000), Unit(0x01, NonZero(random, 254)));
+    const uint8_t camera = Kalvory::SliceKind(0x65) | Kalvory::SliceKind(0x41);
+    EXPECT_TRUE(Same(Walk(stream, camera), stream.samples));
+    EXPECT_GT(Walk(stream, 0).size(), stream.samples.size()) << "any slice may be the camera's";
+}
+
+TEST(IsoMediaAccessUnits, AStartInsideAPictureThatReadsOnPastTheNextStartIsNone) {
+    std::mt19937 random(5);
+    // In the IDR slice: what reads as a P slice 33 KB long, ending among the P pictures.
+    std::string idr = NonZero(random, 20000);
+    idr.replace(500, 6, std::string("\0\0\x82\x48\x41\xF7", 6));
+    const Stream stream = WithSound(random, idr, "");
+    EXPECT_TRUE(Same(Walk(stream, 0), stream.samples));
 }
 
 } // namespace

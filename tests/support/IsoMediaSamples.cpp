@@ -39,7 +39,7 @@ std::optional<std::string> FfmpegClip(const std::filesystem::path& scratch, int 
     if (video == ClipVideo::Hevc && HasEncoder(*ffmpeg, "libx265"))
         argv.insert(argv.end(), {"-c:v", "libx265", "-preset", "ultrafast", "-tag:v", "hvc1", "-x265-params", "log-level=none"});
     else if (HasEncoder(*ffmpeg, "libx264"))
-        argv.insert(argv.end(), {"-c:v", "libx264", "-preset", "ultrafast"});
+        argv.insert(argv.end(), {"-c:v", "libx264", "-preset", video == ClipVideo::H264Reordered ? "veryfast" : "ultrafast"});
     else
         argv.insert(argv.end(), {"-c:v", "mpeg4"});
     // QuickTime clips carry PCM, as the cameras that write them do.

@@ -9,7 +9,8 @@
 
 namespace TestSupport {
 
-enum class ClipVideo { H264, Hevc };
+// H.264 with B pictures is shown in another order than stored (a ctts).
+enum class ClipVideo { H264, H264Reordered, Hevc };
 
 // A clip of `frames` frames with major brand `brand` ("XAVC", "mp41"; "qt  "
 // makes a .mov with PCM sound); `seed` changes its pattern and tone. HEVC when asked and
