@@ -286,6 +286,12 @@ double AacFrameSizes::Score(size_t size) const {
     return often ? std::max(score, kFrameBonus - 1) : score;
 }
 
+bool MayBeAacFrame(const AacLayout& layout, const uint8_t* bytes, size_t available, size_t size) {
+    if (available < size)
+        return true; // a cut frame's side info may run past what is at hand: no verdict
+    return size >= 2 && BeginsFrame(layout, bytes, size) && EndsFrame(bytes, size);
+}
+
 std::optional<AacLayout> AacLayoutOf(const uint8_t* config, size_t size) {
     if (size < 2)
         return std::nullopt;

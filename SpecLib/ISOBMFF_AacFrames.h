@@ -39,6 +39,11 @@ private:
     std::vector<uint32_t> atMost_; // how many sizes seen up to each
 };
 
+// Whether a frame of `size` bytes may stand at `bytes`, of which `available`
+// are at hand: it begins and ends as a frame does (a frame not wholly at hand
+// is not judged). What a clip's sample table says lies there is tested so.
+bool MayBeAacFrame(const AacLayout& layout, const uint8_t* bytes, size_t available, size_t size);
+
 // Whether the last of `bytes` may be cut off inside a frame.
 enum class ChunkEnd { Whole, MayBeCut };
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "ISOBMFF_SoundLayout.h"
+
 namespace Kalvory {
 namespace {
 
@@ -24,14 +26,13 @@ struct SoundEntry {
     Span children;
 };
 
-std::optional<SoundEntry> FirstSoundEntry(Span trak) {
-    const std::optional<Span> entries = SampleEntries(trak);
+std::optional<SoundEntry> SoundEntryAt(Span entries) {
     BoxHeader header;
-    if (!entries || !ParseBoxHeader(entries->bytes, entries->size, header) || header.size > entries->size)
+    if (!ParseBoxHeader(entries.bytes, entries.size, header) || header.size > entries.size)
         return std::nullopt;
     SoundEntry entry;
     entry.type = header.type;
-    entry.payload = Span{entries->bytes + header.headerBytes, static_cast<size_t>(header.size) - header.headerBytes};
+    entry.payload = Span{entries.bytes + header.headerBytes, static_cast<size_t>(header.size) - header.headerBytes};
     if (entry.payload.size < 28)
         return std::nullopt;
     entry.version = Be16(entry.payload.bytes + 8);
@@ -40,6 +41,11 @@ std::optional<SoundEntry> FirstSoundEntry(Span trak) {
         return std::nullopt;
     entry.children = Span{entry.payload.bytes + children, entry.payload.size - children};
     return entry;
+}
+
+std::optional<SoundEntry> FirstSoundEntry(Span trak) {
+    const std::optional<Span> entries = SampleEntries(trak);
+    return entries ? SoundEntryAt(*entries) : std::nullopt;
 }
 
 bool ReadPcm(const SoundEntry& entry, AudioTemplate& audio) {
@@ -119,12 +125,16 @@ std::vector<uint32_t> SampleSizes(Span trak) {
     return sizes;
 }
 
-bool ReadAac(const SoundEntry& entry, Span trak, AudioTemplate& audio) {
+std::optional<AacLayout> AacLayoutOfSound(const SoundEntry& entry) {
     std::optional<Span> esds = Child(entry.children, BoxType("esds"));
     if (const std::optional<Span> wave = Child(entry.children, BoxType("wave")); !esds && wave)
         esds = Child(*wave, BoxType("esds"));
     const std::optional<Span> config = esds ? DecoderConfig(*esds) : std::nullopt;
-    const std::optional<AacLayout> layout = config ? AacLayoutOf(config->bytes, config->size) : std::nullopt;
+    return config ? AacLayoutOf(config->bytes, config->size) : std::nullopt;
+}
+
+bool ReadAac(const SoundEntry& entry, Span trak, AudioTemplate& audio) {
+    const std::optional<AacLayout> layout = AacLayoutOfSound(entry);
     if (!layout)
         return false;
     audio.coding = AudioCoding::Aac;
@@ -170,6 +180,11 @@ std::optional<AudioChunk> ReadChunk(AAA::Stream& stream, const AudioTemplate& au
 }
 
 } // namespace
+
+std::optional<AacLayout> AacLayoutOfEntries(const uint8_t* entries, size_t size) {
+    const std::optional<SoundEntry> entry = SoundEntryAt(Span{entries, size});
+    return entry && entry->type == BoxType("mp4a") ? AacLayoutOfSound(*entry) : std::nullopt;
+}
 
 std::optional<AudioTemplate> AudioTemplateOf(Span moov, const MovieTables& tables, uint16_t videoTrack) {
     const std::vector<Span> traks = Traks(moov);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "ISOBMFF_Boxes.h"
+#include "ISOBMFF_SoundLayout.h"
 
 namespace Kalvory {
 namespace {
@@ -81,6 +82,10 @@ void ReadSampleDescription(Span payload, TrackTables& track) {
         track.coding.coding = SampleCoding::Hevc;
     else if (track.codec == BoxType("mp4v"))
         track.coding.coding = SampleCoding::Mpeg4Part2;
+    else if (const std::optional<AacLayout> aac = AacLayoutOfEntries(entries.bytes, entries.size)) {
+        track.coding.coding = SampleCoding::Aac;
+        track.coding.aac = *aac;
+    }
     if (track.coding.coding == SampleCoding::Avc || track.coding.coding == SampleCoding::Hevc)
         ReadCodecParameters(Span{entries.bytes + 8, static_cast<size_t>(header.size) - 8}, track);
     // A sound entry: channel count and sample size after 16 bytes of its fields.
@@ -236,6 +241,8 @@ bool BeginsSample(const TrackCoding& track, const uint8_t* bytes, size_t availab
         return true;
     case SampleCoding::Pcm16:
         return true;
+    case SampleCoding::Aac:
+        return MayBeAacFrame(track.aac, bytes, available, size);
     case SampleCoding::Mpeg4Part2:
         return available < 3 || (bytes[0] == 0 && bytes[1] == 0 && bytes[2] == 1);
     case SampleCoding::Avc:

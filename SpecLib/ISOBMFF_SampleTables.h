@@ -7,10 +7,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "ISOBMFF_AacFrames.h"
+
 namespace Kalvory {
 
 enum class SampleCoding {
-    Unchecked, // audio, timed metadata, anything without a test of its first bytes
+    Unchecked, // timed metadata, anything without a test of its first bytes
+    Aac,       // raw AAC LC frames
     Avc,       // length-prefixed H.264 NAL units
     Hevc,      // length-prefixed H.265 NAL units
     Mpeg4Part2, // start codes
@@ -29,6 +32,7 @@ struct TrackCoding {
     uint32_t nalLengthBytes = 4;
     uint32_t channels = 0;     // Pcm16
     bool bigEndian = false;    // Pcm16: twos, not sowt
+    AacLayout aac;             // Aac
 };
 
 struct MovieTables {

@@ -64,6 +64,7 @@ TEST(IsoMediaAacFrames, ChunksOfFramesSplitWhereTheEncoderEndedThem) {
         if (!other || !clip)
             GTEST_SKIP() << "ffmpeg with its AAC encoder is needed";
         const Kalvory::AacFrameSizes likely(other->Sizes());
+        size_t framesTried = 0, shiftedPassed = 0;
         std::mt19937 random(static_cast<uint32_t>(channels * 7 + sound.size()));
         for (size_t first = 0; first < clip->frames.size();) {
             const size_t count = std::min(clip->frames.size() - first, size_t{1} + random() % 24);
@@ -90,11 +91,22 @@ TEST(IsoMediaAacFrames, ChunksOfFramesSplitWhereTheEncoderEndedThem) {
                 kept->back() = sizes.back();
                 EXPECT_EQ(*kept, sizes);
             }
+            // What the fragment search asks of a sample the table puts there:
+            // every frame passes whole and cut anywhere, the bytes one past its start seldom.
+            for (size_t i = first; i < first + count; ++i) {
+                const auto* frame = reinterpret_cast<const uint8_t*>(clip->frames[i].data());
+                const size_t size = clip->frames[i].size();
+                EXPECT_TRUE(Kalvory::MayBeAacFrame(clip->layout, frame, size, size)) << "frame " << i;
+                EXPECT_TRUE(Kalvory::MayBeAacFrame(clip->layout, frame, 1 + random() % size, size)) << "frame " << i;
+                shiftedPassed += size > 3 && Kalvory::MayBeAacFrame(clip->layout, frame + 1, size - 1, size - 1);
+                ++framesTried;
+            }
             // Frames of the other layout are none of these.
             const AacLayout wrong{3 - clip->layout.channels, clip->layout.frequencyIndex};
             EXPECT_FALSE(Kalvory::SplitAacFrames(wrong, bytes, chunk.size(), Kalvory::ChunkEnd::Whole, likely));
             first += count;
         }
+        EXPECT_LT(shiftedPassed * 10, framesTried) << sound << ": bytes that are no frame's start passed";
     }
 }
 
