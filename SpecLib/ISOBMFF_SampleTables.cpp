@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "ISOBMFF_Boxes.h"
+#include "ISOBMFF_BoxSpans.h"
 #include "ISOBMFF_SoundLayout.h"
 
 namespace Kalvory {
@@ -14,11 +14,6 @@ constexpr uint64_t kMostSamples = 1u << 23;
 constexpr int kDeepestBox = 8;
 // A video sample entry's fields before its child boxes.
 constexpr size_t kVisualEntryBytes = 8 + 78;
-
-struct Span {
-    const uint8_t* bytes;
-    size_t size;
-};
 
 // The tables of one track as read, before they are joined.
 struct TrackTables {
@@ -36,19 +31,6 @@ struct TrackTables {
     bool damaged = false;
 };
 
-// Calls `each(type, payload)` for every box inside `span`; false when one is cut.
-template <class Each>
-bool ForEachBox(Span span, Each each) {
-    for (size_t at = 0; at + 8 <= span.size;) {
-        BoxHeader header;
-        if (!ParseBoxHeader(span.bytes + at, span.size - at, header) || header.size > span.size - at)
-            return false;
-        each(header.type, Span{span.bytes + at + header.headerBytes, static_cast<size_t>(header.size) - header.headerBytes});
-        at += static_cast<size_t>(header.size);
-    }
-    return true;
-}
-
 // The table's entry count after version and flags, when `entryBytes` of each fit.
 bool Entries(Span payload, size_t entryBytes, size_t extraHeader, uint32_t& count) {
     if (payload.size < 8 + extraHeader)
@@ -60,7 +42,7 @@ bool Entries(Span payload, size_t entryBytes, size_t extraHeader, uint32_t& coun
 void ReadCodecParameters(Span entry, TrackTables& track) {
     if (entry.size < kVisualEntryBytes - 8)
         return;
-    ForEachBox(Span{entry.bytes + kVisualEntryBytes - 8, entry.size - (kVisualEntryBytes - 8)}, [&](uint32_t type, Span box) {
+    ForEachBox(Span{entry.bytes + kVisualEntryBytes - 8, entry.size - (kVisualEntryBytes - 8)}, [&](uint32_t type, Span, Span box) {
         if (type == BoxType("avcC") && box.size >= 5)
             track.coding.nalLengthBytes = (box.bytes[4] & 3u) + 1;
         if (type == BoxType("hvcC") && box.size >= 22)
@@ -135,7 +117,7 @@ void ReadTable(uint32_t type, Span payload, TrackTables& track) {
 void ReadBoxes(Span span, int depth, TrackTables& track) {
     if (depth > kDeepestBox)
         return;
-    const bool whole = ForEachBox(span, [&](uint32_t type, Span payload) {
+    const bool whole = ForEachBox(span, [&](uint32_t type, Span, Span payload) {
         if (type == BoxType("mdia") || type == BoxType("minf") || type == BoxType("stbl"))
             ReadBoxes(payload, depth + 1, track);
         else if (type == BoxType("hdlr") && payload.size >= 12 && track.handler == 0)
@@ -193,7 +175,7 @@ bool ParseMovieTables(const uint8_t* moov, size_t size, MovieTables& tables) {
     tables = MovieTables();
     std::vector<TrackTables> tracks;
     const bool whole = ForEachBox(Span{moov + header.headerBytes, static_cast<size_t>(header.size) - header.headerBytes},
-                                  [&](uint32_t type, Span payload) {
+                                  [&](uint32_t type, Span, Span payload) {
                                       if (type != BoxType("trak"))
                                           return;
                                       tracks.emplace_back();

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <random>
 #include <unistd.h>
 
@@ -117,6 +118,19 @@ std::vector<std::string> SortedContents(const std::map<std::string, std::string>
 
 class StagedSave : public RestoreJobTest {
 protected:
+    // A job on `image` verified with `out` (made) as DEST; null after a failure.
+    std::unique_ptr<Restore::RestoreMain> Verified(const fs::path& image, Restore::StrategyType type, const fs::path& out,
+                                                   Completion& completion) {
+        auto job = std::make_unique<Restore::RestoreMain>(static_cast<int32_t>(type), Wide(image));
+        fs::create_directories(out);
+        job->SetDestination(Wide(out));
+        if (job->ResultState() != 0 || VerifyNow(*job, completion) != 0) {
+            ADD_FAILURE() << AAA::ToUtf8(job->ErrorText());
+            return nullptr;
+        }
+        return job;
+    }
+
     std::map<std::string, std::string> Expected(const std::vector<Placed>& placed) {
         std::map<std::string, std::string> expected;
         for (const Placed& file : placed)
@@ -130,18 +144,15 @@ TEST_F(StagedSave, JudgedFilesAreMovedIntoPlaceWithoutASecondWrite) {
     for (uint64_t seed = 1; seed <= 12 && !HasFailure(); ++seed) {
         const fs::path image = dir / "card.img";
         const std::vector<Placed> placed = WriteCard(seed, image, Then::Delete);
-        Restore::RestoreMain job(0, Wide(image));
-        ASSERT_EQ(job.ResultState(), 0) << AAA::ToUtf8(job.ErrorText());
         const fs::path out = dir / ("out" + std::to_string(seed));
-        fs::create_directories(out);
-        job.SetDestination(Wide(out));
         Completion completion;
-        ASSERT_EQ(VerifyNow(job, completion), 0) << AAA::ToUtf8(job.ErrorText());
+        const auto job = Verified(image, Restore::StrategyType::Directory, out, completion);
+        ASSERT_TRUE(job);
         writtenByWrite = 0;
         AAA::FileStream::SetWriteFunctionForTesting(&CountingWrite);
-        const int32_t saved = SaveNow(job, completion);
+        const int32_t saved = SaveNow(*job, completion);
         AAA::FileStream::SetWriteFunctionForTesting(nullptr);
-        ASSERT_EQ(saved, 0) << AAA::ToUtf8(job.ErrorText());
+        ASSERT_EQ(saved, 0) << AAA::ToUtf8(job->ErrorText());
 
         EXPECT_EQ(SortedContents(FilesUnder(out)), SortedContents(Expected(placed))) << "seed " << seed;
         EXPECT_EQ(writtenByWrite.load(), 0u) << "seed " << seed << ": the save copied what was staged whole";
@@ -154,14 +165,11 @@ TEST_F(StagedSave, FoundFoldersAreReadOnceByTheJudgeAndNotByTheScan) {
         const fs::path image = dir / "card.img";
         const std::vector<Placed> placed = WriteCard(seed, image, Then::QuickFormat);
         CardReads::Start(image);
-        Restore::RestoreMain job(static_cast<int32_t>(Restore::StrategyType::DirAndSector), Wide(image));
-        ASSERT_EQ(job.ResultState(), 0) << AAA::ToUtf8(job.ErrorText());
         const fs::path out = dir / ("out" + std::to_string(seed));
-        fs::create_directories(out);
-        job.SetDestination(Wide(out));
         Completion completion;
-        ASSERT_EQ(VerifyNow(job, completion), 0) << AAA::ToUtf8(job.ErrorText());
-        ASSERT_EQ(SaveNow(job, completion), 0) << AAA::ToUtf8(job.ErrorText());
+        const auto job = Verified(image, Restore::StrategyType::DirAndSector, out, completion);
+        ASSERT_TRUE(job);
+        ASSERT_EQ(SaveNow(*job, completion), 0) << AAA::ToUtf8(job->ErrorText());
         const CardReads reads = CardReads::Stop();
         EXPECT_EQ(SortedContents(FilesUnder(out)), SortedContents(Expected(placed))) << "seed " << seed;
         uint64_t stored = 0;
