@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <thread>
@@ -31,6 +32,7 @@ std::atomic<FileStream::OpenFunction> openFunction{&DefaultOpen};
 std::atomic<FileStream::ReadFunction> readFunction{&DefaultRead};
 std::atomic<FileStream::WriteFunction> writeFunction{&DefaultWrite};
 std::atomic<int64_t> openRetryDelayMs{100};
+std::atomic<bool> everySourceSlow{false};
 
 [[noreturn]] void ArgumentError(int line) {
     ThrowLogged<ArgumentException>(kSourceFile, line, "ArgumentException()");
@@ -299,7 +301,7 @@ size_t FileStream::FetchAhead(uint8_t* out, size_t count) {
         return 0;
     // Fetched windows serve any read they hold, in a run or not: the next
     // file begins where the last one's read ran past its end.
-    const bool inRun = sequential_ >= kReadAheadAfter && at == sequentialEnd_;
+    const bool inRun = sequential_ >= kReadAheadAfter && at == sequentialEnd_ && SlowSource();
     if (!inRun && !ahead_->Holds(at))
         return 0;
     int error = 0;
@@ -318,10 +320,31 @@ size_t FileStream::FetchFully(uint8_t* out, size_t count, bool& failed) {
         return SalvageRead(out, count);
     const uint64_t at = FileOffset(static_cast<uint64_t>(filePosition_));
     const size_t ahead = FetchAhead(out, count);
-    const size_t got = ahead + (ahead < count ? FetchFromFile(out + ahead, count - ahead, failed) : 0);
+    const size_t got = ahead + (ahead < count ? TimedFetchFromFile(out + ahead, count - ahead, failed) : 0);
     CountSequential(at, got);
-    if (ahead_ && sequential_ >= kReadAheadAfter && got == count)
+    if (ahead_ && sequential_ >= kReadAheadAfter && got == count && SlowSource())
         ahead_->Want(FileOffset(static_cast<uint64_t>(filePosition_)));
+    return got;
+}
+
+void FileStream::SetSlowSourceForTesting(bool always) { everySourceSlow.store(always); }
+
+bool FileStream::SlowSource() const {
+    if (everySourceSlow.load(std::memory_order_relaxed))
+        return true;
+    const uint64_t fetched = ahead_ ? ahead_->WindowNanos() : 0;
+    return (fetched != 0 ? fetched : windowNanos_) >= kFastWindowNanos;
+}
+
+size_t FileStream::TimedFetchFromFile(uint8_t* out, size_t count, bool& failed) {
+    if (!ahead_ || count < ReadAhead::kWindow / 4)
+        return FetchFromFile(out, count, failed);
+    const auto began = std::chrono::steady_clock::now();
+    const size_t got = FetchFromFile(out, count, failed);
+    if (got == count) {
+        const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - began);
+        windowNanos_ = static_cast<uint64_t>(nanos.count()) * ReadAhead::kWindow / count;
+    }
     return got;
 }
 

@@ -110,6 +110,11 @@ public:
         if (ahead_)
             ahead_->Limit(end == UINT64_MAX ? end : FileOffset(end));
     }
+    // A source that gives a window faster than this gains nothing from reading
+    // ahead (a cached image): the copy out of the window would only cost.
+    static constexpr uint64_t kFastWindowNanos = 2'000'000;
+    // Tests read cached images: they take every source as slow (0 restores the pace test).
+    static void SetSlowSourceForTesting(bool always);
     // The run of sequential reads after which the next window is fetched ahead.
     static constexpr uint64_t kReadAheadAfter = 1 << 20;
 
@@ -149,6 +154,9 @@ private:
     // What the read-ahead holds or fetches of the next `count` bytes.
     size_t FetchAhead(uint8_t* out, size_t count);
     void CountSequential(uint64_t fileOffset, size_t count);
+    // Whether the source is slow enough that reading ahead keeps it busy.
+    bool SlowSource() const;
+    size_t TimedFetchFromFile(uint8_t* out, size_t count, bool& failed);
     // Reads `count` bytes at the descriptor's place piece by piece, zeros for
     // the pieces the medium cannot give; returns the bytes before the end.
     size_t SalvageRead(uint8_t* out, size_t count);
@@ -168,6 +176,7 @@ private:
     std::unique_ptr<ReadAhead> ahead_;
     uint64_t sequentialEnd_ = 0; // file offset where the run of sequential reads stands
     uint64_t sequential_ = 0;
+    uint64_t windowNanos_ = 0; // the last large plain read's pace, per window
     ReadTee* tee_ = nullptr;
     ReadCache* cache_ = nullptr;
     bool cardWindow_ = false;

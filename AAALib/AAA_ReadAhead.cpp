@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <unistd.h>
 
@@ -36,7 +37,13 @@ void ReadAhead::Work() {
         wanted->state = State::Fetching;
         lock.unlock();
         size_t got = 0;
+        const auto began = std::chrono::steady_clock::now();
         const int error = Fetch(*wanted, got); // the window's bytes are the worker's alone while it fetches
+        if (error == 0 && got == kWindow)
+            windowNanos_.store(static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                                         std::chrono::steady_clock::now() - began)
+                                                         .count()),
+                               std::memory_order_relaxed);
         lock.lock();
         wanted->length = got;
         wanted->error = error;

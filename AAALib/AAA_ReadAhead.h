@@ -3,6 +3,7 @@
 // was given: the next windows of the run are fetched on a thread of their
 // own, through a descriptor of their own, so parsing, staging and hashing
 // overlap the card's reading instead of adding to it.
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -37,6 +38,9 @@ public:
     // No window is fetched ahead from `end` on (UINT64_MAX: none held back):
     // a reader that knows it will pass over what lies there says so.
     void Limit(uint64_t end);
+
+    // How long the last whole window took to fetch, in nanoseconds (0: none yet).
+    uint64_t WindowNanos() const { return windowNanos_.load(std::memory_order_relaxed); }
 
     static constexpr size_t kWindow = 1 << 20;
     // Windows fetched ahead of the one being read: enough that a burst of
@@ -83,6 +87,7 @@ private:
     Window windows_[kWindows];
     bool stopping_ = false;
     uint64_t limit_ = UINT64_MAX;
+    std::atomic<uint64_t> windowNanos_{0};
     std::thread worker_;
 };
 

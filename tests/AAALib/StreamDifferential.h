@@ -206,6 +206,10 @@ public:
         stream->blockSize = shape_.blockSize;
         if (shape_.ahead == Ahead::On && !stream->EnableReadAhead())
             return {0, "the read-ahead could not open the file"};
+        AAA::FileStream::SetSlowSourceForTesting(shape_.ahead == Ahead::On); // the file is cached: fast
+        const struct Restore {
+            ~Restore() { AAA::FileStream::SetSlowSourceForTesting(false); }
+        } restore;
         if (shape_.origin != 0)
             stream->SetOrigin(shape_.origin);
         RunResult result;

@@ -168,6 +168,7 @@ TEST_F(StagedSave, JudgedFilesAreMovedIntoPlaceWithoutASecondWrite) {
 }
 
 TEST_F(StagedSave, FoundFoldersAreReadOnceByTheJudgeAndNotByTheScan) {
+    AAA::FileStream::SetSlowSourceForTesting(true); // read ahead as from a card
     for (uint64_t seed = 20; seed < 20 + kLayouts && !HasFailure(); ++seed) {
         const fs::path image = dir / "card.img";
         const std::vector<Placed> placed = WriteCard(seed, image, Then::QuickFormat);
@@ -189,6 +190,7 @@ TEST_F(StagedSave, FoundFoldersAreReadOnceByTheJudgeAndNotByTheScan) {
                                64 * 1024 * placed.size();
         EXPECT_LE(reads.twice, bound) << "seed " << seed << ": " << reads.twice << " of " << reads.once << " read twice";
     }
+    AAA::FileStream::SetSlowSourceForTesting(false);
 }
 
 } // namespace
