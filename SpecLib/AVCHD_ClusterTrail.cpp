@@ -62,10 +62,7 @@ private:
             last = ats;
         }
         last_ = last;
-        if (!runs_.empty() && runs_.back().start + runs_.back().length == at)
-            runs_.back().length += take;
-        else
-            runs_.emplace_back(at, take, &entry_);
+        KeepCluster(runs_, at, take, &entry_);
         done_ += take;
         lastKept_ = at;
         return true;

@@ -1,11 +1,13 @@
 #pragma once
 // The bytes a cluster trail looks at, read one window ahead: following a
-// file's clusters across a card reads each stretch once, not once per cluster.
+// file's clusters across a card reads each stretch once, not once per cluster;
+// and the runs of the clusters it keeps.
 #include <algorithm>
 #include <cstdint>
 #include <vector>
 
 #include "AAA_Stream.h"
+#include "DirEntry.h"
 
 namespace Kalvory {
 
@@ -37,5 +39,13 @@ private:
     uint64_t start_ = 0;
     uint64_t held_ = 0;
 };
+
+// Adds the kept `take` bytes at `at` to `runs`, as a run of their own or the last one's continuation.
+inline void KeepCluster(std::vector<FSAccessLib::DataBlock>& runs, uint64_t at, uint64_t take, FSAccessLib::DirEntry* owner) {
+    if (!runs.empty() && runs.back().start + runs.back().length == at)
+        runs.back().length += take;
+    else
+        runs.emplace_back(at, take, owner);
+}
 
 } // namespace Kalvory

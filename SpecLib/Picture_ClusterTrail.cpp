@@ -72,10 +72,7 @@ private:
             return Offer::Skipped;
         }
         walk_ = walk;
-        if (!runs_.empty() && runs_.back().start + runs_.back().length == at)
-            runs_.back().length += take;
-        else
-            runs_.emplace_back(at, take, &entry_);
+        KeepCluster(runs_, at, take, &entry_);
         done_ += take;
         lastKept_ = at;
         searching_ = false;

@@ -7,10 +7,7 @@
 
 #include <map>
 
-#include "ISOBMFF_Names.h"
-#include "Picture_Files.h"
-#include "SearchTestSupport.h"
-#include "SectorSearch.h"
+#include "IsoMediaFilingSupport.h"
 #include "support/ExifSegment.h"
 #include "support/IsoMediaSamples.h"
 #include "support/TempDir.h"
@@ -92,19 +89,7 @@ TEST(IsoMediaCompanions, ThumbnailsAndLowResolutionCopiesGoBesideTheClipsTheyFol
     ASSERT_LE(at, 2u << 20);
     RawVolume volume(image, 0, 512);
     DirEntry root;
-    DirEntry* folder = &root;
-    for (const char16_t* name : {u"PRIVATE", u"M4ROOT", u"CLIP"}) {
-        folder = &folder->children.emplace_back();
-        folder->name = name;
-        folder->isDirectory = true;
-    }
-    folder->children.emplace_back("C0007", "MP4");
-    root.Relink(nullptr);
-    Kalvory::SectorSearcher(volume, root).Run();
-    for (DirEntry& child : root.children)
-        child.target = true;
-    const Kalvory::IsoMediaFiling filing = Kalvory::RenameAndMoveIsoMediaFiles(*volume.stream, volume, root);
-    Kalvory::RenameAndMoveDcimFiles(root);
+    const Kalvory::IsoMediaFiling filing = SearchAndFileClips(volume, root);
     EXPECT_EQ(filing.thumbnails, 1);
     EXPECT_EQ(filing.companions, 2);
     std::map<std::string, uint64_t> recovered;

@@ -3,10 +3,7 @@
 // clip as .MOV; a start whose moov never turns up is left out.
 #include <gtest/gtest.h>
 
-#include "ISOBMFF_Names.h"
-#include "Picture_Files.h"
-#include "SearchTestSupport.h"
-#include "SectorSearch.h"
+#include "IsoMediaFilingSupport.h"
 #include "support/IsoMediaSamples.h"
 #include "support/TempDir.h"
 
@@ -57,22 +54,7 @@ TEST(IsoMediaNames, ClipsGoUnderTheirCamcordersFoldersAfterTheNumbersThere) {
         card.Put(places[i], *files[i]);
     RawVolume volume(image, 0, 512);
     DirEntry root;
-    DirEntry* priv = &root.children.emplace_back();
-    priv->name = u"PRIVATE";
-    priv->isDirectory = true;
-    DirEntry* m4root = &priv->children.emplace_back();
-    m4root->name = u"M4ROOT";
-    m4root->isDirectory = true;
-    DirEntry* clip = &m4root->children.emplace_back();
-    clip->name = u"CLIP";
-    clip->isDirectory = true;
-    clip->children.emplace_back("C0007", "MP4");
-    root.Relink(nullptr);
-    Kalvory::SectorSearcher(volume, root).Run();
-    for (DirEntry& child : root.children)
-        child.target = true;
-    const Kalvory::IsoMediaFiling filing = Kalvory::RenameAndMoveIsoMediaFiles(*volume.stream, volume, root);
-    Kalvory::RenameAndMoveDcimFiles(root);
+    const Kalvory::IsoMediaFiling filing = SearchAndFileClips(volume, root);
     EXPECT_EQ(filing.clips, 1);
     EXPECT_EQ(filing.dropped, 1);
     const std::pair<const char16_t*, const std::string*> expected[] = {
