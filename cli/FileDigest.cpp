@@ -1,5 +1,6 @@
 #include "FileDigest.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <fstream>
@@ -24,21 +25,28 @@ std::string Hex(const unsigned char* digest, unsigned int length) {
 
 using Context = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
 
-// Hashes on a thread of its own, so that a copy reads and writes while the
-// previous piece is hashed: the digest costs the copy no time of its own.
-class HashWorker {
+// Hashes on threads of their own, so that a copy reads and writes while what
+// it wrote is hashed. One thread per core: SHA-256 runs slower than a cached
+// copy, so the next file is hashed beside the last one's tail. A context's
+// pieces are hashed in order, by one thread at a time.
+class HashPool {
 public:
-    HashWorker() : thread_([this] { Work(); }) {}
-    ~HashWorker() {
+    HashPool() {
+        const unsigned cores = std::max(1u, std::min(kThreads, std::thread::hardware_concurrency()));
+        for (unsigned i = 0; i < cores; ++i)
+            threads_.emplace_back([this] { Work(); });
+    }
+    ~HashPool() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             stopping_ = true;
         }
         changed_.notify_all();
-        thread_.join();
+        for (std::thread& thread : threads_)
+            thread.join();
     }
-    HashWorker(const HashWorker&) = delete;
-    HashWorker& operator=(const HashWorker&) = delete;
+    HashPool(const HashPool&) = delete;
+    HashPool& operator=(const HashPool&) = delete;
 
     void Add(EVP_MD_CTX* context, const uint8_t* bytes, size_t count) {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -53,10 +61,10 @@ public:
         tasks_.push_back({context, std::move(piece)});
         changed_.notify_all();
     }
-    // Returns once everything added so far is hashed.
-    void Drain() {
+    // Returns once everything added for `context` so far is hashed.
+    void Drain(const EVP_MD_CTX* context) {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return tasks_.empty() && !busy_; });
+        changed_.wait(lock, [&] { return !Pending(context); });
     }
 
 private:
@@ -65,20 +73,34 @@ private:
         std::vector<uint8_t> bytes;
     };
     static constexpr size_t kQueuedBytes = 8u << 20;
+    static constexpr unsigned kThreads = 4;
+
+    bool InHand(const EVP_MD_CTX* context) const {
+        return std::find(inHand_.begin(), inHand_.end(), context) != inHand_.end();
+    }
+    bool Pending(const EVP_MD_CTX* context) const {
+        return InHand(context) ||
+               std::any_of(tasks_.begin(), tasks_.end(), [&](const Task& task) { return task.context == context; });
+    }
+    // The oldest piece of a context no other thread is hashing.
+    std::deque<Task>::iterator NextFree() {
+        return std::find_if(tasks_.begin(), tasks_.end(), [&](const Task& task) { return !InHand(task.context); });
+    }
 
     void Work() {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
-            changed_.wait(lock, [&] { return stopping_ || !tasks_.empty(); });
-            if (tasks_.empty())
-                return;
-            Task task = std::move(tasks_.front());
-            tasks_.pop_front();
-            busy_ = true;
+            changed_.wait(lock, [&] { return stopping_ || NextFree() != tasks_.end(); });
+            const auto next = NextFree();
+            if (next == tasks_.end())
+                return; // stopping, and nothing is left that this thread may take
+            Task task = std::move(*next);
+            tasks_.erase(next);
+            inHand_.push_back(task.context);
             lock.unlock();
             EVP_DigestUpdate(task.context, task.bytes.data(), task.bytes.size());
             lock.lock();
-            busy_ = false;
+            inHand_.erase(std::find(inHand_.begin(), inHand_.end(), task.context));
             queued_ -= task.bytes.size();
             if (spare_.size() < 4)
                 spare_.push_back(std::move(task.bytes));
@@ -89,29 +111,29 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Task> tasks_;
+    std::vector<const EVP_MD_CTX*> inHand_;
     std::vector<std::vector<uint8_t>> spare_;
     size_t queued_ = 0;
-    bool busy_ = false;
     bool stopping_ = false;
-    std::thread thread_;
+    std::vector<std::thread> threads_;
 };
 
 class Sha256 : public AAA::Digest {
 public:
-    explicit Sha256(std::shared_ptr<HashWorker> worker)
-        : worker_(std::move(worker)), context_(EVP_MD_CTX_new(), &EVP_MD_CTX_free) {
+    explicit Sha256(std::shared_ptr<HashPool> pool)
+        : pool_(std::move(pool)), context_(EVP_MD_CTX_new(), &EVP_MD_CTX_free) {
         if (!context_ || EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1)
             context_.reset();
     }
-    ~Sha256() override { worker_->Drain(); } // the worker must be done with the context
+    ~Sha256() override { pool_->Drain(context_.get()); } // the pool must be done with the context
     Sha256(const Sha256&) = delete;
     Sha256& operator=(const Sha256&) = delete;
     void Update(const uint8_t* bytes, size_t count) override {
         if (context_ && count > 0)
-            worker_->Add(context_.get(), bytes, count);
+            pool_->Add(context_.get(), bytes, count);
     }
     std::string Final() override {
-        worker_->Drain();
+        pool_->Drain(context_.get());
         unsigned char digest[EVP_MAX_MD_SIZE];
         unsigned int length = 0;
         if (!context_ || EVP_DigestFinal_ex(context_.get(), digest, &length) != 1)
@@ -120,14 +142,14 @@ public:
     }
 
 private:
-    std::shared_ptr<HashWorker> worker_;
+    std::shared_ptr<HashPool> pool_;
     Context context_;
 };
 
 } // namespace
 
 AAA::DigestMaker Sha256Digests() {
-    auto worker = std::make_shared<HashWorker>();
+    auto worker = std::make_shared<HashPool>();
     return [worker] { return std::make_unique<Sha256>(worker); };
 }
 

@@ -114,6 +114,25 @@ void CommandCopyToDst::CopyPlanned() {
     std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return firstByte(a) < firstByte(b); });
     if (staging_)
         staging_->PlanUses(ranges);
+    try {
+        CopyInOrder(order, ranges);
+    } catch (...) {
+        SettleDigests(0); // what was written before the walk ended keeps its digest
+        throw;
+    }
+    SettleDigests(0);
+    planned_.clear();
+    // Folders no file went into are made too, in walk order.
+    std::vector<Planned> empty;
+    for (const auto& [folder, plan] : plannedFolders_)
+        empty.push_back(plan);
+    std::sort(empty.begin(), empty.end(), [](const Planned& a, const Planned& b) { return a.outcome < b.outcome; });
+    for (const Planned& folder : empty)
+        MakePlannedFolders(folder.entry);
+}
+
+void CommandCopyToDst::CopyInOrder(const std::vector<size_t>& order,
+                                   const std::vector<std::vector<AAA::ByteRange>>& ranges) {
     for (const size_t i : order) {
         Planned& file = planned_[i];
         SavedEntry& outcome = outcomes_[file.outcome];
@@ -131,14 +150,6 @@ void CommandCopyToDst::CopyPlanned() {
         if (staging_)
             staging_->Done(ranges[i]);
     }
-    planned_.clear();
-    // Folders no file went into are made too, in walk order.
-    std::vector<Planned> empty;
-    for (const auto& [folder, plan] : plannedFolders_)
-        empty.push_back(plan);
-    std::sort(empty.begin(), empty.end(), [](const Planned& a, const Planned& b) { return a.outcome < b.outcome; });
-    for (const Planned& folder : empty)
-        MakePlannedFolders(folder.entry);
 }
 
 void CommandCopyToDst::MakePlannedFolders(DirEntry* folder) {
@@ -235,7 +246,7 @@ void CommandCopyToDst::WritePieces(const std::vector<AAA::ByteRange>& pieces, Di
                                    SavedEntry& outcome) {
     Restore::ProgressFileStream output(Folder().CreateFile(place.relative).Release(), place.path);
     created_ = true;
-    const std::unique_ptr<AAA::Digest> digest = digests_ ? digests_() : nullptr;
+    std::unique_ptr<AAA::Digest> digest = digests_ ? digests_() : nullptr;
     // A file cut at the image's end is written as the card has it.
     const RewrittenBytes* rewritten = outcome.cutAtImageEnd ? nullptr : entry.rewritten.get();
     const std::vector<AAA::ByteRange> kept = rewritten ? WriteHead(pieces, rewritten->head, output, digest.get()) : pieces;
@@ -253,7 +264,26 @@ void CommandCopyToDst::WritePieces(const std::vector<AAA::ByteRange>& pieces, Di
     if (entry.holdTail && !entry.chain.empty() && !outcome.cutAtImageEnd)
         outcome.written += AppendHeldTail(entry.chain.back(), output, digest.get());
     if (digest)
+        KeepDigest(outcome, std::move(digest));
+}
+
+void CommandCopyToDst::KeepDigest(SavedEntry& outcome, std::unique_ptr<AAA::Digest> digest) {
+    const bool held = !outcomes_.empty() && &outcome >= &outcomes_.front() && &outcome <= &outcomes_.back();
+    if (order_ != CopyOrder::Card || !held) {
         outcome.digest = digest->Final();
+        return;
+    }
+    unsettled_.push_back({static_cast<size_t>(&outcome - outcomes_.data()), std::move(digest)});
+    SettleDigests(kUnsettledFiles);
+}
+
+void CommandCopyToDst::SettleDigests(size_t keep) {
+    for (; unsettled_.size() > keep; unsettled_.pop_front()) {
+        SavedEntry& outcome = outcomes_[unsettled_.front().outcome];
+        const std::string digest = unsettled_.front().digest->Final();
+        if (outcome.status == SaveStatus::Written)
+            outcome.digest = digest;
+    }
 }
 
 void CommandCopyToDst::RecordUnreadable(const std::vector<AAA::ByteRange>& pieces, SavedEntry& outcome) const {

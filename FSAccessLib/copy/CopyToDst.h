@@ -1,6 +1,8 @@
 #pragma once
 // The copy of the targets into the destination folder.
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -60,6 +62,7 @@ private:
     uint64_t ImageEnd();
     // The extents to write, in order, after the volume and image ends.
     std::vector<AAA::ByteRange> Pieces(const DirEntry& entry, SavedEntry& outcome);
+    void CopyInOrder(const std::vector<size_t>& order, const std::vector<std::vector<AAA::ByteRange>>& ranges);
     void CopyFile(DirEntry& entry, const HostPlace& place, SavedEntry& outcome);
     void WritePieces(const std::vector<AAA::ByteRange>& pieces, DirEntry& entry, const HostPlace& place,
                      SavedEntry& outcome);
@@ -88,6 +91,17 @@ private:
     StagingArea* staging_ = nullptr;
     CopyOrder order_ = CopyOrder::Walk;
     AAA::DigestMaker digests_;
+    // Digests of written files still being computed: the next file is copied
+    // meanwhile, instead of waiting on the last one's hash.
+    struct UnsettledDigest {
+        size_t outcome; // index into outcomes_
+        std::unique_ptr<AAA::Digest> digest;
+    };
+    std::deque<UnsettledDigest> unsettled_;
+    static constexpr size_t kUnsettledFiles = 4;
+    // Takes the digests of all but the newest `keep` files into their outcomes.
+    void SettleDigests(size_t keep);
+    void KeepDigest(SavedEntry& outcome, std::unique_ptr<AAA::Digest> digest);
 
     HostPathPlanner planner_;
     PartialFiles partialFiles_;

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <functional>
+#include <random>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <csignal>
@@ -268,6 +269,69 @@ TEST(CopyFailures, LinksInTheDestinationAreNeverFollowed) {
     EXPECT_EQ(OutcomeOf(copy, u"\\DCIM")->status, SaveStatus::Failed);
     EXPECT_EQ(OutcomeOf(copy, u"\\DCIM\\A.JPG")->status, SaveStatus::Failed);
     EXPECT_EQ(OutcomeOf(copy, u"\\X.JPG")->status, SaveStatus::AlreadyThere);
+}
+
+// Digests are taken while later files are copied; each must still reach its
+// own file's outcome, also when a vanished card ends the walk midway.
+class Fnv : public AAA::Digest {
+public:
+    void Update(const uint8_t* bytes, size_t count) override {
+        for (size_t i = 0; i < count; ++i)
+            hash_ = (hash_ ^ bytes[i]) * 1099511628211ull;
+    }
+    std::string Final() override { return std::to_string(hash_); }
+    static std::string Of(const std::string& bytes) {
+        Fnv digest;
+        digest.Update(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        return digest.Final();
+    }
+
+private:
+    uint64_t hash_ = 14695981039346656037ull;
+};
+
+TEST(CopyFailures, EveryWrittenFileKeepsItsOwnDigestWhenTheWalkEnds) {
+    for (unsigned seed = 0; seed < 24; ++seed) {
+        SCOPED_TRACE(seed);
+        FSAccessTest::ProgressReset reset;
+        std::mt19937 random(seed);
+        CopyScene scene(kImage);
+        KalvoryTest::ScopedReadFaults faults(scene.imagePath);
+        if (seed % 2 == 1)
+            faults.faults.lostFrom = random() % kImage.size();
+        DirEntry root;
+        const int files = 1 + static_cast<int>(random() % 12);
+        for (int i = 0; i < files; ++i) {
+            const uint64_t length = 1 + random() % 20000;
+            const uint64_t start = random() % (kImage.size() - 2 * length);
+            const std::u16string name = u"F" + AAA::FromUtf8(std::to_string(i));
+            root.children.push_back(random() % 3 == 0 ? Chained(name, {{start + length, length}, {start, length}})
+                                                      : Target(File(name, start, length)));
+        }
+        root.Relink(nullptr);
+        CommandCopyToDst copy(scene.Destination(), scene.source.get(), kImage.size());
+        copy.SetOrder(CopyOrder::Card);
+        copy.SetDigests([] { return std::make_unique<Fnv>(); });
+        try {
+            root.Apply(copy);
+            copy.CopyPlanned();
+        } catch (const AAA::SourceLostException&) {
+            EXPECT_NE(faults.faults.lostFrom, UINT64_MAX);
+        }
+        int written = 0;
+        for (const SavedEntry& outcome : copy.Outcomes()) {
+            if (outcome.status != SaveStatus::Written) {
+                EXPECT_TRUE(outcome.digest.empty()) << AAA::ToUtf8(outcome.cardPath);
+                continue;
+            }
+            ++written;
+            const fs::path file = AAA::ToUtf8(outcome.hostPath);
+            EXPECT_EQ(outcome.digest, Fnv::Of(ReadFileBytes(file))) << file;
+        }
+        if (faults.faults.lostFrom == UINT64_MAX) {
+            EXPECT_EQ(written, files);
+        }
+    }
 }
 
 } // namespace
