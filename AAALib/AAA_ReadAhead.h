@@ -44,8 +44,9 @@ public:
 
     static constexpr size_t kWindow = 1 << 20;
     // Windows fetched ahead of the one being read: enough that a burst of
-    // work on the caller's side leaves the card busy.
-    static constexpr int kAhead = 1;
+    // work on the caller's side leaves the card busy. One was too few: a
+    // staged write into fresh pages can stall the caller for several ms.
+    static constexpr int kAhead = 3;
 
 private:
     enum class State { Empty, Wanted, Fetching, Ready, Failed };
