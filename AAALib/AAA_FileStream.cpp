@@ -304,10 +304,13 @@ size_t FileStream::FetchAhead(uint8_t* out, size_t count) {
     const bool inRun = sequential_ >= kReadAheadAfter && at == sequentialEnd_ && SlowSource();
     if (!inRun && !ahead_->Holds(at))
         return 0;
-    int error = 0;
-    const size_t got = ahead_->Read(at, out, count, error, inRun ? ReadAhead::Then::FetchOn : ReadAhead::Then::HeldOnly);
-    if (error != 0)
-        sequential_ = 0; // the plain read meets the fault its own way, and nothing is fetched past it
+    ReadAhead::Failure failure;
+    const size_t got = ahead_->Read(at, out, count, failure, inRun ? ReadAhead::Then::FetchOn : ReadAhead::Then::HeldOnly);
+    if (failure.error != 0) {
+        sequential_ = 0; // nothing is fetched past the fault
+        if (ClassifyReadError(failure.error) == ReadFault::Medium)
+            salvageUntil_ = failure.end;
+    }
     if (got > 0 && SourceSeek(filePosition_ + static_cast<int64_t>(got), SEEK_SET) < 0)
         ThrowFromErrno();
     filePosition_ += static_cast<int64_t>(got);
@@ -319,12 +322,34 @@ size_t FileStream::FetchFully(uint8_t* out, size_t count, bool& failed) {
     if (unreadable_.Intersects(static_cast<uint64_t>(filePosition_), count))
         return SalvageRead(out, count);
     const uint64_t at = FileOffset(static_cast<uint64_t>(filePosition_));
+    if (at < salvageUntil_)
+        return FetchSalvaging(out, count, failed);
     const size_t ahead = FetchAhead(out, count);
-    const size_t got = ahead + (ahead < count ? TimedFetchFromFile(out + ahead, count - ahead, failed) : 0);
+    const bool salvaging = FileOffset(static_cast<uint64_t>(filePosition_)) < salvageUntil_;
+    size_t got = ahead;
+    if (ahead < count)
+        got += salvaging ? FetchSalvaging(out + ahead, count - ahead, failed)
+                         : TimedFetchFromFile(out + ahead, count - ahead, failed);
     CountSequential(at, got);
+    if (salvaging)
+        sequential_ = 0; // the run starts anew past the fault: no window is fetched over it again
     if (ahead_ && sequential_ >= kReadAheadAfter && got == count && SlowSource())
         ahead_->Want(FileOffset(static_cast<uint64_t>(filePosition_)));
     return got;
+}
+
+size_t FileStream::FetchSalvaging(uint8_t* out, size_t count, bool& failed) {
+    // To a whole sector: a sector salvaged in two pieces would fail twice.
+    const uint64_t unit = blockSize > 1 ? blockSize : kSalvageUnit;
+    const auto position = static_cast<uint64_t>(filePosition_);
+    const uint64_t end = (position + (salvageUntil_ - FileOffset(position)) + unit - 1) / unit * unit;
+    salvageUntil_ = FileOffset(end);
+    const auto bad = static_cast<size_t>(std::min<uint64_t>(count, end - position));
+    const size_t got = SalvageRead(out, bad);
+    sequential_ = 0; // a failing stretch is read by the caller alone, sector by sector
+    if (got < bad || bad == count)
+        return got;
+    return got + FetchFully(out + got, count - got, failed);
 }
 
 void FileStream::SetSlowSourceForTesting(bool always) { everySourceSlow.store(always); }

@@ -153,6 +153,8 @@ private:
     size_t FetchFromFile(uint8_t* out, size_t count, bool& failed);
     // What the read-ahead holds or fetches of the next `count` bytes.
     size_t FetchAhead(uint8_t* out, size_t count);
+    // Salvages what lies before salvageUntil_, then fetches the rest as usual.
+    size_t FetchSalvaging(uint8_t* out, size_t count, bool& failed);
     void CountSequential(uint64_t fileOffset, size_t count);
     // Whether the source is slow enough that reading ahead keeps it busy.
     bool SlowSource() const;
@@ -176,6 +178,9 @@ private:
     std::unique_ptr<ReadAhead> ahead_;
     uint64_t sequentialEnd_ = 0; // file offset where the run of sequential reads stands
     uint64_t sequential_ = 0;
+    // File offset up to which a window the read-ahead failed to fetch lies:
+    // read whole again it would only fail again, slowly, so it is salvaged.
+    uint64_t salvageUntil_ = 0;
     uint64_t windowNanos_ = 0; // the last large plain read's pace, per window
     ReadTee* tee_ = nullptr;
     ReadCache* cache_ = nullptr;

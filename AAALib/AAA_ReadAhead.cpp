@@ -48,6 +48,10 @@ void ReadAhead::Work() {
         wanted->length = got;
         wanted->error = error;
         wanted->state = error != 0 ? State::Failed : State::Ready;
+        if (error != 0)
+            for (Window& window : windows_)
+                if (window.state == State::Wanted)
+                    window.state = State::Empty; // the card is failing here: the caller reads on itself
         changed_.notify_all();
     }
 }
@@ -91,9 +95,11 @@ ReadAhead::Window* ReadAhead::Spare(uint64_t offset, Evict evict) {
     for (Window& window : windows_) {
         if (window.Busy())
             continue;
-        const bool behind = window.start + window.length <= offset;
+        // A failed window is kept, as a held one is, until the caller has met its fault.
+        const bool kept = window.state == State::Ready || window.state == State::Failed;
+        const bool behind = window.start + (window.state == State::Failed ? kWindow : window.length) <= offset;
         const bool far = window.start >= offset + (kAhead + 1) * kWindow;
-        if (window.state != State::Ready || behind || far)
+        if (!kept || behind || far)
             return &window;
         idle = &window;
     }
@@ -116,8 +122,11 @@ ReadAhead::Window& ReadAhead::WindowFor(uint64_t offset, std::unique_lock<std::m
 void ReadAhead::WantAfter(const Window& window) {
     uint64_t next = window.start + window.length;
     for (int i = 0; i < kAhead && window.length == kWindow && next < limit_; ++i, next += kWindow) {
-        if (Existing(next) != nullptr)
+        if (const Window* existing = Existing(next)) {
+            if (existing->state == State::Failed)
+                return; // nothing is fetched past a fault
             continue;
+        }
         Window* spare = Spare(window.start, Evict::Stale);
         if (spare == nullptr || spare == &window)
             return;
@@ -143,8 +152,8 @@ void ReadAhead::Want(uint64_t offset) {
         Start(*spare, offset);
 }
 
-size_t ReadAhead::Read(uint64_t offset, uint8_t* out, size_t count, int& error, Then then) {
-    error = 0;
+size_t ReadAhead::Read(uint64_t offset, uint8_t* out, size_t count, Failure& failure, Then then) {
+    failure = {};
     std::unique_lock<std::mutex> lock(mutex_);
     size_t done = 0;
     while (done < count) {
@@ -154,7 +163,7 @@ size_t ReadAhead::Read(uint64_t offset, uint8_t* out, size_t count, int& error, 
         Window& window = WindowFor(at, lock);
         changed_.wait(lock, [&window] { return !window.Busy(); });
         if (window.state == State::Failed) {
-            error = window.error;
+            failure = {window.error, window.start + kWindow};
             window.state = State::Empty; // the caller reads it itself, and meets the fault its own way
             break;
         }

@@ -27,10 +27,14 @@ public:
     // Gives bytes from `offset` on out of fetched windows; with FetchOn it
     // fetches the windows that follow while it does (a sequential run), with
     // HeldOnly it gives what is held or on its way only. Returns how many;
-    // fewer than `count` at the file's end, when a fetch failed (its errno in
-    // `error`), or with HeldOnly where nothing more is held.
+    // fewer than `count` at the file's end, when a fetch failed, or with
+    // HeldOnly where nothing more is held.
     enum class Then { FetchOn, HeldOnly };
-    size_t Read(uint64_t offset, uint8_t* out, size_t count, int& error, Then then);
+    struct Failure {
+        int error = 0;    // errno of a fetch that failed; 0: none
+        uint64_t end = 0; // where its window ends: somewhere before lies what failed
+    };
+    size_t Read(uint64_t offset, uint8_t* out, size_t count, Failure& failure, Then then);
     // Whether a window holds `offset` or is on its way there.
     bool Holds(uint64_t offset);
     // Starts fetching from `offset` on unless that is held or on its way.

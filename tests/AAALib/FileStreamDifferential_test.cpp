@@ -5,6 +5,10 @@
 // stream; and with the read-ahead's thread fetching sequential runs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
+#include <random>
+
 #include "AAA_Progress.h"
 #include "StreamDifferential.h"
 #include "support/TempDir.h"
@@ -57,6 +61,80 @@ TEST(FileStreamDifferential, EveryAnswerIsWhatPreadGives) {
         }
     }
     Restore::SetProgressTotal(0);
+}
+
+struct SequentialRead {
+    std::string bytes;
+    int mostFailuresOfASector = 0; // failed requests over the worst bad sector
+};
+
+int MostFailuresOfASector(const SourceShape& shape) {
+    int most = 0;
+    for (const auto& [badStart, badEnd] : shape.bad)
+        for (uint64_t sector = badStart / 512; sector * 512 < badEnd; ++sector) {
+            const int failures = static_cast<int>(std::count_if(
+                StreamCheck::failed.begin(), StreamCheck::failed.end(),
+                [&](const auto& request) { return request.first < (sector + 1) * 512 && sector * 512 < request.second; }));
+            most = std::max(most, failures);
+        }
+    return most;
+}
+
+std::string ReadToTheEnd(AAA::FileStream& stream, uint64_t seed) {
+    std::mt19937 random(static_cast<uint32_t>(seed));
+    std::string bytes;
+    std::string piece;
+    for (;;) {
+        // Whole sectors, as the engine reads: clusters, scan chunks, windows.
+        piece.resize(512 * (1 + random() % (random() % 2 ? 128 : 4096)));
+        const uint32_t got = stream.Read(piece.data(), static_cast<uint32_t>(piece.size()));
+        bytes.append(piece, 0, got);
+        if (got == 0)
+            return bytes;
+    }
+}
+
+SequentialRead ReadThrough(const std::filesystem::path& file, const SourceShape& shape, uint64_t seed) {
+    StreamCheck::ScopedFaults faults(file, shape);
+    SequentialRead result;
+    auto stream = std::make_unique<AAA::FileStream>(AAA::FromUtf8(file.string()), AAA::OpenMode::OpenExisting,
+                                                    AAA::OpenAccess::Read);
+    stream->blockSize = shape.blockSize;
+    if (shape.ahead == Ahead::On) {
+        EXPECT_TRUE(stream->EnableReadAhead());
+    }
+    AAA::FileStream::SetSlowSourceForTesting(shape.ahead == Ahead::On);
+    result.bytes = ReadToTheEnd(*stream, seed);
+    AAA::FileStream::SetSlowSourceForTesting(false);
+    stream.reset(); // the read-ahead's thread is gone: every failed request is in
+    result.mostFailuresOfASector = MostFailuresOfASector(shape);
+    return result;
+}
+
+// A failing card pays an error delay for every failed request. A bad sector
+// costs two, read ahead or not: the whole request that met it, and its own
+// salvage read; never again for a window fetched ahead, nor a piece of it.
+TEST(FileStreamDifferential, ABadSectorFailsTwoRequestsWithOrWithoutTheReadAhead) {
+    TestSupport::TempDir dir("kalvory-stream-faults");
+    const auto file = dir / "source.bin";
+    StreamCheck::WriteRandomFile(file, kFileSize, 21);
+    for (uint64_t seed = 1; seed <= 8; ++seed) {
+        SCOPED_TRACE(seed);
+        std::mt19937_64 random(seed);
+        SourceShape plain;
+        for (int i = 1 + static_cast<int>(random() % 4); i > 0; --i) {
+            const uint64_t start = random() % kFileSize;
+            const uint64_t end = start + 1 + random() % (random() % 2 ? 4096 : 3 << 19);
+            plain.bad.emplace_back(start, std::min(end, kFileSize)); // past its end a card gives nothing, not errors
+        }
+        SourceShape ahead = plain;
+        ahead.ahead = Ahead::On;
+        const SequentialRead once = ReadThrough(file, plain, seed);
+        const SequentialRead fetched = ReadThrough(file, ahead, seed);
+        EXPECT_TRUE(fetched.bytes == once.bytes);
+        EXPECT_EQ(once.mostFailuresOfASector, 2);
+        EXPECT_EQ(fetched.mostFailuresOfASector, 2);
+    }
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 // and those faults installed through the stream's read seam.
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
@@ -42,6 +43,10 @@ struct ActiveFaults {
 inline ActiveFaults activeFaults;
 // The read-ahead's thread reads through the seam too.
 inline std::atomic<uint32_t> shortState{1};
+// Requests failed so far, [start, end) in the source's offsets: each costs a
+// failing card its error delay.
+inline std::mutex failedMutex;
+inline std::vector<std::pair<uint64_t, uint64_t>> failed;
 
 inline ssize_t FaultyRead(int fd, void* buffer, size_t count) {
     struct stat info {};
@@ -56,6 +61,8 @@ inline ssize_t FaultyRead(int fd, void* buffer, size_t count) {
     for (const auto& [start, end] : shape->bad)
         if (at < end && start < at + count) {
             errno = EIO; // a drive fails the whole request
+            const std::lock_guard<std::mutex> lock(failedMutex);
+            failed.emplace_back(at, at + count);
             return -1;
         }
     if (shape->reads == ReadSizes::Short && count > 1) {
@@ -72,6 +79,7 @@ public:
         ::stat(file.c_str(), &info);
         activeFaults = {info.st_dev, info.st_ino, &shape};
         shortState = 1;
+        failed.clear();
         AAA::FileStream::SetReadFunctionForTesting(&FaultyRead);
         // The in-kernel copy passes the seam by: only a source without faults may use it.
         if (!shape.bad.empty() || shape.readableEnd != UINT64_MAX || shape.reads == ReadSizes::Short)
