@@ -50,7 +50,14 @@ public:
 
     void Add(EVP_MD_CTX* context, const uint8_t* bytes, size_t count) {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return queued_ < kQueuedBytes; }); // memory stays bounded
+        // Memory stays bounded, and so does the queue a thread looks through.
+        changed_.wait(lock, [&] { return queued_ < kQueuedBytes && tasks_.size() < kQueuedTasks; });
+        // Small pieces (a fragmented file's clusters) join the one before.
+        if (!tasks_.empty() && tasks_.back().context == context && tasks_.back().bytes.size() < kJoinedBytes) {
+            tasks_.back().bytes.insert(tasks_.back().bytes.end(), bytes, bytes + count);
+            queued_ += count;
+            return;
+        }
         std::vector<uint8_t> piece;
         if (!spare_.empty()) {
             piece = std::move(spare_.back());
@@ -73,6 +80,8 @@ private:
         std::vector<uint8_t> bytes;
     };
     static constexpr size_t kQueuedBytes = 8u << 20;
+    static constexpr size_t kQueuedTasks = 64;
+    static constexpr size_t kJoinedBytes = 256u << 10;
     static constexpr unsigned kThreads = 4;
 
     bool InHand(const EVP_MD_CTX* context) const {
