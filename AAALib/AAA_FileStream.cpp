@@ -422,11 +422,19 @@ ssize_t FileStream::ReadPieceAt(int64_t position, uint8_t* out, size_t count) {
     const int error = errno;
     if (ClassifyReadError(error) != ReadFault::Medium)
         RaiseReadFault(error);
-    std::memset(out, 0, count);
-    unreadable_.Add(static_cast<uint64_t>(position), count);
+    // Zeros stand in for the source's bytes only, never for any past its end.
+    const int64_t fileEnd = SystemSeek(0, SEEK_END);
+    const uint64_t at = FileOffset(static_cast<uint64_t>(position));
+    const size_t lost = fileEnd < 0 || at + count <= static_cast<uint64_t>(fileEnd)
+                            ? count
+                            : static_cast<size_t>(std::max<int64_t>(fileEnd - static_cast<int64_t>(at), 0));
+    std::memset(out, 0, lost);
+    if (lost == 0)
+        return 0;
+    unreadable_.Add(static_cast<uint64_t>(position), lost);
     DebugLog(3, "%s: %I64d bytes at 0x%I64X cannot be read (%s); zeros stand in for them\n", path_,
-             static_cast<uint64_t>(count), static_cast<uint64_t>(position), SystemReason(error));
-    return -1;
+             static_cast<uint64_t>(lost), static_cast<uint64_t>(position), SystemReason(error));
+    return lost == count ? -1 : static_cast<ssize_t>(lost);
 }
 
 size_t FileStream::SalvageRead(uint8_t* out, size_t count) {

@@ -162,7 +162,8 @@ private:
     // Reads `count` bytes at the descriptor's place piece by piece, zeros for
     // the pieces the medium cannot give; returns the bytes before the end.
     size_t SalvageRead(uint8_t* out, size_t count);
-    // One piece at `position`: its byte count, or -1 for a bad sector.
+    // One piece at `position`: its byte count, or -1 for a bad sector (zeros
+    // for the bytes of it before the source's end: their count, if fewer).
     ssize_t ReadPieceAt(int64_t position, uint8_t* out, size_t count);
     [[noreturn]] void RaiseReadFault(int error);
 

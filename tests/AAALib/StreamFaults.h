@@ -55,9 +55,10 @@ inline ssize_t FaultyRead(int fd, void* buffer, size_t count) {
         return ::read(fd, buffer, count);
     const auto at = static_cast<uint64_t>(::lseek(fd, 0, SEEK_CUR)) - shape->origin;
     // Past its end a source gives nothing, bad or not.
-    if (at >= shape->readableEnd)
+    const uint64_t end = std::min<uint64_t>(shape->readableEnd, static_cast<uint64_t>(info.st_size) - shape->origin);
+    if (at >= end)
         return 0;
-    count = static_cast<size_t>(std::min<uint64_t>(count, shape->readableEnd - at));
+    count = static_cast<size_t>(std::min<uint64_t>(count, end - at));
     for (const auto& [start, end] : shape->bad)
         if (at < end && start < at + count) {
             errno = EIO; // a drive fails the whole request
