@@ -321,7 +321,8 @@ size_t FileStream::FetchFully(uint8_t* out, size_t count, bool& failed) {
     // A read over a sector already known bad would only fail again, slowly.
     if (unreadable_.Intersects(static_cast<uint64_t>(filePosition_), count))
         return SalvageRead(out, count);
-    const uint64_t at = FileOffset(static_cast<uint64_t>(filePosition_));
+    const auto from = static_cast<uint64_t>(filePosition_);
+    const uint64_t at = FileOffset(from);
     if (at < salvageUntil_)
         return FetchSalvaging(out, count, failed);
     const size_t ahead = FetchAhead(out, count);
@@ -331,8 +332,8 @@ size_t FileStream::FetchFully(uint8_t* out, size_t count, bool& failed) {
         got += salvaging ? FetchSalvaging(out + ahead, count - ahead, failed)
                          : TimedFetchFromFile(out + ahead, count - ahead, failed);
     CountSequential(at, got);
-    if (salvaging)
-        sequential_ = 0; // the run starts anew past the fault: no window is fetched over it again
+    if (salvaging || unreadable_.Intersects(from, got))
+        sequential_ = 0; // the run starts anew past a fault: no window is fetched over it again
     if (ahead_ && sequential_ >= kReadAheadAfter && got == count && SlowSource())
         ahead_->Want(FileOffset(static_cast<uint64_t>(filePosition_)));
     return got;
@@ -431,7 +432,11 @@ ssize_t FileStream::ReadPieceAt(int64_t position, uint8_t* out, size_t count) {
     std::memset(out, 0, lost);
     if (lost == 0)
         return 0;
-    unreadable_.Add(static_cast<uint64_t>(position), lost);
+    // A drive fails a whole sector: the rest of it, read later, would only fail again.
+    const uint64_t unit = blockSize > 1 ? blockSize : kSalvageUnit;
+    const uint64_t sector = static_cast<uint64_t>(position) - static_cast<uint64_t>(position) % unit;
+    const uint64_t sourceEnd = fileEnd < 0 ? UINT64_MAX : static_cast<uint64_t>(position) + (static_cast<uint64_t>(fileEnd) - at);
+    unreadable_.Add(sector, std::min(sector + unit, sourceEnd) - sector);
     DebugLog(3, "%s: %I64d bytes at 0x%I64X cannot be read (%s); zeros stand in for them\n", path_,
              static_cast<uint64_t>(lost), static_cast<uint64_t>(position), SystemReason(error));
     return lost == count ? -1 : static_cast<ssize_t>(lost);

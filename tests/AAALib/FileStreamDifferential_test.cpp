@@ -85,8 +85,7 @@ std::string ReadToTheEnd(AAA::FileStream& stream, uint64_t seed) {
     std::string bytes;
     std::string piece;
     for (;;) {
-        // Whole sectors, as the engine reads: clusters, scan chunks, windows.
-        piece.resize(512 * (1 + random() % (random() % 2 ? 128 : 4096)));
+        piece.resize(1 + random() % (1u << (random() % 2 ? 16 : 21)));
         const uint32_t got = stream.Read(piece.data(), static_cast<uint32_t>(piece.size()));
         bytes.append(piece, 0, got);
         if (got == 0)
