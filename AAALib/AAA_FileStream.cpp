@@ -340,14 +340,9 @@ size_t FileStream::FetchFully(uint8_t* out, size_t count, bool& failed) {
 }
 
 size_t FileStream::FetchSalvaging(uint8_t* out, size_t count, bool& failed) {
-    // To a whole sector: a sector salvaged in two pieces would fail twice.
-    const uint64_t unit = blockSize > 1 ? blockSize : kSalvageUnit;
-    const auto position = static_cast<uint64_t>(filePosition_);
-    const uint64_t end = (position + (salvageUntil_ - FileOffset(position)) + unit - 1) / unit * unit;
-    salvageUntil_ = FileOffset(end);
-    const auto bad = static_cast<size_t>(std::min<uint64_t>(count, end - position));
+    const uint64_t at = FileOffset(static_cast<uint64_t>(filePosition_));
+    const auto bad = static_cast<size_t>(std::min<uint64_t>(count, salvageUntil_ - at));
     const size_t got = SalvageRead(out, bad);
-    sequential_ = 0; // a failing stretch is read by the caller alone, sector by sector
     if (got < bad || bad == count)
         return got;
     return got + FetchFully(out + got, count - got, failed);
@@ -426,17 +421,18 @@ ssize_t FileStream::ReadPieceAt(int64_t position, uint8_t* out, size_t count) {
     // Zeros stand in for the source's bytes only, never for any past its end.
     const int64_t fileEnd = SystemSeek(0, SEEK_END);
     const uint64_t at = FileOffset(static_cast<uint64_t>(position));
-    const size_t lost = fileEnd < 0 || at + count <= static_cast<uint64_t>(fileEnd)
-                            ? count
-                            : static_cast<size_t>(std::max<int64_t>(fileEnd - static_cast<int64_t>(at), 0));
+    const uint64_t end = fileEnd < 0 ? UINT64_MAX : static_cast<uint64_t>(fileEnd);
+    const uint64_t left = end > at ? end - at : 0; // bytes of the source from here on
+    const auto lost = static_cast<size_t>(std::min<uint64_t>(count, left));
     std::memset(out, 0, lost);
     if (lost == 0)
         return 0;
     // A drive fails a whole sector: the rest of it, read later, would only fail again.
     const uint64_t unit = blockSize > 1 ? blockSize : kSalvageUnit;
-    const uint64_t sector = static_cast<uint64_t>(position) - static_cast<uint64_t>(position) % unit;
-    const uint64_t sourceEnd = fileEnd < 0 ? UINT64_MAX : static_cast<uint64_t>(position) + (static_cast<uint64_t>(fileEnd) - at);
-    unreadable_.Add(sector, std::min(sector + unit, sourceEnd) - sector);
+    const auto start = static_cast<uint64_t>(position);
+    const uint64_t sector = start - start % unit;
+    const uint64_t sectorEnd = left >= unit ? sector + unit : std::min(sector + unit, start + left);
+    unreadable_.Add(sector, sectorEnd - sector);
     DebugLog(3, "%s: %I64d bytes at 0x%I64X cannot be read (%s); zeros stand in for them\n", path_,
              static_cast<uint64_t>(lost), static_cast<uint64_t>(position), SystemReason(error));
     return lost == count ? -1 : static_cast<ssize_t>(lost);

@@ -12,6 +12,8 @@ namespace Kalvory {
 
 // A file name's extension in capitals, without the dot ("" when there is none).
 AAA::WString UpperExtension(const AAA::WString& name);
+// A file name without its extension (the whole name when there is none).
+inline AAA::WString NameStem(const AAA::WString& name) { return name.substr(0, name.rfind(u'.')); }
 
 enum class ContentCheck {
     None,            // no check for this kind of file: it passes

@@ -50,8 +50,7 @@ DirEntry* ClipFolder(DirEntry& root) {
 }
 
 void SetExtension(DirEntry& entry, const char16_t* extension) {
-    const size_t dot = entry.name.rfind(u'.');
-    entry.name = (dot == AAA::WString::npos ? entry.name : entry.name.substr(0, dot)) + u"." + extension;
+    entry.name = NameStem(entry.name) + u"." + extension;
 }
 
 // A clip of the same brand (the nearest on the card first) lends its moov.
@@ -109,7 +108,7 @@ void NameDcfCompanions(DirEntry& root, std::vector<size_t> dcf, CompanionFinder&
     for (size_t i : dcf) {
         const ClipCompanions found = companions.Find(i, LowResolutionCopies::Taken);
         const AAA::WString& name = root.children[i].name;
-        const AAA::WString stem = name.substr(0, name.rfind(u'.'));
+        const AAA::WString stem = NameStem(name);
         if (found.lowResolution) {
             root.children[*found.lowResolution].name = stem + u".LRV";
             ++filing.companions;

@@ -194,12 +194,12 @@ public:
         const AAA::WString extension = dot == AAA::WString::npos ? AAA::WString() : picture.name.substr(dot);
         picture.name = FSAccessLib::NewEntry(fileRule, 2, nullptr, &fileNumber_);
         if (IsIsoMediaName(extension))
-            picture.name = picture.name.substr(0, picture.name.rfind(u'.')) + extension;
+            picture.name = NameStem(picture.name) + extension;
         picture.target = true;
         current_->children.push_back(picture);
         picture.target = false;
         last_ = current_;
-        lastStem_ = picture.name.substr(0, picture.name.rfind(u'.'));
+        lastStem_ = NameStem(picture.name);
         if (++fileNumber_ > fileRule.max2) {
             fileNumber_ = fileRule.min2;
             current_ = nullptr;
@@ -239,8 +239,6 @@ private:
     uint32_t fileNumber_ = FSAccessLib::DcfRuleTable()[FSAccessLib::kDcfFileRuleRow].min2;
 };
 
-AAA::WString Stem(const AAA::WString& name) { return name.substr(0, name.rfind(u'.')); }
-
 // A clip's thumbnail and low-resolution copy: they bear the clip's carved
 // name when the clip step found them after it.
 bool IsCompanion(const DirEntry& entry) {
@@ -254,7 +252,7 @@ std::unordered_multimap<AAA::WString, size_t> Companions(DirEntry& root) {
     for (size_t i = 0; i < root.children.size(); ++i) {
         DirEntry& entry = root.children[i];
         if (IsCompanion(entry)) {
-            companions.emplace(Stem(entry.name), i);
+            companions.emplace(NameStem(entry.name), i);
             entry.target = false; // copied beside its clip, or nowhere
         }
     }
@@ -289,7 +287,7 @@ int RenameAndMoveDcimFiles(DirEntry& root) {
         }
         // With every folder name taken the pictures stay here; the other
         // carved files after them are still unselected.
-        const AAA::WString carvedStem = Stem(entry.name);
+        const AAA::WString carvedStem = NameStem(entry.name);
         if (unplaced > 0 || !filing.File(entry)) {
             entry.target = false;
             ++unplaced;

@@ -158,15 +158,15 @@ private:
 } // namespace
 
 AAA::DigestMaker Sha256Digests() {
-    auto worker = std::make_shared<HashPool>();
-    return [worker] { return std::make_unique<Sha256>(worker); };
+    auto pool = std::make_shared<HashPool>();
+    return [pool] { return std::make_unique<Sha256>(pool); };
 }
 
 std::optional<std::string> FileSha256(const std::filesystem::path& file, const std::function<bool(uint64_t)>& progress) {
     std::ifstream in(file, std::ios::binary);
     if (!in)
         return std::nullopt;
-    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+    const Context context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
     if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
         return std::nullopt;
     std::vector<char> piece(1 << 20);

@@ -268,8 +268,7 @@ void CommandCopyToDst::WritePieces(const std::vector<AAA::ByteRange>& pieces, Di
 }
 
 void CommandCopyToDst::KeepDigest(SavedEntry& outcome, std::unique_ptr<AAA::Digest> digest) {
-    const bool held = !outcomes_.empty() && &outcome >= &outcomes_.front() && &outcome <= &outcomes_.back();
-    if (order_ != CopyOrder::Card || !held) {
+    if (order_ != CopyOrder::Card || !Holds(outcome)) {
         outcome.digest = digest->Final();
         return;
     }
@@ -313,8 +312,7 @@ void CommandCopyToDst::Failed(const AAA::ExceptionBase& error, const HostPlace& 
     if (!EndsTheWalk(error))
         return;
     // A planned file's outcome is held already; a folder's is pushed after this returns.
-    const bool held = !outcomes_.empty() && &outcome >= &outcomes_.front() && &outcome <= &outcomes_.back();
-    if (!held)
+    if (!Holds(outcome))
         outcomes_.push_back(outcome);
     if (cancelled || dynamic_cast<const AAA::SourceLostException*>(&error) != nullptr)
         throw; // the stream named the card and the reason

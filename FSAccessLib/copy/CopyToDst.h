@@ -102,6 +102,10 @@ private:
     // Takes the digests of all but the newest `keep` files into their outcomes.
     void SettleDigests(size_t keep);
     void KeepDigest(SavedEntry& outcome, std::unique_ptr<AAA::Digest> digest);
+    // Whether `outcome` is one of outcomes_ (a planned file's), not the walk's own being made.
+    bool Holds(const SavedEntry& outcome) const {
+        return !outcomes_.empty() && &outcome >= &outcomes_.front() && &outcome <= &outcomes_.back();
+    }
 
     HostPathPlanner planner_;
     PartialFiles partialFiles_;
